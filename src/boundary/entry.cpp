@@ -1,0 +1,6 @@
+// The library's own entry routine. The runtime's startup code has already set
+// up its heap and tables when this runs; the library's state is static and
+// zero at load, so there is nothing to do for any notification.
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

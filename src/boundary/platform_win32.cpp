@@ -1,0 +1,68 @@
+// The DLL's platform: the system calls themselves, nothing added.
+#include <windows.h>
+
+#include "boundary/platform.h"
+
+namespace zadized::platform {
+
+namespace {
+
+void* AllocZeroed(std::uint32_t bytes) { return reinterpret_cast<void*>(GlobalAlloc(GMEM_ZEROINIT, bytes)); }
+
+void* FreeBlock(void* block) { return reinterpret_cast<void*>(GlobalFree(reinterpret_cast<HGLOBAL>(block))); }
+
+void* OpenExisting(const char* name) {
+  HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+std::int64_t FileLength(void* file) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) return -1;
+  return size.QuadPart;
+}
+
+std::uint32_t ReadWhole(void* file, void* buffer, std::uint32_t bytes) {
+  DWORD got = 0;
+  if (!ReadFile(file, buffer, bytes, &got, nullptr)) return got;
+  return got;
+}
+
+void CloseFile(void* file) { CloseHandle(file); }
+
+void* CreateDisplayDC() { return CreateDCA("DISPLAY", nullptr, nullptr, nullptr); }
+
+std::int32_t DeviceCaps(void* dc, std::int32_t index) { return GetDeviceCaps(static_cast<HDC>(dc), index); }
+
+void* CreateDib(void* dc, const void* info, void** pixels) {
+  return CreateDIBSection(static_cast<HDC>(dc), static_cast<const BITMAPINFO*>(info),
+                          DIB_RGB_COLORS, pixels, nullptr, 0);
+}
+
+void* CompatibleDC(void* dc) { return CreateCompatibleDC(static_cast<HDC>(dc)); }
+
+void* Select(void* dc, void* object) { return SelectObject(static_cast<HDC>(dc), static_cast<HGDIOBJ>(object)); }
+
+std::int32_t Blit(void* dst, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, void* src,
+                  std::int32_t sx, std::int32_t sy, std::uint32_t rop) {
+  return BitBlt(static_cast<HDC>(dst), x, y, w, h, static_cast<HDC>(src), sx, sy, rop);
+}
+
+std::int32_t RemoveDC(void* dc) { return DeleteDC(static_cast<HDC>(dc)); }
+
+std::int32_t RemoveObject(void* object) { return DeleteObject(static_cast<HGDIOBJ>(object)); }
+
+std::int16_t KeyState(std::int32_t virtualKey) { return GetAsyncKeyState(virtualKey); }
+
+std::uint32_t Milliseconds() { return timeGetTime(); }
+
+const Ops kWin32 = {AllocZeroed, FreeBlock,  OpenExisting, FileLength, ReadWhole,  CloseFile,
+                    CreateDisplayDC, DeviceCaps, CreateDib, CompatibleDC, Select, Blit,
+                    RemoveDC, RemoveObject, KeyState, Milliseconds};
+
+}  // namespace
+
+const Ops& Native() { return kWin32; }
+
+}  // namespace zadized::platform

@@ -1,0 +1,230 @@
+#include "image/bitmap_cache.h"
+
+#include <cstring>
+
+#include "boundary/platform.h"
+#include "image/pixel.h"
+
+namespace zadized {
+
+namespace {
+
+constexpr std::int32_t kFixedRecords = 50;
+constexpr std::uint32_t kFixedNames = 5000;
+// The header fields read end with the bits-per-pixel word at bytes 28-29.
+constexpr std::uint32_t kMinimumFile = 30;
+// Names of up to 126 characters keep the one-byte length of the packed table.
+// Longer ones are stored behind a 0 length byte with a 4-byte length, which no
+// short entry can have, so both kinds live in one table.
+constexpr std::uint32_t kLongestShortName = 126;
+
+std::uint32_t Read32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint16_t Read16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+BitmapRecord* Records(BitmapCache& c) { return c.records != nullptr ? c.records : c.fixedRecords; }
+std::uint8_t* Names(BitmapCache& c) { return c.nameTable != nullptr ? c.nameTable : c.fixedNames; }
+std::int32_t RecordCapacity(const BitmapCache& c) { return c.recordCapacity != 0 ? c.recordCapacity : kFixedRecords; }
+std::uint32_t NameCapacity(const BitmapCache& c) { return c.nameCapacity != 0 ? c.nameCapacity : kFixedNames; }
+
+// Bytes an entry for a name of `length` characters (without NUL) takes.
+std::uint64_t EntryBytes(std::uint64_t length) { return length <= kLongestShortName ? length + 2 : length + 6; }
+
+// Size of the entry at `e` and where its text starts.
+std::uint32_t EntryTextLength(const std::uint8_t* e, const std::uint8_t** text) {
+  if (e[0] != 0) {
+    *text = e + 1;
+    return e[0];  // characters + NUL
+  }
+  *text = e + 5;
+  return Read32(e + 1);
+}
+
+bool GrowNames(BitmapCache& c, std::uint64_t needed) {
+  std::uint64_t capacity = NameCapacity(c);
+  while (capacity < needed) capacity *= 2;
+  if (capacity > 0x7FFFFFFFu) return false;
+  const platform::Ops& os = platform::Current();
+  auto* table = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(capacity)));
+  if (table == nullptr) return false;
+  std::memcpy(table, Names(c), NameCapacity(c));
+  if (c.nameTable != nullptr) os.freeBlock(c.nameTable);
+  c.nameTable = table;
+  c.nameCapacity = static_cast<std::uint32_t>(capacity);
+  return true;
+}
+
+bool GrowRecords(BitmapCache& c) {
+  const std::int32_t capacity = RecordCapacity(c);
+  if (capacity > 0x3FFFFFFF / static_cast<std::int32_t>(sizeof(BitmapRecord))) return false;
+  const platform::Ops& os = platform::Current();
+  auto* table = static_cast<BitmapRecord*>(os.allocZeroed(static_cast<std::uint32_t>(2 * capacity * sizeof(BitmapRecord))));
+  if (table == nullptr) return false;
+  std::memcpy(table, Records(c), static_cast<std::size_t>(capacity) * sizeof(BitmapRecord));
+  if (c.records != nullptr) os.freeBlock(c.records);
+  c.records = table;
+  c.recordCapacity = 2 * capacity;
+  return true;
+}
+
+struct Header {
+  std::uint32_t pixelOffset;
+  std::int32_t width;
+  std::int32_t height;
+  std::int32_t bitCount;
+};
+
+Header ReadHeader(const std::uint8_t* data) {
+  return Header{Read32(data + 10), static_cast<std::int32_t>(Read32(data + 18)),
+                static_cast<std::int32_t>(Read32(data + 22)), Read16(data + 28)};
+}
+
+// Where the file's declared colour table starts and how many entries it has,
+// and whether ReadPixel's 1024-bytes-before-the-pixels rule finds exactly it.
+struct DeclaredTable {
+  std::uint64_t start;
+  std::uint32_t entries;
+  bool standard;
+};
+
+DeclaredTable DeclaredColorTable(const std::uint8_t* data, std::uint32_t size, std::uint32_t pixelOffset) {
+  DeclaredTable t{~0ull, 0, false};
+  if (size < 18) return t;
+  const std::uint32_t infoSize = Read32(data + 14);
+  t.start = 14ull + infoSize;
+  std::uint32_t declared = 0;
+  if (infoSize >= 36 && size >= 50) declared = Read32(data + 46);  // colours used
+  t.entries = (declared == 0 || declared > 256) ? 256 : declared;
+  t.standard = t.entries == 256 && declared <= 256 && t.start + 1024 == pixelOffset;
+  return t;
+}
+
+}  // namespace
+
+BitmapCache& TheBitmapCache() {
+  static BitmapCache cache;  // zero-initialised static storage: nothing runs at load
+  return cache;
+}
+
+bool IsLoadableBmp(const std::uint8_t* data, std::uint32_t size) {
+  if (data == nullptr || size < kMinimumFile) return false;
+  const Header h = ReadHeader(data);
+  if (h.width <= 0 || h.height <= 0 || h.pixelOffset > size) return false;  // a negative height is top-down
+  const std::int64_t rowBytes = static_cast<std::int64_t>(h.width) * BytesPerPixel(h.bitCount);
+  if (rowBytes > 0x7FFFFFFF - 3) return false;
+  const std::int64_t stride = RowStride(h.width, BytesPerPixel(h.bitCount));
+  // Below 8 bits every pixel reads the first three bytes of the pixel data.
+  const std::uint64_t needed = stride == 0 ? 3 : static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(h.height);
+  return needed <= size - h.pixelOffset;
+}
+
+void ResolveColorTable(const BitmapRecord& record, ColorValue table[256]) {
+  const std::uint8_t* data = record.fileData;
+  const auto size = static_cast<std::uint32_t>(record.fileSize);
+  const auto offset = static_cast<std::uint32_t>(record.pixels - record.fileData);
+  const DeclaredTable t = DeclaredColorTable(data, size, offset);
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    const std::uint64_t at = t.standard ? offset - 1024ull + 4 * i : t.start + 4ull * i;
+    table[i] = (i < t.entries && at + 4 <= size) ? Read32(data + at) : 0;
+  }
+}
+
+std::int32_t LookupBitmapName(BitmapCache& c, const char* fileName) {
+  const std::uint64_t length = std::strlen(fileName);
+  const std::uint64_t withNul = length + 1;
+  std::uint8_t* names = Names(c);
+  std::uint64_t at = 0;
+  for (std::int32_t i = 0; i < c.count; ++i) {
+    const std::uint8_t* text = nullptr;
+    const std::uint32_t entryLength = EntryTextLength(names + at, &text);
+    if (entryLength == withNul && std::memcmp(text, fileName, withNul) == 0) return i;
+    at = static_cast<std::uint64_t>(text - names) + entryLength;
+  }
+  if (at + EntryBytes(length) > NameCapacity(c)) {
+    if (!GrowNames(c, at + EntryBytes(length))) return -2;
+    names = Names(c);
+  }
+  std::uint8_t* e = names + at;
+  if (length <= kLongestShortName) {
+    e[0] = static_cast<std::uint8_t>(withNul);
+    std::memcpy(e + 1, fileName, withNul);
+  } else {
+    e[0] = 0;
+    const auto n = static_cast<std::uint32_t>(withNul);
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                                   static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+    std::memcpy(e + 1, bytes, 4);
+    std::memcpy(e + 5, fileName, withNul);
+  }
+  return -1;
+}
+
+BitmapRecord OpenBitmap(BitmapCache& c, const char* fileName) {
+  BitmapRecord failed{};
+  failed.fileSize = -1;
+  if (fileName == nullptr) return failed;
+  const std::int32_t index = LookupBitmapName(c, fileName);
+  if (index >= 0) return Records(c)[index];
+  if (index == -2) return failed;
+
+  const platform::Ops& os = platform::Current();
+  void* file = os.openExisting(fileName);
+  if (file == nullptr) return failed;
+  const std::int64_t length = os.fileLength(file);
+  if (length < kMinimumFile || length > 0x7FFFFFFF) {
+    os.closeFile(file);
+    return failed;
+  }
+  const auto size = static_cast<std::uint32_t>(length);
+  auto* block = static_cast<std::uint8_t*>(os.allocZeroed(size));
+  if (block == nullptr) {
+    os.closeFile(file);
+    return failed;
+  }
+  // A short read leaves the rest of the block zero, which the checks below
+  // then see as the file's content; nothing outside the block is read.
+  os.readFile(file, block, size);
+  os.closeFile(file);
+
+  if (!IsLoadableBmp(block, size) || (c.count == RecordCapacity(c) && !GrowRecords(c))) {
+    os.freeBlock(block);
+    return failed;
+  }
+  const Header h = ReadHeader(block);
+  BitmapRecord r{};
+  r.fileData = block;
+  r.pixels = block + h.pixelOffset;
+  r.fileSize = static_cast<std::int32_t>(size);
+  r.width = h.width;
+  r.height = h.height;
+  r.bitCount = h.bitCount;
+  const std::int32_t bpp = BytesPerPixel(h.bitCount);
+  const std::int32_t stride = RowStride(h.width, bpp);
+  const std::int32_t right = h.width - 1, bottom = h.height - 1;
+  if (bpp == 1) {
+    ColorValue table[256];
+    ResolveColorTable(r, table);
+    const auto at = [&](std::int32_t x, std::int32_t y) {
+      return table[*PixelAddress(r.pixels, x, y, stride, h.height, 1)];
+    };
+    r.topLeftColor = at(0, 0);
+    r.topRightColor = at(right, 0);
+    r.bottomLeftColor = at(0, bottom);
+    r.bottomRightColor = at(right, bottom);
+  } else {
+    r.topLeftColor = ReadPixel(r.pixels, 0, 0, stride, h.height, bpp);
+    r.topRightColor = ReadPixel(r.pixels, right, 0, stride, h.height, bpp);
+    r.bottomLeftColor = ReadPixel(r.pixels, 0, bottom, stride, h.height, bpp);
+    r.bottomRightColor = ReadPixel(r.pixels, right, bottom, stride, h.height, bpp);
+  }
+  Records(c)[c.count] = r;
+  ++c.count;
+  return r;
+}
+
+BitmapRecord OpenBitmap(const char* fileName) { return OpenBitmap(TheBitmapCache(), fileName); }
+
+}  // namespace zadized

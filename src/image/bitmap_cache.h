@@ -1,0 +1,49 @@
+// Loading BMP files into the process-wide bitmap cache.
+#pragma once
+
+#include <cstdint>
+
+#include "image/records.h"
+
+namespace zadized {
+
+// The cache keeps every file it loaded until the process ends. It starts in
+// fixed tables (50 records, 5000 bytes of names) and, when a host script uses
+// more templates or longer names than they hold, moves to larger global-memory
+// tables: nothing is ever evicted, so every block handed out stays valid.
+struct BitmapCache {
+  BitmapRecord fixedRecords[50];
+  std::uint8_t fixedNames[5000];
+  BitmapRecord* records;     // null: fixedRecords
+  std::uint8_t* nameTable;   // null: fixedNames
+  std::int32_t count;
+  std::int32_t recordCapacity;  // 0: the fixed table's 50
+  std::uint32_t nameCapacity;   // 0: the fixed table's 5000
+};
+
+// The one cache of the process; zero at load.
+BitmapCache& TheBitmapCache();
+
+// Index of the cached entry named `fileName`, or -1 after writing the name
+// directly behind the counted entries (not counted). -2 when the name table
+// has no room for it and cannot grow.
+std::int32_t LookupBitmapName(BitmapCache& cache, const char* fileName);
+
+// The cached record for `fileName`, loading the file on a miss. fileSize is -1
+// (and every other field 0) when the file could not be loaded or is not a BMP
+// file this loader can read safely.
+BitmapRecord OpenBitmap(BitmapCache& cache, const char* fileName);
+BitmapRecord OpenBitmap(const char* fileName);
+
+// Checks that the header fields the loader uses describe pixel data that lies
+// wholly inside `size` bytes. False for anything it would have to guess at.
+bool IsLoadableBmp(const std::uint8_t* data, std::uint32_t size);
+
+// The 256 colours an 8-bit picture's index bytes select. For a file laid out
+// the standard way (256 entries directly before the pixels) these are the 1024
+// bytes before `pixels`, exactly as ReadPixel reads them. For any other 8-bit
+// file they are the entries the file declares after its info header; entries
+// past the declared count, or past the end of the file, are 0.
+void ResolveColorTable(const BitmapRecord& record, ColorValue table[256]);
+
+}  // namespace zadized

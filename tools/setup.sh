@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a fresh Debian 12
+# machine (run as root). Safe to run again: it only installs what is missing.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+
+for p in cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
+         libbenchmark-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
+         xvfb xauth imagemagick x11-utils clang-format zip unzip; do
+  have "$p" || need+=("$p")
+done
+
+if [ "${#need[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+# The mingw-w64 compiler comes in a win32-threads and a posix-threads flavour;
+# either builds the DLL, the toolchain file asks for the plain name.
+command -v i686-w64-mingw32-g++ >/dev/null
+command -v wine >/dev/null
+echo "setup: all tools present"
