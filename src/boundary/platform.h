@@ -10,8 +10,8 @@
 namespace zadized::platform {
 
 // Values the library passes through unchanged to the display operations.
-constexpr std::int32_t kHorzRes = 8;     // HORZRES
-constexpr std::int32_t kVertRes = 10;    // VERTRES
+constexpr std::int32_t kHorzRes = 8;   // HORZRES
+constexpr std::int32_t kVertRes = 10;  // VERTRES
 constexpr std::uint32_t kSrcCopy = 0x00CC0020u;
 constexpr std::uint32_t kZeroInit = 0x40u;  // GMEM_ZEROINIT, fixed memory
 
@@ -36,9 +36,8 @@ struct Ops {
   void* (*createDIBSection)(void* dc, const void* bitmapInfo, void** pixels);
   void* (*createCompatibleDC)(void* dc);
   void* (*selectObject)(void* dc, void* object);
-  std::int32_t (*bitBlt)(void* dst, std::int32_t x, std::int32_t y, std::int32_t w,
-                         std::int32_t h, void* src, std::int32_t sx, std::int32_t sy,
-                         std::uint32_t rop);
+  std::int32_t (*bitBlt)(void* dst, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, void* src,
+                         std::int32_t sx, std::int32_t sy, std::uint32_t rop);
   std::int32_t (*deleteDC)(void* dc);
   std::int32_t (*deleteObject)(void* object);
 

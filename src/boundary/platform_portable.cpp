@@ -1,6 +1,8 @@
 // The platform for native builds. Memory is the C heap, files are stdio, and
 // the display is an in-memory picture with device contexts and bitmaps that
 // behave like the Win32 ones as far as the capture uses them.
+#include "boundary/platform_portable.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "boundary/platform.h"
-#include "boundary/platform_portable.h"
 
 namespace zadized::platform {
 
@@ -204,9 +205,9 @@ std::uint32_t Milliseconds() {
   return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-const Ops kPortable = {AllocZeroed, FreeBlock,  OpenExisting, FileLength, ReadWhole,  CloseFile,
-                       CreateDisplayDC, DeviceCaps, CreateDib, CompatibleDC, Select, Blit,
-                       RemoveDC, RemoveObject, KeyState, Milliseconds};
+const Ops kPortable = {AllocZeroed,     FreeBlock,    OpenExisting, FileLength,   ReadWhole, CloseFile,
+                       CreateDisplayDC, DeviceCaps,   CreateDib,    CompatibleDC, Select,    Blit,
+                       RemoveDC,        RemoveObject, KeyState,     Milliseconds};
 
 }  // namespace
 

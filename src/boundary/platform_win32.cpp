@@ -12,8 +12,8 @@ void* AllocZeroed(std::uint32_t bytes) { return reinterpret_cast<void*>(GlobalAl
 void* FreeBlock(void* block) { return reinterpret_cast<void*>(GlobalFree(reinterpret_cast<HGLOBAL>(block))); }
 
 void* OpenExisting(const char* name) {
-  HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 
@@ -36,13 +36,15 @@ void* CreateDisplayDC() { return CreateDCA("DISPLAY", nullptr, nullptr, nullptr)
 std::int32_t DeviceCaps(void* dc, std::int32_t index) { return GetDeviceCaps(static_cast<HDC>(dc), index); }
 
 void* CreateDib(void* dc, const void* info, void** pixels) {
-  return CreateDIBSection(static_cast<HDC>(dc), static_cast<const BITMAPINFO*>(info),
-                          DIB_RGB_COLORS, pixels, nullptr, 0);
+  return CreateDIBSection(static_cast<HDC>(dc), static_cast<const BITMAPINFO*>(info), DIB_RGB_COLORS, pixels,
+                          nullptr, 0);
 }
 
 void* CompatibleDC(void* dc) { return CreateCompatibleDC(static_cast<HDC>(dc)); }
 
-void* Select(void* dc, void* object) { return SelectObject(static_cast<HDC>(dc), static_cast<HGDIOBJ>(object)); }
+void* Select(void* dc, void* object) {
+  return SelectObject(static_cast<HDC>(dc), static_cast<HGDIOBJ>(object));
+}
 
 std::int32_t Blit(void* dst, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, void* src,
                   std::int32_t sx, std::int32_t sy, std::uint32_t rop) {
@@ -57,9 +59,9 @@ std::int16_t KeyState(std::int32_t virtualKey) { return GetAsyncKeyState(virtual
 
 std::uint32_t Milliseconds() { return timeGetTime(); }
 
-const Ops kWin32 = {AllocZeroed, FreeBlock,  OpenExisting, FileLength, ReadWhole,  CloseFile,
-                    CreateDisplayDC, DeviceCaps, CreateDib, CompatibleDC, Select, Blit,
-                    RemoveDC, RemoveObject, KeyState, Milliseconds};
+const Ops kWin32 = {AllocZeroed,     FreeBlock,    OpenExisting, FileLength,   ReadWhole, CloseFile,
+                    CreateDisplayDC, DeviceCaps,   CreateDib,    CompatibleDC, Select,    Blit,
+                    RemoveDC,        RemoveObject, KeyState,     Milliseconds};
 
 }  // namespace
 

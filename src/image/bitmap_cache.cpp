@@ -27,11 +27,17 @@ std::uint16_t Read16(const std::uint8_t* p) { return static_cast<std::uint16_t>(
 
 BitmapRecord* Records(BitmapCache& c) { return c.records != nullptr ? c.records : c.fixedRecords; }
 std::uint8_t* Names(BitmapCache& c) { return c.nameTable != nullptr ? c.nameTable : c.fixedNames; }
-std::int32_t RecordCapacity(const BitmapCache& c) { return c.recordCapacity != 0 ? c.recordCapacity : kFixedRecords; }
-std::uint32_t NameCapacity(const BitmapCache& c) { return c.nameCapacity != 0 ? c.nameCapacity : kFixedNames; }
+std::int32_t RecordCapacity(const BitmapCache& c) {
+  return c.recordCapacity != 0 ? c.recordCapacity : kFixedRecords;
+}
+std::uint32_t NameCapacity(const BitmapCache& c) {
+  return c.nameCapacity != 0 ? c.nameCapacity : kFixedNames;
+}
 
 // Bytes an entry for a name of `length` characters (without NUL) takes.
-std::uint64_t EntryBytes(std::uint64_t length) { return length <= kLongestShortName ? length + 2 : length + 6; }
+std::uint64_t EntryBytes(std::uint64_t length) {
+  return length <= kLongestShortName ? length + 2 : length + 6;
+}
 
 // Size of the entry at `e` and where its text starts.
 std::uint32_t EntryTextLength(const std::uint8_t* e, const std::uint8_t** text) {
@@ -61,7 +67,8 @@ bool GrowRecords(BitmapCache& c) {
   const std::int32_t capacity = RecordCapacity(c);
   if (capacity > 0x3FFFFFFF / static_cast<std::int32_t>(sizeof(BitmapRecord))) return false;
   const platform::Ops& os = platform::Current();
-  auto* table = static_cast<BitmapRecord*>(os.allocZeroed(static_cast<std::uint32_t>(2 * capacity * sizeof(BitmapRecord))));
+  auto* table = static_cast<BitmapRecord*>(
+      os.allocZeroed(static_cast<std::uint32_t>(2 * capacity * sizeof(BitmapRecord))));
   if (table == nullptr) return false;
   std::memcpy(table, Records(c), static_cast<std::size_t>(capacity) * sizeof(BitmapRecord));
   if (c.records != nullptr) os.freeBlock(c.records);
@@ -117,7 +124,8 @@ bool IsLoadableBmp(const std::uint8_t* data, std::uint32_t size) {
   if (rowBytes > 0x7FFFFFFF - 3) return false;
   const std::int64_t stride = RowStride(h.width, BytesPerPixel(h.bitCount));
   // Below 8 bits every pixel reads the first three bytes of the pixel data.
-  const std::uint64_t needed = stride == 0 ? 3 : static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(h.height);
+  const std::uint64_t needed =
+      stride == 0 ? 3 : static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(h.height);
   return needed <= size - h.pixelOffset;
 }
 

@@ -14,8 +14,8 @@ namespace zadized {
 struct BitmapCache {
   BitmapRecord fixedRecords[50];
   std::uint8_t fixedNames[5000];
-  BitmapRecord* records;     // null: fixedRecords
-  std::uint8_t* nameTable;   // null: fixedNames
+  BitmapRecord* records;    // null: fixedRecords
+  std::uint8_t* nameTable;  // null: fixedNames
   std::int32_t count;
   std::int32_t recordCapacity;  // 0: the fixed table's 50
   std::uint32_t nameCapacity;   // 0: the fixed table's 5000

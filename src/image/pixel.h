@@ -25,8 +25,8 @@ inline std::int32_t RowStride(std::int32_t width, std::int32_t bytesPerPixel) {
 inline const std::uint8_t* PixelAddress(const std::uint8_t* pixels, std::int32_t x, std::int32_t y,
                                         std::int32_t stride, std::int32_t height,
                                         std::int32_t bytesPerPixel) {
-  const std::int64_t offset = (static_cast<std::int64_t>(height) - y - 1) * stride +
-                              static_cast<std::int64_t>(x) * bytesPerPixel;
+  const std::int64_t offset =
+      (static_cast<std::int64_t>(height) - y - 1) * stride + static_cast<std::int64_t>(x) * bytesPerPixel;
   return pixels + offset;
 }
 
@@ -40,9 +40,8 @@ inline ColorValue MaskPixel(const std::uint8_t* pixel, std::int32_t bytesPerPixe
 // For 1 byte per pixel the colour table is the 1024 bytes before `pixels`;
 // the loader guarantees that for the files it hands out, or resolves the table
 // itself (see ResolveColorTable).
-inline ColorValue ReadPixel(const std::uint8_t* pixels, std::int32_t x, std::int32_t y,
-                            std::int32_t stride, std::int32_t height,
-                            std::int32_t bytesPerPixel) {
+inline ColorValue ReadPixel(const std::uint8_t* pixels, std::int32_t x, std::int32_t y, std::int32_t stride,
+                            std::int32_t height, std::int32_t bytesPerPixel) {
   const std::uint8_t* p = PixelAddress(pixels, x, y, stride, height, bytesPerPixel);
   if (bytesPerPixel == 1) {
     const std::uint8_t* e = pixels - 1024 + 4 * static_cast<std::int32_t>(p[0]);

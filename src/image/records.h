@@ -26,8 +26,8 @@ struct BitmapRecord {
 };
 
 struct ScreenImage {
-  void* bitmap;           // HBITMAP; the caller deletes it
-  std::uint8_t* pixels;   // owned by the bitmap
+  void* bitmap;          // HBITMAP; the caller deletes it
+  std::uint8_t* pixels;  // owned by the bitmap
   std::int32_t width;
   std::int32_t height;
   std::int32_t bitCount;  // always 32

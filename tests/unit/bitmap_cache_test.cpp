@@ -36,8 +36,9 @@ struct Cache {
 
 TEST(OpenBitmap, DescribesA24BitFileWithItsCorners) {
   // 3 x 2: stride 12, so the corners sit at bytes 12, 18, 0 and 6 of the pixels.
-  const auto bytes = MakeBmp24(3, 2, {0x010203, 0x040506, 0x070809,  //
-                                      0x0A0B0C, 0x0D0E0F, 0x101112});
+  const auto bytes = MakeBmp24(3, 2,
+                               {0x010203, 0x040506, 0x070809,  //
+                                0x0A0B0C, 0x0D0E0F, 0x101112});
   Cache cache;
   const BitmapRecord r = cache.Open(WriteFile("corners24.bmp", bytes));
   ASSERT_EQ(r.fileSize, static_cast<std::int32_t>(bytes.size()));
@@ -206,7 +207,8 @@ TEST(BitmapCache, GrowsPastFiftyFilesAndLongNamesWithoutMovingBlocks) {
   // 120 files with names of up to 300 characters: more records than the fixed
   // table holds and more name bytes than its 5000.
   for (int i = 0; i < 120; ++i) {
-    std::string name = "t" + std::to_string(i) + "-" + std::string(static_cast<std::size_t>(i * 5 % 290), 'x');
+    std::string name =
+        "t" + std::to_string(i) + "-" + std::string(static_cast<std::size_t>(i * 5 % 290), 'x');
     name = name.substr(0, 200) + ".bmp";
     names.push_back(WriteFile(name, MakeBmp24(1, 1, {static_cast<std::uint32_t>(i)})));
     handedOut.push_back(cache.Open(names.back()));

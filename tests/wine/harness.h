@@ -87,7 +87,9 @@ inline CallResult CallByHand(const void* fn, std::vector<std::uint32_t> args) {
   return r;
 }
 
-inline std::uint32_t Addr(const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
+inline std::uint32_t Addr(const void* p) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));
+}
 
 // A scratch folder for files the test writes, below the Windows temp folder.
 inline std::string Scratch(const std::string& name) {
@@ -148,25 +150,25 @@ inline int Main(int argc, char** argv) {
 
 #define HARNESS_CAT2(a, b) a##b
 #define HARNESS_CAT(a, b) HARNESS_CAT2(a, b)
-#define TEST_CASE(name)                                                   \
-  static void name();                                                     \
-  static harness::Register HARNESS_CAT(register_, name)(#name, &name);    \
+#define TEST_CASE(name)                                                \
+  static void name();                                                  \
+  static harness::Register HARNESS_CAT(register_, name)(#name, &name); \
   static void name()
 
-#define CHECK(cond)                                                        \
-  do {                                                                     \
-    if (!(cond)) harness::Fail(__FILE__, __LINE__, "CHECK(" #cond ")");    \
+#define CHECK(cond)                                                     \
+  do {                                                                  \
+    if (!(cond)) harness::Fail(__FILE__, __LINE__, "CHECK(" #cond ")"); \
   } while (0)
 
-#define CHECK_EQ(a, b)                                                                          \
-  do {                                                                                          \
-    const auto check_a_ = (a);                                                                  \
-    const auto check_b_ = (b);                                                                  \
-    if (!(check_a_ == check_b_)) {                                                              \
-      harness::Fail(__FILE__, __LINE__,                                                         \
+#define CHECK_EQ(a, b)                                                                                  \
+  do {                                                                                                  \
+    const auto check_a_ = (a);                                                                          \
+    const auto check_b_ = (b);                                                                          \
+    if (!(check_a_ == check_b_)) {                                                                      \
+      harness::Fail(__FILE__, __LINE__,                                                                 \
                     std::string(#a " == " #b ": ") + std::to_string(static_cast<long long>(check_a_)) + \
-                        " vs " + std::to_string(static_cast<long long>(check_b_)));             \
-    }                                                                                           \
+                        " vs " + std::to_string(static_cast<long long>(check_b_)));                     \
+    }                                                                                                   \
   } while (0)
 
 #define HARNESS_MAIN \

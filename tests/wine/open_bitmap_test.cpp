@@ -17,8 +17,8 @@ constexpr std::uint32_t kMarker = 0xA5A5A5A5u;
 BitmapRecord Open(const std::string& name) {
   BitmapRecord r;
   std::memset(&r, 0xA5, sizeof r);
-  const harness::CallResult call =
-      harness::CallByHand(reinterpret_cast<const void*>(harness::ByOrdinal(6)), {harness::Addr(&r), harness::Addr(name.c_str())});
+  const harness::CallResult call = harness::CallByHand(reinterpret_cast<const void*>(harness::ByOrdinal(6)),
+                                                       {harness::Addr(&r), harness::Addr(name.c_str())});
   CHECK_EQ(call.eax, harness::Addr(&r));
   CHECK_EQ(call.removed, 8);
   return r;
@@ -80,7 +80,8 @@ TEST_CASE(LoadsEachPixelSizeWithItsCorners) {
   for (std::uint32_t i = 0; i < 256; ++i) palette[i] = (i << 24) | (i * 0x010203u & 0xFFFFFF);
   const auto b8 = MakeBmp(s, palette, {1, 2, 0, 0, 3, 4, 0, 0});
   CHECK(harness::WriteBytes(harness::Scratch("c8.bmp"), b8));
-  ExpectRecord(Open(harness::Scratch("c8.bmp")), b8, 2, 2, 8, palette[3], palette[4], palette[1], palette[2], 1078);
+  ExpectRecord(Open(harness::Scratch("c8.bmp")), b8, 2, 2, 8, palette[3], palette[4], palette[1], palette[2],
+               1078);
 }
 
 TEST_CASE(RepeatsComeFromTheCacheEvenAfterTheFileIsGone) {
@@ -146,7 +147,7 @@ TEST_CASE(BmpSuiteFilesLoadOrAreRefused) {
       CHECK_EQ(r.fileSize, static_cast<std::int32_t>(found.nFileSizeLow));
       CHECK(r.width > 0 && r.height > 0);
       CHECK_EQ(r.pixels - r.fileData, static_cast<std::int32_t>(r.fileData[10] | r.fileData[11] << 8 |
-                                                                   r.fileData[12] << 16 | r.fileData[13] << 24));
+                                                                r.fileData[12] << 16 | r.fileData[13] << 24));
     } while (FindNextFileA(h, &found));
     FindClose(h);
   }

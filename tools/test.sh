@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native core under AddressSanitizer
+# and UBSan, and the 32-bit DLL through its real exports under Wine on a
+# virtual X display. Installs what is missing first (Debian 12, as root).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash tools/setup.sh || exit 1
+
+build() {
+  cmake -S . -B build/native -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
+    cmake --build build/native &&
+    cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    cmake --build build/win32
+}
+build || { echo "test: the build failed"; exit 1; }
+
+# One virtual display of a common desktop size for every Windows test.
+for n in $(seq 40 90); do
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+done
+Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=":$n"
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+export WINEPREFIX="$root/build/wineprefix"
+
+cleanup() {
+  tools/wine/run --stop >/dev/null 2>&1 || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# Both builds' tests in one run, so the closing summary counts all of them.
+cat > build/CTestTestfile.cmake <<CTEST
+subdirs("native" "win32")
+CTEST
+ctest --test-dir build --output-on-failure --timeout 900
