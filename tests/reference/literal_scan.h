@@ -1,0 +1,27 @@
+// A plain, slow search written straight from the rules, sharing nothing with
+// the library: it decodes the template from the BMP file's bytes itself,
+// builds its own map and visits positions from an explicit list. The library
+// must agree with it exactly; a faster search must too.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace zadized::reference {
+
+struct Screen {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint32_t> topDown;  // 0x00RRGGBB, bits 24-31 ignored
+};
+
+// The result SearchImage gives for a template file holding `bmp` (a file the
+// loader accepts) on `screen`; -3 when the screen has no pixels.
+std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& screen, std::int32_t x1,
+                           std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                           std::int32_t color);
+
+// The 256 colours an 8-bit file's index bytes select.
+std::vector<std::uint32_t> LiteralColorTable(const std::vector<std::uint8_t>& bmp);
+
+}  // namespace zadized::reference
