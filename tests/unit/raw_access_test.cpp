@@ -143,6 +143,20 @@ TEST(PtrCopyData, OverlapAboveTheSourceRepeatsItsFirstBytes) {
   EXPECT_EQ(buf, (std::vector<std::uint8_t>{2, 3, 4, 5, 6, 6, 7}));
 }
 
+TEST(PtrCopyData, LongOverlappingCopiesRepeatTheirPatternThroughout) {
+  // Long enough for a vectorised loop; every distance below a vector's width.
+  for (std::uint32_t distance = 1; distance <= 17; ++distance) {
+    std::vector<std::uint8_t> buf(300);
+    for (std::size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<std::uint8_t>(i + 1);
+    PtrCopyData(At(buf.data()), At(buf.data() + distance), 250);
+    for (std::size_t i = 0; i < 250 + distance; ++i) {
+      ASSERT_EQ(buf[i], i % distance + 1) << "distance " << distance << ", byte " << i;
+    }
+    for (std::size_t i = 250 + distance; i < buf.size(); ++i)
+      ASSERT_EQ(buf[i], static_cast<std::uint8_t>(i + 1));
+  }
+}
+
 TEST(PtrCopyData, NegativeLengthCopiesAStringCutTo256Characters) {
   // 300 characters, no NUL within the first 256: the copy stops at 256 and
   // writes one NUL; byte 257 (the 258th) keeps its marker.

@@ -198,6 +198,20 @@ TEST_CASE(CopiesGoUpwardByteByByte) {
   EXPECT_BYTES(buf.data(), (std::vector<std::uint8_t>{2, 3, 4, 5, 5, 6}));
 }
 
+TEST_CASE(LongOverlappingCopiesRepeatTheirPatternThroughout) {
+  // Long enough for a vectorised loop; every distance below a vector's width.
+  for (std::uint32_t distance = 1; distance <= 17; ++distance) {
+    std::vector<std::uint8_t> buf(300);
+    for (std::size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<std::uint8_t>(i + 1);
+    CopyData(Addr(buf.data()), Addr(buf.data() + distance), 250);
+    std::vector<std::uint8_t> want(300);
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      want[i] = static_cast<std::uint8_t>(i < 250 + distance ? i % distance + 1 : i + 1);
+    }
+    EXPECT_BYTES(buf.data(), want);
+  }
+}
+
 std::string LongText() {
   std::string text(300, ' ');
   for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('A' + i % 26);
