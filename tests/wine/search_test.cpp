@@ -1,0 +1,318 @@
+// CaptureScreen and SearchImage through the real exports, on a picture this
+// program paints over the whole screen. Expected results come from the
+// literal reference scan run on the same picture, and the key ones are also
+// stated as plain positions.
+#include <climits>
+
+#include "common/bmp_bytes.h"
+#include "harness.h"
+#include "image/records.h"
+#include "reference/literal_scan.cpp"  // the Windows programs are built from one source each
+
+// After windows.h, which harness.h brings in.
+#include <psapi.h>
+
+using zadized::ScreenImage;
+using zadized::test::MakeBmp24;
+
+namespace {
+
+constexpr std::uint32_t kTiles[5] = {0x203040, 0x607080, 0x90A0B0, 0x405020, 0xC0C0C0};
+constexpr std::uint32_t kGreen = 0x00C000, kRed = 0xFF0000, kWhite = 0xFFFFFF, kBlack = 0x000000;
+
+struct Picture {
+  std::int32_t width = 0, height = 0;
+  std::vector<std::uint32_t> px;  // top-down 0x00RRGGBB
+  std::uint32_t& at(int x, int y) { return px[static_cast<std::size_t>(y) * width + x]; }
+  void Put(int x, int y, int w, const std::vector<std::uint32_t>& block) {
+    for (std::size_t k = 0; k < block.size(); ++k)
+      at(x + static_cast<int>(k) % w, y + static_cast<int>(k) / w) = block[k];
+  }
+};
+
+// A 5x4 block of three colours and a recoloured copy of it.
+const std::vector<std::uint32_t> kBlock = {1, 1, 2, 3, 3,  //
+                                           1, 2, 2, 3, 1,  //
+                                           2, 2, 1, 1, 1,  //
+                                           3, 1, 1, 2, 3};
+std::vector<std::uint32_t> Colour(const std::vector<std::uint32_t>& classes, std::uint32_t a, std::uint32_t b,
+                                  std::uint32_t c) {
+  std::vector<std::uint32_t> out;
+  for (std::uint32_t v : classes) out.push_back(v == 1 ? a : v == 2 ? b : c);
+  return out;
+}
+const std::vector<std::uint32_t> kSmall = {1, 2, 1, 2, 2, 3};  // 3x2
+// A plus sign in a 5x5 square.
+std::vector<std::uint32_t> Plus(std::uint32_t on, std::uint32_t off) {
+  std::vector<std::uint32_t> g(25, off);
+  for (int i = 0; i < 5; ++i) g[2 * 5 + i] = g[i * 5 + 2] = on;
+  return g;
+}
+
+Picture& ThePicture() {
+  static Picture p = [] {
+    Picture q;
+    q.width = GetSystemMetrics(SM_CXSCREEN);
+    q.height = GetSystemMetrics(SM_CYSCREEN);
+    q.px.resize(static_cast<std::size_t>(q.width) * q.height);
+    for (int y = 0; y < q.height; ++y)
+      for (int x = 0; x < q.width; ++x) q.at(x, y) = kTiles[((x / 4) + (y / 4) * 3) % 5];
+    q.Put(120, 60, 5, Colour(kBlock, 0x112233, 0x445566, 0x778899));
+    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{40, 300}, {200, 300}, {40, 400}})
+      q.Put(x, y, 3, Colour(kSmall, 0x0A0A0A, 0x0B0B0B, 0x0C0C0C));
+    q.Put(400, 150, 5, Plus(kGreen, kBlack));
+    q.Put(q.width - 3, q.height - 2, 3, Colour(kSmall, 0x0D0D0D, 0x0E0E0E, 0x0F0F0F));
+    return q;
+  }();
+  return p;
+}
+
+bool g_painted = false;
+
+LRESULT CALLBACK Paint(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    Picture& p = ThePicture();
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = p.width;
+    info.bmiHeader.biHeight = -p.height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(p.width), static_cast<DWORD>(p.height), 0, 0, 0,
+                      static_cast<UINT>(p.height), p.px.data(), &info, DIB_RGB_COLORS);
+    EndPaint(hwnd, &ps);
+    g_painted = true;
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+void Pump(DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  MSG msg;
+  while (static_cast<LONG>(end - GetTickCount()) > 0) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(10);
+  }
+}
+
+void ShowPicture() {
+  static bool shown = false;
+  if (shown) return;
+  shown = true;
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = Paint;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "zadized-search-test";
+  RegisterClassA(&wc);
+  Picture& p = ThePicture();
+  HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, p.width,
+                              p.height, nullptr, nullptr, wc.hInstance, nullptr);
+  CHECK(hwnd != nullptr);
+  UpdateWindow(hwnd);
+  for (int i = 0; i < 200 && !g_painted; ++i) Pump(20);
+  Pump(300);  // let the display settle
+  CHECK(g_painted);
+}
+
+ScreenImage Capture() {
+  ScreenImage r;
+  std::memset(&r, 0xA5, sizeof r);
+  const harness::CallResult call =
+      harness::CallByHand(reinterpret_cast<const void*>(harness::ByOrdinal(2)), {harness::Addr(&r)});
+  CHECK_EQ(call.eax, harness::Addr(&r));
+  CHECK_EQ(call.removed, 4);
+  return r;
+}
+
+std::int32_t Search(const std::string& file, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                    std::int32_t y2, std::int32_t options, std::int32_t color) {
+  const harness::CallResult call = harness::CallByHand(
+      reinterpret_cast<const void*>(harness::ByOrdinal(15)),
+      {harness::Addr(file.c_str()), static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1),
+       static_cast<std::uint32_t>(x2), static_cast<std::uint32_t>(y2), static_cast<std::uint32_t>(options),
+       static_cast<std::uint32_t>(color)});
+  CHECK_EQ(call.removed, 28);
+  return static_cast<std::int32_t>(call.eax);
+}
+
+struct Template {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+};
+Template Write(const std::string& name, int w, const std::vector<std::uint32_t>& topDown) {
+  Template t{harness::Scratch(name), MakeBmp24(w, static_cast<int>(topDown.size()) / w, topDown)};
+  CHECK(harness::WriteBytes(t.path, t.bytes));
+  return t;
+}
+
+std::int32_t Expected(const Template& t, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
+                      std::int32_t options, std::int32_t color) {
+  zadized::reference::Screen s;
+  s.width = ThePicture().width;
+  s.height = ThePicture().height;
+  s.topDown = ThePicture().px;
+  return zadized::reference::LiteralSearch(t.bytes, s, x1, y1, x2, y2, options, color);
+}
+
+std::int32_t Encode(std::int32_t x, std::int32_t y) {
+  return static_cast<std::int32_t>(static_cast<std::int64_t>(y - 1) * ThePicture().width + (x - 1));
+}
+
+// Runs one search and checks it against the reference (and, when given, a
+// plain expected value).
+void Expect(const Template& t, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
+            std::int32_t options, std::int32_t color, std::int32_t plain) {
+  const std::int32_t got = Search(t.path, x1, y1, x2, y2, options, color);
+  CHECK_EQ(got, Expected(t, x1, y1, x2, y2, options, color));
+  CHECK_EQ(got, plain);
+}
+
+TEST_CASE(ExportsByNameAndOrdinal) {
+  CHECK(harness::ByName("CaptureScreen") != nullptr);
+  CHECK(harness::ByName("CaptureScreen") == harness::ByOrdinal(2));
+  CHECK(harness::ByName("SearchImage") != nullptr);
+  CHECK(harness::ByName("SearchImage") == harness::ByOrdinal(15));
+  CHECK(harness::ByName("_SearchImage@28") == nullptr);
+}
+
+TEST_CASE(CaptureScreenReadsBackThePaintedScreen) {
+  ShowPicture();
+  const ScreenImage r = Capture();
+  Picture& p = ThePicture();
+  CHECK_EQ(r.width, p.width);
+  CHECK_EQ(r.height, p.height);
+  CHECK_EQ(r.bitCount, 32);
+  CHECK(r.bitmap != nullptr && r.pixels != nullptr);
+  if (r.pixels == nullptr || r.width != p.width || r.height != p.height) return;
+  long mismatches = 0;
+  for (int y = 0; y < p.height; ++y) {
+    for (int x = 0; x < p.width; ++x) {
+      const std::uint8_t* q = r.pixels + (static_cast<std::size_t>(p.height - 1 - y) * p.width + x) * 4;
+      const std::uint32_t v = q[0] | q[1] << 8 | q[2] << 16;
+      if (v != p.at(x, y)) ++mismatches;
+    }
+  }
+  std::printf("  screen %dx%d, %ld pixels differ from the painted picture\n", p.width, p.height, mismatches);
+  CHECK_EQ(mismatches, 0L);
+  // A second capture is a second bitmap; each is the caller's to delete.
+  const ScreenImage again = Capture();
+  CHECK(again.bitmap != nullptr && again.bitmap != r.bitmap && again.pixels != r.pixels);
+  CHECK(DeleteObject(static_cast<HGDIOBJ>(r.bitmap)) != 0);
+  CHECK(DeleteObject(static_cast<HGDIOBJ>(again.bitmap)) != 0);
+}
+
+TEST_CASE(SearchImageByNameIsByOrdinal) {
+  ShowPicture();
+  const Template t = Write("block.bmp", 5, Colour(kBlock, kRed, kWhite, 0x0000FF));
+  using Fn = std::int32_t(WINAPI*)(const char*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                   std::int32_t, std::int32_t);
+  const auto byName = reinterpret_cast<Fn>(reinterpret_cast<void*>(harness::ByName("SearchImage")));
+  const std::int32_t direct = byName(t.path.c_str(), 0, 0, INT_MAX, INT_MAX, 0, -1);
+  CHECK_EQ(direct, Encode(120, 60));
+  CHECK_EQ(Search(t.path, 0, 0, INT_MAX, INT_MAX, 0, -1), direct);
+  CHECK_EQ(Search(harness::Scratch("missing.bmp"), 0, 0, 100, 100, 0, -1), -2);
+}
+
+TEST_CASE(PatternShapeAndToleranceModes) {
+  ShowPicture();
+  const Picture& p = ThePicture();
+  const Template recoloured = Write("recoloured.bmp", 5, Colour(kBlock, kRed, kWhite, kBlack));
+  const Template exact = Write("exact.bmp", 5, Colour(kBlock, 0x112233, 0x445566, 0x778899));
+  Expect(recoloured, 0, 0, p.width - 1, p.height - 1, 0, -1, Encode(120, 60));
+  Expect(recoloured, 0, 0, p.width - 1, p.height - 1, 0, 536870912, Encode(120, 60));
+  // Corner tolerance: the recoloured corner is far off, the exact one is not.
+  Expect(recoloured, 0, 0, p.width - 1, p.height - 1, 0, 0x10000000, -1);
+  Expect(recoloured, 0, 0, p.width - 1, p.height - 1, 0, 0x10FF02FD, Encode(120, 60));
+  Expect(exact, 0, 0, p.width - 1, p.height - 1, 0, 0x13000000, Encode(120, 60));
+  // Shape: a red plus on white is found drawn in green on black.
+  const Template glyph = Write("plus.bmp", 5, Plus(kRed, kWhite));
+  Expect(glyph, 0, 0, p.width - 1, p.height - 1, 0, static_cast<std::int32_t>(kRed), Encode(400, 150));
+  Expect(glyph, 0, 0, p.width - 1, p.height - 1, 0, 0x00FF00, -100);
+}
+
+TEST_CASE(ScanOrdersSkipCountsAndRectangles) {
+  ShowPicture();
+  const Picture& p = ThePicture();
+  const Template small = Write("small.bmp", 3, Colour(kSmall, 7, 8, 9));
+  const std::int32_t W = p.width, H = p.height;
+  const std::int32_t x2 = 300, y2 = 450;  // holds the three copies, not the corner one
+  const std::vector<std::pair<std::int32_t, std::vector<std::pair<int, int>>>> orders = {
+      {0, {{40, 300}, {200, 300}, {40, 400}}},       {1 << 16, {{40, 400}, {40, 300}, {200, 300}}},
+      {1 << 17, {{200, 300}, {40, 300}, {40, 400}}}, {3 << 16, {{40, 400}, {200, 300}, {40, 300}}},
+      {4 << 16, {{40, 300}, {40, 400}, {200, 300}}}, {5 << 16, {{40, 400}, {40, 300}, {200, 300}}},
+      {6 << 16, {{200, 300}, {40, 300}, {40, 400}}}, {7 << 16, {{200, 300}, {40, 400}, {40, 300}}},
+  };
+  for (const auto& [bits, positions] : orders) {
+    for (int skip = 0; skip < 3; ++skip) {
+      Expect(small, 0, 0, x2, y2, bits | skip, -1, Encode(positions[skip].first, positions[skip].second));
+    }
+    Expect(small, 0, 0, x2, y2, bits | 3, -1, -1);
+  }
+  // Corners in either order; cut to the screen; wholly off; exact fit.
+  Expect(small, x2, y2, 0, 0, 0, -1, Encode(40, 300));
+  Expect(small, -1000, -1000, x2, y2, 0, -1, Encode(40, 300));
+  Expect(small, W + 5, 0, W + 50, H, 0, -1, -10);
+  Expect(small, INT_MIN, INT_MIN, -1, -1, 0, -1, -10);
+  Expect(small, 200, 300, 202, 301, 0, -1, Encode(200, 300));
+  Expect(small, 201, 300, 203, 301, 0, -1, -1);
+  // Touching the right and bottom edges, found with the whole screen.
+  const Template corner = Write("corner.bmp", 3, Colour(kSmall, 1, 2, 3));
+  Expect(corner, 0, 0, INT_MAX, INT_MAX, 7 << 16, -1, Encode(W - 3, H - 2));
+  Expect(corner, W - 3, H - 2, W - 1, H - 1, 0, -1, Encode(W - 3, H - 2));
+}
+
+TEST_CASE(ThousandSearchesLeaveMemoryWhereItWas) {
+  ShowPicture();
+  const Template t = Write("leak.bmp", 5, Colour(kBlock, kRed, kWhite, kBlack));
+  const Template glyph = Write("leakplus.bmp", 5, Plus(kRed, kWhite));
+  const auto usage = [] {
+    PROCESS_MEMORY_COUNTERS_EX m = {};
+    m.cb = sizeof m;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
+    return m;
+  };
+  for (int i = 0; i < 20; ++i) Search(t.path, 0, 0, INT_MAX, INT_MAX, 0, -1);  // warm caches and heaps
+  const PROCESS_MEMORY_COUNTERS_EX before = usage();
+  const DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  int wrong = 0;
+  for (int i = 0; i < 1000; ++i) {
+    std::int32_t r = 0;
+    switch (i % 4) {
+      case 0:
+        r = Search(t.path, 0, 0, INT_MAX, INT_MAX, 0, -1);
+        if (r != Encode(120, 60)) ++wrong;
+        break;
+      case 1:
+        r = Search(t.path, 0, 0, 3, 3, 0, -1);
+        if (r != -10) ++wrong;
+        break;
+      case 2:
+        r = Search(glyph.path, 0, 0, INT_MAX, INT_MAX, 0, 0x00FF00);
+        if (r != -100) ++wrong;
+        break;
+      default:
+        r = Search(glyph.path, 0, 0, INT_MAX, INT_MAX, 0, static_cast<std::int32_t>(kRed));
+        if (r != Encode(400, 150)) ++wrong;
+        break;
+    }
+  }
+  const PROCESS_MEMORY_COUNTERS_EX after = usage();
+  const DWORD gdiAfter = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  std::printf("  PrivateUsage %lu -> %lu, PagefileUsage %lu -> %lu, GDI objects %lu -> %lu\n",
+              static_cast<unsigned long>(before.PrivateUsage), static_cast<unsigned long>(after.PrivateUsage),
+              static_cast<unsigned long>(before.PagefileUsage),
+              static_cast<unsigned long>(after.PagefileUsage), static_cast<unsigned long>(gdiBefore),
+              static_cast<unsigned long>(gdiAfter));
+  CHECK_EQ(wrong, 0);
+  // One leaked capture per call would be over 3 MB at 1024x768.
+  CHECK(after.PrivateUsage <= before.PrivateUsage + 256 * 1024);
+  CHECK(after.PagefileUsage <= before.PagefileUsage + 256 * 1024);
+  CHECK(gdiAfter <= gdiBefore);
+}
+
+}  // namespace
+
+HARNESS_MAIN
