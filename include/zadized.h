@@ -1,0 +1,265 @@
+/* zadized.h: the interface of zadized.dll (version 1.0.0) for C and C++ hosts.
+ *
+ * Link against the import library libzadized.dll.a (mingw-w64) and keep
+ * zadized.dll next to the program or on the DLL search path. The DLL is 32-bit:
+ * only a 32-bit (x86) program can load it.
+ *
+ * Every argument and result is 32 bits wide. Addresses are passed and returned
+ * as uint32_t, because that is what a host without pointers keeps; use
+ * ZADIZED_ADDR and ZADIZED_PTR to convert in C. All fifteen functions use the
+ * stdcall convention and are exported under their plain names, ordinals 1-15.
+ *
+ * The guide (guide.md) explains every function, the option word, the colour
+ * word and the result of SearchImage with worked examples.
+ */
+#ifndef ZADIZED_H
+#define ZADIZED_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN64)
+#error "zadized.dll is a 32-bit DLL; build the host as a 32-bit (x86) program"
+#endif
+
+/* The declarations only mean something to a 32-bit Windows compiler; the
+ * helpers below are plain arithmetic and compile anywhere, so tools and tests
+ * on other systems can share them. */
+#if defined(_WIN32)
+#define ZADIZED_API __stdcall
+#else
+#define ZADIZED_API
+#endif
+
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define ZADIZED_INLINE static inline
+#else
+#define ZADIZED_INLINE static __inline
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Records returned by value ----------------------------------------- */
+
+/* What OpenBitmap answers: ten 32-bit fields, 40 bytes. fileSize is -1 when
+ * the file could not be loaded; the other fields are then 0. The memory
+ * behind fileData and pixels belongs to the library's cache for the life of
+ * the process: never free it. Colours are 0x00RRGGBB for 24- and 32-bit
+ * files, the raw 16-bit word for 16-bit files and the colour-table entry for
+ * 8-bit files. */
+typedef struct ZadizedBitmapRecord {
+  const uint8_t* fileData; /* the whole file in memory */
+  const uint8_t* pixels;   /* fileData + pixel-data offset; bottom-up rows */
+  int32_t fileSize;        /* bytes in the file; -1: not loaded */
+  int32_t width;
+  int32_t height;
+  int32_t bitCount; /* bits per pixel: 8, 16, 24 or 32 */
+  uint32_t topLeftColor;
+  uint32_t topRightColor;
+  uint32_t bottomLeftColor;
+  uint32_t bottomRightColor;
+} ZadizedBitmapRecord;
+
+/* What CaptureScreen answers: five 32-bit fields, 20 bytes. The caller owns
+ * the bitmap and must delete it with DeleteObject((HGDIOBJ)bitmap). pixels is
+ * width * height 32-bit pixels (blue, green, red, unused byte), bottom-up:
+ * screen row y starts at pixels + (height - 1 - y) * width * 4. A capture that
+ * failed has bitmap and pixels 0 and width and height 0. */
+typedef struct ZadizedScreenImage {
+  void* bitmap; /* HBITMAP */
+  const uint8_t* pixels;
+  int32_t width;
+  int32_t height;
+  int32_t bitCount; /* always 32 */
+} ZadizedScreenImage;
+
+/* The layout is the binary interface; these fail the build if a compiler
+ * setting (packing, pointer size) would change it. */
+#if defined(_WIN32)
+#if defined(__cplusplus) && __cplusplus >= 201103L
+#define ZADIZED_STATIC_ASSERT(cond, name) static_assert(cond, #name)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define ZADIZED_STATIC_ASSERT(cond, name) _Static_assert(cond, #name)
+#else
+#define ZADIZED_STATIC_ASSERT(cond, name) typedef char zadized_assert_##name[(cond) ? 1 : -1]
+#endif
+ZADIZED_STATIC_ASSERT(sizeof(ZadizedBitmapRecord) == 40, bitmap_record_is_40_bytes);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, fileSize) == 8, bitmap_record_file_size_at_8);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, bitCount) == 20, bitmap_record_bit_count_at_20);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, bottomRightColor) == 36, bitmap_record_last_at_36);
+ZADIZED_STATIC_ASSERT(sizeof(ZadizedScreenImage) == 20, screen_image_is_20_bytes);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, width) == 8, screen_image_width_at_8);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, bitCount) == 16, screen_image_bit_count_at_16);
+#undef ZADIZED_STATIC_ASSERT
+#endif
+
+/* ---- The fifteen exports (ordinal in brackets) -------------------------- */
+
+/* [1] 1 if the key with this virtual-key code is down now, else 0. */
+int32_t ZADIZED_API AsyncKeyState(int32_t virtualKey);
+
+/* [2] A new capture of the whole primary display. The record is returned
+ * through a hidden first argument (the address of a 20-byte buffer); the
+ * function removes 4 bytes of arguments. */
+ZadizedScreenImage ZADIZED_API CaptureScreen(void);
+
+/* [3] A zero-filled block of `size` bytes; 0 for size 0 or when memory is
+ * short. Release it with DeleteBuffer. */
+uint32_t ZADIZED_API CreateBuffer(uint32_t size);
+
+/* [4] Releases a block from CreateBuffer. 0 on success and for address 0;
+ * the address itself when the system refuses. */
+uint32_t ZADIZED_API DeleteBuffer(uint32_t block);
+
+/* [5] Milliseconds since Windows started; wraps after about 49.7 days, so
+ * take differences in unsigned arithmetic. */
+uint32_t ZADIZED_API GetAccTime(void);
+
+/* [6] Loads a BMP file into the process-wide cache, or answers the cached
+ * record for a name it loaded before (the file is not read again). The record
+ * is returned through a hidden first argument (the address of a 40-byte
+ * buffer); the function removes 8 bytes of arguments. */
+ZadizedBitmapRecord ZADIZED_API OpenBitmap(const char* fileName);
+
+/* [7] length >= 0: copies `length` bytes one at a time, lowest first.
+ * length < 0: copies a NUL-terminated string, at most 256 characters, then
+ * writes one NUL (up to 257 bytes at the destination). */
+void ZADIZED_API PtrCopyData(uint32_t source, uint32_t destination, int32_t length);
+
+/* [8] Answers its argument: a host that passes a variable by reference gets
+ * the variable's address. */
+uint32_t ZADIZED_API PtrGet(uint32_t value);
+
+/* [9] The `size`-byte (1-4) little-endian value at base + index * size;
+ * 0 for any other size. */
+uint32_t ZADIZED_API PtrGetArray(uint32_t base, int32_t index, uint32_t size);
+
+/* [10] flag 0: an empty string. Otherwise a copy of the string at `source`,
+ * cut to 256 characters. The answer is the address of one library-wide
+ * 257-byte buffer, overwritten by the next call. */
+uint32_t ZADIZED_API PtrGetString(uint32_t source, int32_t flag);
+
+/* [11] The little-endian value of the first min(size, 4) bytes at `address`;
+ * 0 for size 0. Never sign-extended. */
+uint32_t ZADIZED_API PtrGetValue(uint32_t address, uint32_t size);
+
+/* [12] Writes the low `size` (1-4) bytes of `value` at `address`; any other
+ * size writes nothing. The value comes first. */
+void ZADIZED_API PtrPut(uint32_t value, uint32_t address, uint32_t size);
+
+/* [13] Writes the low `size` (1-4) bytes of `value` at base + index * size;
+ * any other size writes nothing. */
+void ZADIZED_API PtrPutArray(uint32_t value, uint32_t base, int32_t index, uint32_t size);
+
+/* [14] Exactly PtrCopyData. */
+void ZADIZED_API PtrPutString(uint32_t source, uint32_t destination, int32_t length);
+
+/* [15] Looks for the template in the BMP file `fileName` inside the screen
+ * rectangle with the corners (x1, y1) and (x2, y2), both inclusive, in either
+ * order. `options` is an option word (zadized_options), `color` a colour word
+ * (ZADIZED_PATTERN, ZADIZED_SHAPE, zadized_tolerance). The answer is an
+ * encoded position (zadized_decode_result) or one of the ZADIZED_* codes
+ * below; read the caveat there about negative results. */
+int32_t ZADIZED_API SearchImage(const char* fileName, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                                int32_t options, int32_t color);
+
+/* ---- Addresses ----------------------------------------------------------- */
+
+#define ZADIZED_ADDR(pointer) ((uint32_t)(uintptr_t)(pointer))
+#define ZADIZED_PTR(address) ((void*)(uintptr_t)(address))
+
+/* ---- Results of SearchImage ---------------------------------------------- */
+
+#define ZADIZED_NOT_FOUND (-1)   /* the scan accepted no position */
+#define ZADIZED_NO_TEMPLATE (-2) /* the template file could not be loaded */
+#define ZADIZED_NO_SCREEN (-3)   /* the screen could not be captured */
+#define ZADIZED_RECT_TOO_SMALL                  \
+  (-10) /* the rectangle, cut to the screen, is \
+           narrower or lower than the template */
+#define ZADIZED_NO_COLOR_MAP                       \
+  (-100) /* shape colour absent from the template, \
+            or no memory for the colour map */
+
+/* A position (x, y) is answered as (y - 1) * W + (x - 1), W being the screen
+ * width in pixels (the width of a capture, GetSystemMetrics(SM_CXSCREEN) on a
+ * single-monitor system). Every result >= 0 is a position.
+ *
+ * Ambiguity: positions in the top row (y = 0) give -W - 1 to -2, and (0, 1)
+ * gives -1, so they collide with the codes above: (0, 1) reads as
+ * ZADIZED_NOT_FOUND, (W - 1, 0) as -2, (W - 2, 0) as -3, (W - 9, 0) as -10
+ * and (W - 99, 0) as -100. No call can tell them apart afterwards. A search
+ * whose rectangle starts at row 2 or lower (y1 >= 2), or at row 1 and column
+ * 1 or further (y1 >= 1 and x1 >= 1), never returns a negative position, so
+ * there every negative result is a code. */
+ZADIZED_INLINE int32_t zadized_encode_position(int32_t x, int32_t y, int32_t screenWidth) {
+  return (int32_t)(uint32_t)(((int64_t)y - 1) * screenWidth + ((int64_t)x - 1));
+}
+
+/* Sets *x and *y from a result and answers 1, or answers 0 (leaving *x and *y
+ * alone) when no position on a screen of this width encodes to it. A
+ * negative result that decodes may still have been a code: see above. */
+ZADIZED_INLINE int zadized_decode_result(int32_t result, int32_t screenWidth, int32_t* x, int32_t* y) {
+  int64_t v;
+  if (screenWidth <= 0) return 0;
+  v = (int64_t)result + screenWidth + 1; /* y * W + x */
+  if (v < 0) return 0;
+  *x = (int32_t)(v % screenWidth);
+  *y = (int32_t)(v / screenWidth);
+  return 1;
+}
+
+/* ---- The option word ------------------------------------------------------ */
+
+/* Bits 0-15: how many accepted positions to pass over (skip count). */
+#define ZADIZED_SKIP(count) ((int32_t)((uint32_t)(count)&0xFFFFu))
+#define ZADIZED_BOTTOM_UP 0x10000     /* rows from the bottom of the rectangle up */
+#define ZADIZED_RIGHT_TO_LEFT 0x20000 /* columns from right to left */
+#define ZADIZED_COLUMN_MAJOR 0x40000  /* column outer, row inner */
+
+/* skip is cut to 0-65535; each flag counts as set when non-zero. */
+ZADIZED_INLINE int32_t zadized_options(int32_t skip, int bottomUp, int rightToLeft, int columnMajor) {
+  uint32_t word = skip < 0 ? 0u : skip > 0xFFFF ? 0xFFFFu : (uint32_t)skip;
+  if (bottomUp) word |= ZADIZED_BOTTOM_UP;
+  if (rightToLeft) word |= ZADIZED_RIGHT_TO_LEFT;
+  if (columnMajor) word |= ZADIZED_COLUMN_MAJOR;
+  return (int32_t)word;
+}
+
+/* ---- The colour word ------------------------------------------------------ */
+
+/* Pattern mode: the screen must show the template's groups of equal colour,
+ * whatever the colours are. */
+#define ZADIZED_PATTERN (-1)
+
+/* A colour as the library compares 24- and 32-bit pixels: 0x00RRGGBB. */
+#define ZADIZED_RGB(r, g, b) \
+  ((int32_t)((((uint32_t)(r)&0xFFu) << 16) | (((uint32_t)(g)&0xFFu) << 8) | ((uint32_t)(b)&0xFFu)))
+
+/* Shape mode: the template's pixels of this colour (0x00RRGGBB for 24- and
+ * 32-bit templates, the raw word for 16-bit ones, the colour-table entry for
+ * 8-bit ones) must show on screen in one uniform colour. */
+#define ZADIZED_SHAPE(colorValue) ((int32_t)(colorValue))
+
+/* Corners for the tolerance test. */
+#define ZADIZED_CORNER_TOP_LEFT 0
+#define ZADIZED_CORNER_TOP_RIGHT 1
+#define ZADIZED_CORNER_BOTTOM_LEFT 2
+#define ZADIZED_CORNER_BOTTOM_RIGHT 3
+
+/* Pattern mode plus a colour test at one template corner: each of the blue,
+ * green and red differences at most channelLimit (0-255) and their sum at
+ * most sumLimit (0-65535). Limits beyond their range are cut to it, which
+ * keeps their meaning (255 and 765 or more mean "no limit"). */
+ZADIZED_INLINE int32_t zadized_tolerance(int corner, int32_t channelLimit, int32_t sumLimit) {
+  const uint32_t channel = channelLimit < 0 ? 0u : channelLimit > 255 ? 255u : (uint32_t)channelLimit;
+  const uint32_t sum = sumLimit < 0 ? 0u : sumLimit > 0xFFFF ? 0xFFFFu : (uint32_t)sumLimit;
+  return (int32_t)(0x10000000u | ((uint32_t)corner & 3u) << 24 | channel << 16 | sum);
+}
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* ZADIZED_H */
