@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds every libFuzzer harness in fuzz/ with clang, AddressSanitizer and
+# UBSan, runs each for SECONDS (default 420) one after the other, and prints
+# what each did: executions, coverage (cov: edges, ft: features), corpus size
+# and findings. Inputs that crash are kept under build/fuzz-run/artifacts/;
+# copy a fixed one to tests/regressions/ so every test run replays it.
+#
+#   tools/fuzz.sh [SECONDS]      FUZZ_JOBS=N runs N harnesses at a time
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+seconds=${1:-420}
+jobs=${FUZZ_JOBS:-1}
+build=$root/build/fuzz-run
+shared=${ZADIZED_SHARED_DIR:-$root/../shared}
+suite=$shared/testdata/bmpsuite
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZADIZED_SHARED_DIR="$shared" >/dev/null || { echo "fuzz: configure failed"; exit 1; }
+harnesses=()
+for source in fuzz/*_fuzzer.cpp; do harnesses+=("$(basename "$source" .cpp)"); done
+nice cmake --build "$build" --target "${harnesses[@]}" || { echo "fuzz: build failed"; exit 1; }
+
+# The search harness reads a 32-byte trailer after the template file, so its
+# seeds are the suite's files with a few trailers appended: a search of the
+# whole screen in pattern, shape and tolerance mode, the template pasted on.
+trailers() {
+  # x1 y1 x2 y2 options color | width height flags pasteX pasteY seed
+  printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\0\0\377\377\377\377\077\077\004\003\005\001\002\003'
+  printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\001\0\0\0\0\0\377\0\077\077\014\0\0\007\010\011'
+  printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\003\0\024\0\012\023\077\077\104\001\001\004\004\004'
+}
+seed_search() {
+  local out=$build/fuzz-seeds/search_fuzzer
+  rm -rf "$out" && mkdir -p "$out"
+  trailers >"$out/.trailers"
+  local n=0 file k
+  for file in "$suite"/g/*.bmp "$suite"/q/*.bmp; do
+    [ -f "$file" ] && [ "$(stat -c %s "$file")" -le 70000 ] || continue
+    for k in 0 1 2; do
+      { cat "$file"; dd if="$out/.trailers" bs=32 skip=$k count=1 status=none; } >"$out/seed-$n-$k"
+    done
+    n=$((n + 1))
+  done
+  rm -f "$out/.trailers"
+  echo "$out"
+}
+
+run() {
+  local name=$1
+  local corpus=$build/fuzz-corpus/$name artifacts=$build/artifacts/$name/
+  mkdir -p "$corpus" "$artifacts"
+  local seeds=("$root/tests/regressions")
+  for folder in g q b; do [ -d "$suite/$folder" ] && seeds+=("$suite/$folder"); done
+  [ "$name" = search_fuzzer ] && seeds+=("$(seed_search)")
+  nice "$build/$name" -max_total_time="$seconds" -max_len=70000 -timeout=20 -rss_limit_mb=4096 \
+    -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "${seeds[@]}" >"$build/$name.log" 2>&1
+  echo $? >"$build/$name.status"
+}
+
+echo "fuzz: ${#harnesses[@]} harnesses, ${seconds} s each, $jobs at a time; logs in $build/<name>.log"
+running=0
+for name in "${harnesses[@]}"; do
+  run "$name" &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
+done
+wait
+
+failed=0
+printf '\n%-22s %12s %8s %8s %8s %9s  %s\n' harness executions cov ft corpus exec/s findings
+for name in "${harnesses[@]}"; do
+  log=$build/$name.log
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  last=$(grep -E '^#[0-9]+[[:space:]]' "$log" | grep ' cov: ' | tail -1)
+  cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
+  ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
+  corpus=$(find "$build/fuzz-corpus/$name" -type f | wc -l)
+  found=$(find "$build/artifacts/$name" -type f | wc -l)
+  status=$(cat "$build/$name.status" 2>/dev/null || echo '?')
+  what="$found"
+  [ "$status" = 0 ] || { what="$found (exit $status, see $log)"; failed=1; }
+  printf '%-22s %12s %8s %8s %8s %9s  %s\n' "$name" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$corpus" "${rate:-?}" "$what"
+done
+exit $failed
