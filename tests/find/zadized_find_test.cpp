@@ -1,0 +1,481 @@
+// zadized-find and the host header's helpers. The tool's own scan, listing
+// and explanations are checked against the library's search on many random
+// cases, its explanations against hand-made cases with known reasons, and the
+// program itself on small files written here.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/bmp_bytes.h"
+#include "find/find_core.h"
+#include "search/search.h"
+#include "zadized.h"
+
+namespace {
+
+using zadized::BitmapRecord;
+using zadized::find::Position;
+using zadized::find::PrivateCache;
+using zadized::find::Screenshot;
+using zadized::find::Session;
+using zadized::test::MakeBmp24;
+
+std::string TempPath(const std::string& name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir != nullptr ? dir : "/tmp") + "/zadized-find-test-" + name;
+}
+
+std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  const std::string path = TempPath(name);
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+Screenshot ShotOf(std::int32_t w, std::int32_t h, const std::vector<std::uint32_t>& topDown) {
+  Screenshot s;
+  const std::string error = zadized::find::LoadScreenshot(WriteFile("shot.bmp", MakeBmp24(w, h, topDown)), s);
+  EXPECT_EQ(error, "");
+  return s;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
+// ---- The header's helpers against the library's own decoding ----
+
+TEST(HostHeader, OptionWordDecodesAsComposed) {
+  for (std::int32_t skip : {0, 1, 2, 65535}) {
+    for (int flags = 0; flags < 8; ++flags) {
+      const std::int32_t word = zadized_options(skip, flags & 1, flags & 2, flags & 4);
+      const zadized::ScanOrder o = zadized::DecodeOptions(word);
+      EXPECT_EQ(o.skip, skip);
+      EXPECT_EQ(o.bottomUp, (flags & 1) != 0);
+      EXPECT_EQ(o.rightToLeft, (flags & 2) != 0);
+      EXPECT_EQ(o.columnsOuter, (flags & 4) != 0);
+    }
+  }
+  // Out-of-range skip counts saturate instead of spilling into the flags.
+  EXPECT_EQ(zadized::DecodeOptions(zadized_options(70000, 0, 0, 0)).skip, 65535);
+  EXPECT_FALSE(zadized::DecodeOptions(zadized_options(70000, 0, 0, 0)).bottomUp);
+  EXPECT_EQ(zadized_options(-5, 0, 0, 0), 0);
+  EXPECT_EQ(ZADIZED_SKIP(3) | ZADIZED_BOTTOM_UP | ZADIZED_COLUMN_MAJOR, zadized_options(3, 1, 0, 1));
+}
+
+TEST(HostHeader, ColourWordsDecodeAsComposed) {
+  for (int corner = 0; corner < 4; ++corner) {
+    for (std::int32_t channel : {0, 10, 255}) {
+      for (std::int32_t sum : {0, 13, 765, 65535}) {
+        const zadized::ColorTest t = zadized::DecodeColorWord(zadized_tolerance(corner, channel, sum));
+        EXPECT_TRUE(t.tolerance);
+        EXPECT_EQ(t.mapColor, -1);
+        EXPECT_EQ(t.corner, corner);
+        EXPECT_EQ(t.channelTolerance, channel);
+        EXPECT_EQ(t.sumTolerance, sum);
+      }
+    }
+  }
+  // Limits past their fields saturate: still "no limit", never another corner.
+  const zadized::ColorTest wide = zadized::DecodeColorWord(zadized_tolerance(0, 300, 100000));
+  EXPECT_EQ(wide.channelTolerance, 255);
+  EXPECT_EQ(wide.sumTolerance, 65535);
+  EXPECT_EQ(wide.corner, 0);
+  EXPECT_EQ(zadized::DecodeColorWord(zadized_tolerance(0, -4, -4)).sumTolerance, 0);
+
+  const zadized::ColorTest shape = zadized::DecodeColorWord(ZADIZED_SHAPE(ZADIZED_RGB(255, 128, 1)));
+  EXPECT_FALSE(shape.tolerance);
+  EXPECT_EQ(shape.mapColor, 0xFF8001);
+  EXPECT_EQ(zadized::DecodeColorWord(ZADIZED_PATTERN).mapColor, -1);
+  // The guide's worked example.
+  EXPECT_EQ(zadized_tolerance(ZADIZED_CORNER_BOTTOM_RIGHT, 10, 12), 0x130A000C);
+}
+
+TEST(HostHeader, EveryPositionDecodesBack) {
+  for (std::int32_t w : {1, 2, 7, 1024}) {
+    for (std::int32_t y = 0; y < 4; ++y) {
+      for (std::int32_t x = 0; x < w; x += (w > 20 ? 37 : 1)) {
+        const std::int32_t r = zadized::EncodePosition(x, y, w);
+        EXPECT_EQ(zadized_encode_position(x, y, w), r);
+        std::int32_t dx = -9, dy = -9;
+        ASSERT_TRUE(zadized_decode_result(r, w, &dx, &dy)) << r;
+        EXPECT_EQ(dx, x);
+        EXPECT_EQ(dy, y);
+      }
+    }
+    std::int32_t dx = -9, dy = -9;
+    EXPECT_FALSE(zadized_decode_result(-w - 2, w, &dx, &dy));
+    EXPECT_EQ(dx, -9);
+  }
+  // The collisions the guide warns about, on a 1024-pixel-wide screen.
+  EXPECT_EQ(zadized_encode_position(0, 1, 1024), ZADIZED_NOT_FOUND);
+  EXPECT_EQ(zadized_encode_position(1023, 0, 1024), ZADIZED_NO_TEMPLATE);
+  EXPECT_EQ(zadized_encode_position(1022, 0, 1024), ZADIZED_NO_SCREEN);
+  EXPECT_EQ(zadized_encode_position(1015, 0, 1024), ZADIZED_RECT_TOO_SMALL);
+  EXPECT_EQ(zadized_encode_position(925, 0, 1024), ZADIZED_NO_COLOR_MAP);
+  EXPECT_EQ(ZADIZED_NO_SCREEN, zadized::kNoScreen);
+  EXPECT_EQ(ZADIZED_NO_COLOR_MAP, zadized::kNoColorMap);
+}
+
+// ---- The tool's scan against the library's ----
+
+TEST(FindSession, AgreesWithTheLibraryOnRandomSearches) {
+  std::mt19937 rng(20240611);
+  const auto pick = [&](int n) { return static_cast<std::int32_t>(rng() % static_cast<unsigned>(n)); };
+  const std::uint32_t palette[4] = {0x102030, 0xFF0000, 0x00FF00, 0x0000FF};
+  int found = 0, explained = 0;
+  for (int round = 0; round < 400; ++round) {
+    const std::int32_t w = 3 + pick(8), h = 3 + pick(8);
+    const int colours = 1 + pick(3);
+    std::vector<std::uint32_t> screen(static_cast<std::size_t>(w) * h);
+    for (auto& v : screen) v = palette[pick(colours)];
+    const std::int32_t tw = 1 + pick(3), th = 1 + pick(3);
+    std::vector<std::uint32_t> tpl(static_cast<std::size_t>(tw) * th);
+    if (pick(2) == 0 && tw <= w && th <= h) {  // cut from the screen, so it is there at least once
+      const std::int32_t ox = pick(w - tw + 1), oy = pick(h - th + 1);
+      for (std::int32_t y = 0; y < th; ++y)
+        for (std::int32_t x = 0; x < tw; ++x) tpl[y * tw + x] = screen[(oy + y) * w + ox + x];
+    } else {
+      for (auto& v : tpl) v = palette[pick(colours)];
+    }
+    const Screenshot shot = ShotOf(w, h, screen);
+    PrivateCache cache;
+    const BitmapRecord t = cache.Open(WriteFile("random-template.bmp", MakeBmp24(tw, th, tpl)));
+    ASSERT_NE(t.fileSize, -1);
+    const std::int32_t options = zadized_options(pick(3), pick(2), pick(2), pick(2));
+    std::int32_t color = ZADIZED_PATTERN;
+    switch (pick(3)) {
+      case 1:
+        color = static_cast<std::int32_t>(pick(4) == 0 ? 0x123456 : tpl[pick(tw * th)]);
+        break;
+      case 2:
+        color = zadized_tolerance(pick(4), pick(256), pick(800));
+        break;
+      default:
+        break;
+    }
+    const std::int32_t x1 = pick(w + 2) - 1, y1 = pick(h + 2) - 1, x2 = pick(w + 2) - 1, y2 = pick(h + 2) - 1;
+    const Session s(shot.image, t, x1, y1, x2, y2, options, color);
+    const std::int32_t library = s.LibraryResult();
+    Position at{};
+    if (s.Refusal() != 0) {
+      EXPECT_EQ(library, s.Refusal());
+      continue;
+    }
+    if (s.Returned(at)) {
+      ++found;
+      EXPECT_EQ(library, zadized::EncodePosition(at.x, at.y, w)) << "round " << round;
+    } else {
+      EXPECT_EQ(library, zadized::kNotFound) << "round " << round;
+    }
+    for (const zadized::find::Accepted& a : s.All()) {
+      EXPECT_TRUE(s.PassesWindow(a.at));
+      EXPECT_TRUE(s.PassesCorner(a.at));
+    }
+    // Every candidate's explanation must reach the library's verdict.
+    s.ForEachCandidate([&](Position p) {
+      const std::string text = Joined(s.Explain(p));
+      EXPECT_EQ(text.find("internal error"), std::string::npos) << text;
+      EXPECT_EQ(text.find("window test passed") != std::string::npos, s.PassesWindow(p)) << text;
+      ++explained;
+      return true;
+    });
+  }
+  // The random cases must exercise both outcomes.
+  EXPECT_GT(found, 50);
+  EXPECT_GT(explained, 1000);
+}
+
+// ---- Explanations on cases with a known reason ----
+
+constexpr std::uint32_t kA = 0x111111, kB = 0x222222, kC = 0x333333, kRed = 0xFF0000, kWhite = 0xFFFFFF;
+
+TEST(FindExplain, PatternGroupMismatchNamesBothPixels) {
+  // Screen row: A B C A A. The template is two equal pixels.
+  const Screenshot shot = ShotOf(5, 1, {kA, kB, kC, kA, kA});
+  PrivateCache cache;
+  const BitmapRecord t = cache.Open(WriteFile("pair.bmp", MakeBmp24(2, 1, {kRed, kRed})));
+  const Session s(shot.image, t, 0, 0, 4, 0, 0, ZADIZED_PATTERN);
+  const std::string text = Joined(s.Explain({1, 0}));
+  EXPECT_NE(text.find("pattern group mismatch at template pixel (1, 0), screen pixel (2, 0) 0x333333"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("colour of template pixel (0, 0)"), std::string::npos) << text;
+  EXPECT_NE(text.find("(1, 0) 0x222222"), std::string::npos) << text;
+  EXPECT_NE(Joined(s.Explain({3, 0})).find("accepted; this is the position the search returns"),
+            std::string::npos);
+}
+
+TEST(FindExplain, PatternNewColourWhereTheScreenRepeats) {
+  const Screenshot shot = ShotOf(3, 1, {kA, kA, kB});
+  PrivateCache cache;
+  const BitmapRecord t = cache.Open(WriteFile("two.bmp", MakeBmp24(2, 1, {kRed, kWhite})));
+  const Session s(shot.image, t, 0, 0, 2, 0, 0, ZADIZED_PATTERN);
+  const std::string text = Joined(s.Explain({0, 0}));
+  EXPECT_NE(text.find("not met earlier in the template"), std::string::npos) << text;
+  EXPECT_NE(text.find("(0, 0) 0x111111"), std::string::npos) << text;
+}
+
+TEST(FindExplain, ShapeColourMismatch) {
+  const Screenshot shot = ShotOf(3, 1, {kA, kB, kB});
+  PrivateCache cache;
+  const BitmapRecord t = cache.Open(WriteFile("shape2.bmp", MakeBmp24(2, 1, {kRed, kRed})));
+  const Session s(shot.image, t, 0, 0, 2, 0, 0, ZADIZED_SHAPE(kRed));
+  const std::string text = Joined(s.Explain({0, 0}));
+  EXPECT_NE(text.find("shape colour mismatch at template pixel (1, 0)"), std::string::npos) << text;
+  EXPECT_NE(text.find("(0, 0) 0x111111"), std::string::npos) << text;
+  EXPECT_NE(text.find("(1, 0) 0x222222 differs"), std::string::npos) << text;
+}
+
+TEST(FindExplain, OneThirdRuleGivesTheCounts) {
+  // One shape pixel first, then nine outside the shape.
+  std::vector<std::uint32_t> tpl(10, kWhite);
+  tpl[0] = kRed;
+  PrivateCache cache;
+  const BitmapRecord t = cache.Open(WriteFile("third.bmp", MakeBmp24(10, 1, tpl)));
+  std::vector<std::uint32_t> row(20, kB);
+  for (int i = 0; i < 10; ++i) row[i] = kA;  // position 0: nine of nine in the shape's colour
+  for (int i = 10; i < 20; ++i) row[i] = i < 14 ? kA : kC;
+  const Screenshot shot = ShotOf(20, 1, row);
+  const Session s(shot.image, t, 0, 0, 19, 0, 0, ZADIZED_SHAPE(kRed));
+  // At x = 10: shape pixel A, then A A A (3 of 9) and six C: accepted.
+  EXPECT_NE(Joined(s.Explain({10, 0})).find("3 of 9 pixels outside it share that colour, at most 3 may"),
+            std::string::npos)
+      << Joined(s.Explain({10, 0}));
+  // At x = 9: shape pixel A, then A A A A (4 of 9): rejected.
+  const std::string text = Joined(s.Explain({9, 0}));
+  EXPECT_NE(text.find("one-third rule: 4 of the 9 pixels outside the shape show the shape's colour 0x111111"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("at most 9 / 3 = 3"), std::string::npos) << text;
+  EXPECT_FALSE(s.PassesWindow({9, 0}));
+  EXPECT_TRUE(s.PassesWindow({10, 0}));
+}
+
+TEST(FindExplain, CornerDifferencesAndLimits) {
+  // Template corner: blue 48, green 32, red 16. Screen: blue 48, green 42, red 19.
+  const std::uint32_t templateColour = 0x102030, screenColour = 0x132A30;
+  const Screenshot shot = ShotOf(2, 1, {screenColour, screenColour});
+  PrivateCache cache;
+  const BitmapRecord t = cache.Open(WriteFile("corner.bmp", MakeBmp24(1, 1, {templateColour})));
+  {
+    const Session s(shot.image, t, 0, 0, 1, 0, 0, zadized_tolerance(ZADIZED_CORNER_TOP_LEFT, 10, 12));
+    const std::string text = Joined(s.Explain({0, 0}));
+    EXPECT_NE(text.find("differences blue 0, green 10, red 3 (sum 13): the sum exceeds the sum limit 12"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(s.LibraryResult(), zadized::kNotFound);
+  }
+  {
+    const Session s(shot.image, t, 0, 0, 1, 0, 0, zadized_tolerance(ZADIZED_CORNER_TOP_LEFT, 9, 765));
+    EXPECT_NE(Joined(s.Explain({0, 0})).find("green exceeds the channel limit 9"), std::string::npos);
+  }
+  {
+    const Session s(shot.image, t, 0, 0, 1, 0, 0, zadized_tolerance(ZADIZED_CORNER_TOP_LEFT, 10, 13));
+    EXPECT_NE(Joined(s.Explain({0, 0})).find("within the channel limit 10 and the sum limit 13"),
+              std::string::npos);
+    EXPECT_EQ(s.LibraryResult(), zadized::EncodePosition(0, 0, 2));
+  }
+}
+
+TEST(FindExplain, SkipCountAndNonCandidates) {
+  const Screenshot shot = ShotOf(4, 2, {kA, kA, kA, kA, kA, kA, kA, kA});
+  PrivateCache cache;
+  const BitmapRecord t = cache.Open(WriteFile("dot.bmp", MakeBmp24(1, 1, {kRed})));
+  const Session s(shot.image, t, 1, 0, 3, 1, zadized_options(2, 0, 0, 0), ZADIZED_PATTERN);
+  EXPECT_NE(Joined(s.Explain({2, 0})).find("window match 2 in scan order, and the skip count 2"),
+            std::string::npos);
+  EXPECT_NE(Joined(s.Explain({3, 1})).find("accepted, but the search returns (3, 0)"), std::string::npos)
+      << Joined(s.Explain({3, 1}));
+  EXPECT_NE(Joined(s.Explain({0, 0})).find("is not a candidate"), std::string::npos);
+  const std::vector<zadized::find::Accepted> all = s.All();
+  ASSERT_EQ(all.size(), 6u);
+  EXPECT_EQ(all[2].at.x, 3);
+  EXPECT_EQ(all[2].at.y, 0);
+  EXPECT_EQ(all[2].windowIndex, 2);
+}
+
+TEST(FindExplain, RefusalsAreExplained) {
+  const Screenshot shot = ShotOf(3, 3, std::vector<std::uint32_t>(9, kA));
+  PrivateCache cache;
+  const BitmapRecord t = cache.Open(WriteFile("two-by-two.bmp", MakeBmp24(2, 2, {kRed, kRed, kRed, kWhite})));
+  const Session small(shot.image, t, 0, 0, 0, 2, 0, ZADIZED_PATTERN);
+  EXPECT_EQ(small.Refusal(), zadized::kRectangleTooSmall);
+  EXPECT_NE(Joined(small.Explain({0, 0})).find("result -10"), std::string::npos);
+  const Session absent(shot.image, t, 0, 0, 2, 2, 0, ZADIZED_SHAPE(0x00FF00));
+  EXPECT_EQ(absent.Refusal(), zadized::kNoColorMap);
+  EXPECT_EQ(absent.LibraryResult(), zadized::kNoColorMap);
+  EXPECT_NE(Joined(absent.Explain({0, 0})).find("0x00FF00 (result -100)"), std::string::npos);
+}
+
+// ---- Screenshot files ----
+
+TEST(FindScreenshot, ReadsBottomUpTopDownAndBitFields) {
+  Screenshot s;
+  ASSERT_EQ(zadized::find::LoadScreenshot(WriteFile("s24.bmp", MakeBmp24(3, 2, {1, 2, 3, 4, 5, 6})), s), "");
+  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 2, 0), 3u);
+  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 1), 4u);
+
+  // 32-bit, top-down, with the standard masks after the header.
+  zadized::test::BmpSpec spec;
+  spec.width = 2;
+  spec.height = -2;
+  spec.bitCount = 32;
+  spec.paletteEntries = 3;                                                         // where the three masks go
+  std::vector<std::uint8_t> px = {0x11, 0x22, 0x33, 0x99, 0x44, 0x55, 0x66, 0x99,  // top row
+                                  0x77, 0x88, 0x99, 0x99, 0xAA, 0xBB, 0xCC, 0x99};  // bottom row
+  std::vector<std::uint8_t> file = zadized::test::MakeBmp(spec, {0xFF0000, 0xFF00, 0xFF}, px);
+  zadized::test::Put32(file, 30, 3);
+  ASSERT_EQ(zadized::find::LoadScreenshot(WriteFile("s32.bmp", file), s), "");
+  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 0), 0x332211u);
+  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 1, 1), 0xCCBBAAu);
+
+  // Masks in another order would swap channels: refused rather than misread.
+  std::vector<std::uint8_t> swapped = zadized::test::MakeBmp(spec, {0xFF, 0xFF00, 0xFF0000}, px);
+  zadized::test::Put32(swapped, 30, 3);
+  EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("swapped.bmp", swapped), s).find("standard bit fields"),
+            std::string::npos);
+}
+
+TEST(FindScreenshot, ExplainsUnusableFiles) {
+  Screenshot s;
+  EXPECT_NE(zadized::find::LoadScreenshot(TempPath("does-not-exist.bmp"), s).find("cannot open"),
+            std::string::npos);
+  zadized::test::BmpSpec spec;
+  spec.width = 2;
+  spec.height = 2;
+  spec.bitCount = 16;
+  EXPECT_NE(zadized::find::LoadScreenshot(
+                WriteFile("s16.bmp", zadized::test::MakeBmp(spec, {}, std::vector<std::uint8_t>(8))), s)
+                .find("16 bits per pixel"),
+            std::string::npos);
+  std::vector<std::uint8_t> cut = MakeBmp24(4, 4, std::vector<std::uint32_t>(16, 7));
+  cut.resize(cut.size() - 5);
+  EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("cut.bmp", cut), s).find("shorter"), std::string::npos);
+  EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("text.bmp", std::vector<std::uint8_t>(60, 'x')), s)
+                .find("not a BMP"),
+            std::string::npos);
+}
+
+TEST(FindTemplate, SaysWhyTheLibraryRefusedIt) {
+  std::vector<std::uint8_t> cut = MakeBmp24(4, 4, std::vector<std::uint32_t>(16, 7));
+  cut.resize(cut.size() - 1);
+  const std::string path = WriteFile("cut-template.bmp", cut);
+  PrivateCache cache;
+  EXPECT_EQ(cache.Open(path).fileSize, -1);
+  EXPECT_NE(zadized::find::DescribeTemplateFailure(path).find("need 48 bytes but only 47"), std::string::npos)
+      << zadized::find::DescribeTemplateFailure(path);
+  zadized::test::BmpSpec spec;
+  spec.height = -1;
+  const std::string topDown = WriteFile("top-down.bmp", zadized::test::MakeBmp(spec, {}, {1, 2, 3, 0}));
+  EXPECT_EQ(cache.Open(topDown).fileSize, -1);
+  EXPECT_NE(zadized::find::DescribeTemplateFailure(topDown).find("top-down"), std::string::npos);
+}
+
+// ---- The program ----
+
+struct CliRun {
+  int exitCode;
+  std::string out;
+};
+
+CliRun RunFind(const std::string& args) {
+  const std::string outPath = TempPath("cli-output.txt");
+  const std::string command = std::string(ZADIZED_FIND_EXE) + " " + args + " >" + outPath + " 2>&1";
+  const int status = std::system(command.c_str());
+  std::ifstream f(outPath);
+  std::stringstream text;
+  text << f.rdbuf();
+  return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+}
+
+TEST(FindProgram, FindsListsExplainsAndMarks) {
+  // 6 x 3 screen, A everywhere but B at (4, 1) and (2, 2).
+  std::vector<std::uint32_t> screen(18, kA);
+  screen[1 * 6 + 4] = kB;
+  screen[2 * 6 + 2] = kB;
+  const std::string shot = WriteFile("cli-screen.bmp", MakeBmp24(6, 3, screen));
+  const std::string tpl = WriteFile("cli-template.bmp", MakeBmp24(2, 1, {kRed, kWhite}));
+  const std::string mark = TempPath("cli-mark.bmp");
+  std::remove(mark.c_str());
+
+  const CliRun r = RunFind(shot + " " + tpl + " --all --explain 0,0 --mark " + mark);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  // (3, 1) encodes as (1 - 1) * 6 + (3 - 1) = 2.
+  EXPECT_NE(r.out.find("found     x=3 y=1 result=2\n"), std::string::npos) << r.out;
+  // A pair of different colours matches wherever the screen shows one, in
+  // either order.
+  EXPECT_NE(r.out.find("accepted  4 position(s)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  x=3 y=1 result=2 index=0 <- returned\n  x=4 y=1 result=3 index=1\n"
+                       "  x=1 y=2 result=6 index=2\n  x=2 y=2 result=7 index=3\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("explain   (0, 0): pattern group mismatch"), std::string::npos) << r.out;
+
+  Screenshot marked;
+  ASSERT_EQ(zadized::find::LoadScreenshot(mark, marked), "") << r.out;
+  EXPECT_EQ(zadized::find::ScreenPixel(marked.image, 3, 1), 0x00FF00u);  // the returned position
+  EXPECT_EQ(zadized::find::ScreenPixel(marked.image, 2, 2), 0xFF0000u);  // the other one
+  EXPECT_EQ(zadized::find::ScreenPixel(marked.image, 0, 0), kA);
+
+  // Skipping two: the third is returned; the rectangle limits the rows.
+  const CliRun skipped = RunFind(shot + " " + tpl + " --options 2");
+  EXPECT_EQ(skipped.exitCode, 0);
+  EXPECT_NE(skipped.out.find("found     x=1 y=2 result=6"), std::string::npos) << skipped.out;
+  const CliRun inside = RunFind(shot + " " + tpl + " 0 2 5 2");
+  EXPECT_NE(inside.out.find("found     x=1 y=2 result=6"), std::string::npos) << inside.out;
+}
+
+TEST(FindProgram, ExitCodesAndMessages) {
+  const std::string shot = WriteFile("cli-uniform.bmp", MakeBmp24(4, 4, std::vector<std::uint32_t>(16, kA)));
+  const std::string tpl = WriteFile("cli-pair.bmp", MakeBmp24(2, 1, {kRed, kWhite}));
+
+  const CliRun notFound = RunFind(shot + " " + tpl);
+  EXPECT_EQ(notFound.exitCode, 1);
+  EXPECT_NE(notFound.out.find("not found result=-1"), std::string::npos) << notFound.out;
+
+  const CliRun tooSmall = RunFind(shot + " " + tpl + " 0 0 0 3");
+  EXPECT_EQ(tooSmall.exitCode, 4);
+  EXPECT_NE(tooSmall.out.find("refused   result=-10"), std::string::npos) << tooSmall.out;
+
+  const CliRun noShape = RunFind(shot + " " + tpl + " --color 0x00FF00");
+  EXPECT_EQ(noShape.exitCode, 4);
+  EXPECT_NE(noShape.out.find("result=-100"), std::string::npos) << noShape.out;
+
+  const CliRun missing = RunFind(shot + " " + TempPath("no-such-template.bmp"));
+  EXPECT_EQ(missing.exitCode, 3);
+  EXPECT_NE(missing.out.find("cannot open"), std::string::npos) << missing.out;
+  EXPECT_NE(missing.out.find("SearchImage would answer -2"), std::string::npos) << missing.out;
+
+  const CliRun badShot = RunFind(tpl + "-nothing " + tpl);
+  EXPECT_EQ(badShot.exitCode, 3);
+  EXPECT_NE(badShot.out.find("screenshot"), std::string::npos) << badShot.out;
+
+  EXPECT_EQ(RunFind(shot).exitCode, 2);
+  EXPECT_EQ(RunFind(shot + " " + tpl + " --color").exitCode, 2);
+  EXPECT_EQ(RunFind(shot + " " + tpl + " --explain 3").exitCode, 2);
+  EXPECT_EQ(RunFind(shot + " " + tpl + " --frobnicate").exitCode, 2);
+  EXPECT_EQ(RunFind(shot + " " + tpl + " 1 2 x 4").exitCode, 2);
+  EXPECT_EQ(RunFind(shot + " " + tpl + " --mark " + TempPath("no-such-dir/out.bmp")).exitCode, 5);
+}
+
+TEST(FindProgram, TopRowPositionsAreFlaggedAsAmbiguous) {
+  const std::string shot = WriteFile("cli-top.bmp", MakeBmp24(4, 2, {kA, kB, kA, kA, kA, kA, kA, kA}));
+  const std::string tpl = WriteFile("cli-top-template.bmp", MakeBmp24(2, 1, {kRed, kWhite}));
+  const CliRun r = RunFind(shot + " " + tpl);
+  EXPECT_EQ(r.exitCode, 0);
+  // (0, 0) encodes as -(4 + 1).
+  EXPECT_NE(r.out.find("found     x=0 y=0 result=-5"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("cannot tell this position from the code -5"), std::string::npos) << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,525 @@
+#include "find/find_core.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "boundary/platform.h"
+#include "image/pixel.h"
+#include "search/color_map.h"
+
+namespace zadized::find {
+
+namespace {
+
+std::uint32_t Get16(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
+}
+std::uint32_t Get32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return Get16(b, at) | (Get16(b, at + 2) << 16);
+}
+void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+  Put16(b, at, v);
+  Put16(b, at + 2, v >> 16);
+}
+
+bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::uint8_t chunk[65536];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + n);
+    if (bytes.size() > 0x7FFFFFFFu) {
+      std::fclose(f);
+      error = path + " is larger than 2 GB";
+      return false;
+    }
+  }
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) {
+    error = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+std::string Point(std::int32_t x, std::int32_t y) {
+  return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+}
+
+const char* CornerName(std::int32_t corner) {
+  static const char* const names[4] = {"top-left", "top-right", "bottom-left", "bottom-right"};
+  return names[corner & 3];
+}
+
+ColorValue CornerColorOf(const BitmapRecord& t, std::int32_t corner) {
+  switch (corner & 3) {
+    case 0:
+      return t.topLeftColor;
+    case 1:
+      return t.topRightColor;
+    case 2:
+      return t.bottomLeftColor;
+    default:
+      return t.bottomRightColor;
+  }
+}
+
+}  // namespace
+
+PrivateCache::PrivateCache() : cache_(new BitmapCache{}) {}
+
+PrivateCache::~PrivateCache() {
+  const platform::Ops& os = platform::Current();
+  const BitmapRecord* records = cache_->records != nullptr ? cache_->records : cache_->fixedRecords;
+  for (std::int32_t i = 0; i < cache_->count; ++i) os.freeBlock(records[i].fileData);
+  if (cache_->records != nullptr) os.freeBlock(cache_->records);
+  if (cache_->nameTable != nullptr) os.freeBlock(cache_->nameTable);
+  delete cache_;
+}
+
+BitmapRecord PrivateCache::Open(const std::string& path) { return OpenBitmap(*cache_, path.c_str()); }
+
+std::string Hex6(ColorValue v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(v));
+  return text;
+}
+
+std::string LoadScreenshot(const std::string& path, Screenshot& out) {
+  std::vector<std::uint8_t> b;
+  std::string error;
+  if (!ReadWhole(path, b, error)) return error;
+  const std::string what = path + ": ";
+  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return what + "not a BMP file (no 'BM' header)";
+  const std::uint32_t offset = Get32(b, 10);
+  const std::uint32_t headerSize = Get32(b, 14);
+  if (headerSize < 40) return what + "BMP core headers (OS/2 style) are not supported; save as a Windows BMP";
+  const auto width = static_cast<std::int32_t>(Get32(b, 18));
+  const auto rawHeight = static_cast<std::int32_t>(Get32(b, 22));
+  const std::uint32_t bitCount = Get16(b, 28);
+  const std::uint32_t compression = Get32(b, 30);
+  if (bitCount != 24 && bitCount != 32) {
+    return what + std::to_string(bitCount) + " bits per pixel; a screenshot must have 24 or 32";
+  }
+  if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN) {
+    return what + "width " + std::to_string(width) + " and height " + std::to_string(rawHeight) +
+           " describe no picture";
+  }
+  if (compression == 3 && bitCount == 32) {
+    // Bit-field masks follow a 40-byte header, or lie inside a larger one.
+    if (b.size() < 14 + 40 + 12) return what + "the bit-field masks are missing";
+    if (Get32(b, 54) != 0xFF0000u || Get32(b, 58) != 0xFF00u || Get32(b, 62) != 0xFFu) {
+      return what + "only the standard bit fields (red 0xFF0000, green 0xFF00, blue 0xFF) are supported";
+    }
+  } else if (compression != 0) {
+    return what + "compressed BMP files (compression " + std::to_string(compression) + ") are not supported";
+  }
+  const bool topDown = rawHeight < 0;
+  const std::int32_t height = topDown ? -rawHeight : rawHeight;
+  const std::int64_t bytesPerPixel = bitCount / 8;
+  const std::int64_t stride = (width * bytesPerPixel + 3) / 4 * 4;
+  if (static_cast<std::int64_t>(width) * height > (std::int64_t{1} << 28)) {
+    return what + "the picture is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+  }
+  if (offset > b.size() || static_cast<std::uint64_t>(stride) * height > b.size() - offset) {
+    return what + "the file is shorter than its " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels need (truncated?)";
+  }
+
+  out.storage.assign(static_cast<std::size_t>(width) * height * 4, 0);
+  for (std::int32_t y = 0; y < height; ++y) {  // y counted from the top
+    const std::int64_t storedRow = topDown ? y : height - 1 - y;
+    const std::uint8_t* src = b.data() + offset + storedRow * stride;
+    std::uint8_t* dst = out.storage.data() + static_cast<std::size_t>(height - 1 - y) * width * 4;
+    for (std::int32_t x = 0; x < width; ++x, src += bytesPerPixel, dst += 4) {
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
+    }
+  }
+  out.image = ScreenImage{nullptr, out.storage.data(), width, height, 32};
+  return "";
+}
+
+std::string WriteBmp24(const std::string& path, const Screenshot& shot) {
+  const std::int32_t w = shot.image.width, h = shot.image.height;
+  const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) / 4 * 4;
+  std::vector<std::uint8_t> b(54 + stride * h, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  Put32(b, 2, static_cast<std::uint32_t>(b.size()));
+  Put32(b, 10, 54);
+  Put32(b, 14, 40);
+  Put32(b, 18, static_cast<std::uint32_t>(w));
+  Put32(b, 22, static_cast<std::uint32_t>(h));
+  Put16(b, 26, 1);
+  Put16(b, 28, 24);
+  Put32(b, 34, static_cast<std::uint32_t>(stride * h));
+  for (std::int32_t row = 0; row < h; ++row) {  // both stored bottom-up
+    const std::uint8_t* src = shot.image.pixels + static_cast<std::size_t>(row) * w * 4;
+    std::uint8_t* dst = b.data() + 54 + row * stride;
+    for (std::int32_t x = 0; x < w; ++x) {
+      dst[3 * x] = src[4 * x];
+      dst[3 * x + 1] = src[4 * x + 1];
+      dst[3 * x + 2] = src[4 * x + 2];
+    }
+  }
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return "cannot create " + path + ": " + std::strerror(errno);
+  const bool written = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+  if (std::fclose(f) != 0 || !written) return "cannot write " + path;
+  return "";
+}
+
+std::string DescribeTemplateFailure(const std::string& path) {
+  std::vector<std::uint8_t> b;
+  std::string error;
+  if (!ReadWhole(path, b, error)) return error;
+  const std::string what = path + ": ";
+  if (b.empty()) return what + "the file is empty";
+  if (b.size() < 30) return what + "only " + std::to_string(b.size()) + " bytes; a BMP header needs 30";
+  const std::uint32_t offset = Get32(b, 10);
+  const auto width = static_cast<std::int32_t>(Get32(b, 18));
+  const auto height = static_cast<std::int32_t>(Get32(b, 22));
+  const std::int32_t bitCount = static_cast<std::int32_t>(Get16(b, 28));
+  if (height < 0) return what + "a top-down BMP (negative height); save the template bottom-up";
+  if (width <= 0 || height <= 0) {
+    return what + "width " + std::to_string(width) + " and height " + std::to_string(height) +
+           " describe no picture";
+  }
+  if (offset > b.size()) {
+    return what + "the pixel data offset " + std::to_string(offset) + " lies beyond the end of the file";
+  }
+  const std::int64_t stride = RowStride(width, BytesPerPixel(bitCount));
+  const std::uint64_t needed = stride == 0 ? 3 : static_cast<std::uint64_t>(stride) * height;
+  if (needed > b.size() - offset) {
+    return what + "the pixel rows need " + std::to_string(needed) + " bytes but only " +
+           std::to_string(b.size() - offset) + " follow the pixel data offset (truncated?)";
+  }
+  return what + "the library refused the file (out of memory, or the cache could not take its name)";
+}
+
+ColorValue ScreenPixel(const ScreenImage& screen, std::int32_t x, std::int32_t y) {
+  return ReadPixel(screen.pixels, x, y, screen.width * 4, screen.height, 4);
+}
+
+Session::Session(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1, std::int32_t y1,
+                 std::int32_t x2, std::int32_t y2, std::int32_t options, std::int32_t color)
+    : screen_(screen), templ_(templ), x1_(x1), y1_(y1), x2_(x2), y2_(y2), options_(options), color_(color) {
+  order_ = DecodeOptions(options);
+  test_ = DecodeColorWord(color);
+  // The same checks, in the same order, as SearchCapture.
+  if (screen.pixels == nullptr || screen.width <= 0 || screen.height <= 0 || screen.width > 0x1FFFFFFF) {
+    refusal_ = kNoScreen;
+    return;
+  }
+  rect_ = NormaliseRectangle(x1, y1, x2, y2, screen.width, screen.height);
+  if (templ.width > static_cast<std::int64_t>(rect_.x2) - rect_.x1 + 1 ||
+      templ.height > static_cast<std::int64_t>(rect_.y2) - rect_.y1 + 1) {
+    refusal_ = kRectangleTooSmall;
+    return;
+  }
+  map_ = BuildColorMap(templ, test_.mapColor);
+  if (map_ == nullptr) {
+    refusal_ = kNoColorMap;
+    return;
+  }
+  setup_ = ScanSetup{screen.pixels, screen.width, screen.height,       map_,
+                     templ.width,   templ.height, test_.mapColor != -1};
+}
+
+Session::~Session() {
+  if (map_ != nullptr) platform::Current().freeBlock(map_);
+}
+
+std::int32_t Session::LibraryResult() const {
+  return SearchCapture(screen_, templ_, x1_, y1_, x2_, y2_, options_, color_);
+}
+
+void Session::ForEachCandidate(const std::function<bool(Position)>& visit) const {
+  if (refusal_ != 0) return;
+  const std::int64_t lastX = static_cast<std::int64_t>(rect_.x2) - templ_.width + 1;
+  const std::int64_t lastY = static_cast<std::int64_t>(rect_.y2) - templ_.height + 1;
+  const std::int64_t columns = lastX - rect_.x1 + 1, rows = lastY - rect_.y1 + 1;
+  const auto column = [&](std::int64_t j) {
+    return static_cast<std::int32_t>(order_.rightToLeft ? lastX - j : rect_.x1 + j);
+  };
+  const auto row = [&](std::int64_t i) {
+    return static_cast<std::int32_t>(order_.bottomUp ? lastY - i : rect_.y1 + i);
+  };
+  const std::int64_t outer = order_.columnsOuter ? columns : rows;
+  const std::int64_t inner = order_.columnsOuter ? rows : columns;
+  for (std::int64_t a = 0; a < outer; ++a) {
+    for (std::int64_t b = 0; b < inner; ++b) {
+      const Position p = order_.columnsOuter ? Position{column(a), row(b)} : Position{column(b), row(a)};
+      if (!visit(p)) return;
+    }
+  }
+}
+
+bool Session::PassesWindow(Position at) const { return refusal_ == 0 && WindowMatches(setup_, at.x, at.y); }
+
+bool Session::PassesCorner(Position at) const {
+  if (!test_.tolerance) return true;
+  const std::int32_t cx = at.x + ((test_.corner & 1) != 0 ? templ_.width - 1 : 0);
+  const std::int32_t cy = at.y + ((test_.corner & 2) != 0 ? templ_.height - 1 : 0);
+  return CompareCornerColor(CornerColorOf(templ_, test_.corner), ScreenPixel(screen_, cx, cy),
+                            test_.channelTolerance, test_.sumTolerance) == 1;
+}
+
+std::vector<Accepted> Session::All() const {
+  std::vector<Accepted> found;
+  std::int64_t windowIndex = 0;
+  ForEachCandidate([&](Position p) {
+    if (PassesWindow(p)) {
+      if (PassesCorner(p)) found.push_back(Accepted{p, windowIndex});
+      ++windowIndex;
+    }
+    return true;
+  });
+  return found;
+}
+
+bool Session::Returned(Position& at) const {
+  std::int64_t windowIndex = 0;
+  bool found = false;
+  ForEachCandidate([&](Position p) {
+    if (!PassesWindow(p)) return true;
+    // Positions passed over by the skip count are never corner-tested.
+    if (windowIndex++ < order_.skip) return true;
+    if (!PassesCorner(p)) return true;
+    at = p;
+    found = true;
+    return false;
+  });
+  return found;
+}
+
+std::string Session::ExplainWindow(Position at, bool& passes) const {
+  const std::int32_t tw = templ_.width, th = templ_.height;
+  const auto templatePixel = [&](std::int64_t k) {
+    return Point(static_cast<std::int32_t>(k % tw), static_cast<std::int32_t>(th - 1 - k / tw));
+  };
+  const auto screenXY = [&](std::int64_t k, std::int32_t& sx, std::int32_t& sy) {
+    sx = at.x + static_cast<std::int32_t>(k % tw);
+    sy = at.y + th - 1 - static_cast<std::int32_t>(k / tw);
+  };
+  const auto screenPixel = [&](std::int64_t k) {
+    std::int32_t sx, sy;
+    screenXY(k, sx, sy);
+    return Point(sx, sy) + " " + Hex6(ScreenPixel(screen_, sx, sy));
+  };
+  const std::int64_t total = static_cast<std::int64_t>(tw) * th;
+  passes = false;
+
+  if (!setup_.shape) {
+    ColorValue seen[256];
+    std::int64_t first[256];
+    std::int32_t count = 0;
+    for (std::int64_t k = 0; k < total; ++k) {
+      std::int32_t sx, sy;
+      screenXY(k, sx, sy);
+      const ColorValue v = ScreenPixel(screen_, sx, sy);
+      std::int32_t number = 0;
+      while (number < count && seen[number] != v) ++number;
+      const bool isNew = number == count;
+      const std::int32_t before = count;
+      if (isNew) {
+        if (count < 256) {
+          seen[count] = v;
+          first[count] = k;
+          ++count;
+        } else {
+          number = 255;
+        }
+      }
+      const std::int32_t expected = map_[k];
+      if (number == expected) continue;
+      std::ostringstream s;
+      s << "pattern group mismatch at template pixel " << templatePixel(k) << ", screen pixel "
+        << screenPixel(k) << ": ";
+      if (expected < before && expected < 255) {
+        s << "the template pixel has the colour of template pixel " << templatePixel(first[expected])
+          << ", so the screen should repeat " << screenPixel(first[expected]) << ", but it shows " << Hex6(v);
+        if (!isNew && number < 255) s << ", the colour of screen pixel " << screenPixel(first[number]);
+      } else if (expected == before && !isNew && number < 255) {
+        s << "the template pixel has a colour not met earlier in the template, but the screen repeats the "
+             "colour of "
+          << screenPixel(first[number]) << " (under template pixel " << templatePixel(first[number]) << ")";
+      } else {
+        s << "the template numbers this pixel's colour " << expected << " and the screen numbers it "
+          << number
+          << " (colours numbered by first appearance, bottom row first; 255 stands for the 256th colour "
+             "and every later one)";
+      }
+      return s.str();
+    }
+    passes = true;
+    return "window test passed (pattern mode: the screen shows the template's " + std::to_string(count) +
+           " group(s) of equal colour)";
+  }
+
+  bool haveShape = false;
+  ColorValue shape = 0;
+  std::int64_t shapeFirst = 0, unmarked = 0, unmarkedInShape = 0;
+  for (std::int64_t k = 0; k < total; ++k) {
+    std::int32_t sx, sy;
+    screenXY(k, sx, sy);
+    const ColorValue v = ScreenPixel(screen_, sx, sy);
+    if (map_[k] != 0) {
+      if (!haveShape) {
+        haveShape = true;
+        shape = v;
+        shapeFirst = k;
+      } else if (v != shape) {
+        return "shape colour mismatch at template pixel " + templatePixel(k) + ": the template draws it in " +
+               Hex6(static_cast<ColorValue>(test_.mapColor)) +
+               ", so the screen must show one colour there, "
+               "that of its first shape pixel " +
+               screenPixel(shapeFirst) + ", but screen pixel " + screenPixel(k) + " differs";
+      }
+    } else {
+      ++unmarked;
+      if (haveShape && v == shape) ++unmarkedInShape;
+    }
+  }
+  const std::int64_t limit = unmarked / 3;
+  if (unmarkedInShape > limit) {
+    return "one-third rule: " + std::to_string(unmarkedInShape) + " of the " + std::to_string(unmarked) +
+           " pixels outside the shape show the shape's colour " + Hex6(shape) + " on screen; at most " +
+           std::to_string(unmarked) + " / 3 = " + std::to_string(limit) +
+           " may (pixels outside the shape met before its first pixel, bottom row first, are not compared)";
+  }
+  passes = true;
+  return "window test passed (shape mode: the shape shows in " + Hex6(shape) + "; " +
+         std::to_string(unmarkedInShape) + " of " + std::to_string(unmarked) +
+         " pixels outside it share that colour, at most " + std::to_string(limit) + " may)";
+}
+
+std::string Session::ExplainCorner(Position at, bool& passes) const {
+  const std::int32_t cx = at.x + ((test_.corner & 1) != 0 ? templ_.width - 1 : 0);
+  const std::int32_t cy = at.y + ((test_.corner & 2) != 0 ? templ_.height - 1 : 0);
+  const ColorValue t = CornerColorOf(templ_, test_.corner);
+  const ColorValue s = ScreenPixel(screen_, cx, cy);
+  static const char* const channel[3] = {"blue", "green", "red"};
+  std::ostringstream out;
+  out << "corner test (" << CornerName(test_.corner) << "): template " << Hex6(t) << ", screen "
+      << Point(cx, cy) << " " << Hex6(s) << "; differences";
+  std::int32_t sum = 0;
+  std::string over;
+  for (int c = 0; c < 3; ++c) {
+    const auto a = static_cast<std::int32_t>(t >> (8 * c) & 0xFF),
+               b = static_cast<std::int32_t>(s >> (8 * c) & 0xFF);
+    const std::int32_t d = a > b ? a - b : b - a;
+    out << (c == 0 ? " " : ", ") << channel[c] << " " << d;
+    if (d > test_.channelTolerance && over.empty()) over = channel[c];
+    sum += d;
+  }
+  out << " (sum " << sum << ")";
+  passes = PassesCorner(at);
+  if (!over.empty()) {
+    out << ": " << over << " exceeds the channel limit " << test_.channelTolerance;
+  } else if (sum > test_.sumTolerance) {
+    out << ": the sum exceeds the sum limit " << test_.sumTolerance;
+  } else {
+    out << ": within the channel limit " << test_.channelTolerance << " and the sum limit "
+        << test_.sumTolerance;
+  }
+  return out.str();
+}
+
+std::vector<std::string> Session::Explain(Position at) const {
+  std::vector<std::string> lines;
+  const std::string where = Point(at.x, at.y);
+  switch (refusal_) {
+    case kNoScreen:
+      return {"the search stops before scanning: the screenshot has no pixels (result -3)"};
+    case kRectangleTooSmall:
+      return {"the search stops before scanning: the rectangle, cut to the screen, is " +
+              Point(rect_.x1, rect_.y1) + " to " + Point(rect_.x2, rect_.y2) + ", smaller than the " +
+              std::to_string(templ_.width) + " x " + std::to_string(templ_.height) +
+              " template (result -10)"};
+    case kNoColorMap:
+      return {"the search stops before scanning: no template pixel has the shape colour " +
+              Hex6(static_cast<ColorValue>(test_.mapColor)) + " (result -100)"};
+    default:
+      break;
+  }
+  const std::int64_t lastX = static_cast<std::int64_t>(rect_.x2) - templ_.width + 1;
+  const std::int64_t lastY = static_cast<std::int64_t>(rect_.y2) - templ_.height + 1;
+  if (at.x < rect_.x1 || at.x > lastX || at.y < rect_.y1 || at.y > lastY) {
+    return {where + " is not a candidate: the template's top-left corner must lie in columns " +
+            std::to_string(rect_.x1) + " to " + std::to_string(lastX) + " and rows " +
+            std::to_string(rect_.y1) + " to " + std::to_string(lastY) + ", where the whole " +
+            std::to_string(templ_.width) + " x " + std::to_string(templ_.height) +
+            " template lies inside the rectangle " + Point(rect_.x1, rect_.y1) + " to " +
+            Point(rect_.x2, rect_.y2)};
+  }
+  bool window = false;
+  lines.push_back(where + ": " + ExplainWindow(at, window));
+  if (window != PassesWindow(at)) {
+    lines.push_back("internal error: this explanation disagrees with the library's window test");
+  }
+  if (!window) return lines;
+
+  std::int64_t windowIndex = 0;
+  ForEachCandidate([&](Position p) {
+    if (p.x == at.x && p.y == at.y) return false;
+    if (PassesWindow(p)) ++windowIndex;
+    return true;
+  });
+  if (windowIndex < order_.skip) {
+    lines.push_back(where + ": passed over by the skip count: it is window match " +
+                    std::to_string(windowIndex + 1) + " in scan order, and the skip count " +
+                    std::to_string(order_.skip) + " passes over the first " + std::to_string(order_.skip));
+    return lines;
+  }
+  if (test_.tolerance) {
+    bool corner = false;
+    lines.push_back(where + ": " + ExplainCorner(at, corner));
+    if (!corner) return lines;
+  }
+  Position returned{};
+  if (Returned(returned) && returned.x == at.x && returned.y == at.y) {
+    lines.push_back(where + ": accepted; this is the position the search returns");
+  } else {
+    lines.push_back(where + ": accepted, but the search returns " + Point(returned.x, returned.y) +
+                    ", which comes earlier in scan order");
+  }
+  return lines;
+}
+
+void Outline(Screenshot& shot, const std::vector<Position>& at, std::int32_t tw, std::int32_t th,
+             ColorValue colour) {
+  const std::int32_t w = shot.image.width, h = shot.image.height;
+  const auto put = [&](std::int32_t x, std::int32_t y) {
+    if (x < 0 || y < 0 || x >= w || y >= h) return;
+    std::uint8_t* p = shot.storage.data() + (static_cast<std::size_t>(h - 1 - y) * w + x) * 4;
+    p[0] = static_cast<std::uint8_t>(colour);
+    p[1] = static_cast<std::uint8_t>(colour >> 8);
+    p[2] = static_cast<std::uint8_t>(colour >> 16);
+  };
+  for (const Position& p : at) {
+    for (std::int32_t i = 0; i < tw; ++i) {
+      put(p.x + i, p.y);
+      put(p.x + i, p.y + th - 1);
+    }
+    for (std::int32_t j = 0; j < th; ++j) {
+      put(p.x, p.y + j);
+      put(p.x + tw - 1, p.y + j);
+    }
+  }
+}
+
+}  // namespace zadized::find

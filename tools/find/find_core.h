@@ -1,0 +1,125 @@
+// The template tester behind zadized-find: the library's own loader and
+// search run on a screenshot file instead of the live screen, plus the
+// listings and explanations a person needs when a template is not found.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "image/bitmap_cache.h"
+#include "image/records.h"
+#include "search/search.h"
+
+namespace zadized::find {
+
+// A screenshot as a capture: 32-bit bottom-up rows of width * 4 bytes.
+struct Screenshot {
+  std::vector<std::uint8_t> storage;
+  ScreenImage image{};
+};
+
+// A bitmap cache of the tool's own. Unlike the process-wide one it gives its
+// file blocks back when it goes, so a leak checker sees only real leaks.
+class PrivateCache {
+ public:
+  PrivateCache();
+  ~PrivateCache();
+  PrivateCache(const PrivateCache&) = delete;
+  PrivateCache& operator=(const PrivateCache&) = delete;
+  // OpenBitmap on this cache.
+  BitmapRecord Open(const std::string& path);
+
+ private:
+  BitmapCache* cache_;
+};
+
+// Reads a 24- or 32-bit uncompressed BMP (bottom-up or top-down; 32-bit
+// files may carry the standard bit-field masks). An empty string on success,
+// otherwise what is wrong with the file.
+std::string LoadScreenshot(const std::string& path, Screenshot& out);
+
+// Writes the screenshot as a 24-bit bottom-up BMP. Empty on success.
+std::string WriteBmp24(const std::string& path, const Screenshot& shot);
+
+// Why OpenBitmap refused `path` (it answers only fileSize -1).
+std::string DescribeTemplateFailure(const std::string& path);
+
+// 0x00RRGGBB of the screenshot pixel at column x, row y from the top.
+ColorValue ScreenPixel(const ScreenImage& screen, std::int32_t x, std::int32_t y);
+
+struct Position {
+  std::int32_t x;
+  std::int32_t y;
+};
+
+struct Accepted {
+  Position at;
+  // 0-based place among the positions that pass the window test, which is
+  // what the skip count counts; positions below the skip count are passed over.
+  std::int64_t windowIndex;
+};
+
+// One search of one template on one screenshot, with the arguments of
+// SearchImage. Everything the library decides is taken from the library's
+// own functions (DecodeOptions, DecodeColorWord, NormaliseRectangle,
+// BuildColorMap, WindowMatches, CompareCornerColor, SearchCapture).
+class Session {
+ public:
+  Session(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1, std::int32_t y1,
+          std::int32_t x2, std::int32_t y2, std::int32_t options, std::int32_t color);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // 0 when the scan can run; otherwise the code the search answers before
+  // scanning (-3, -10 or -100).
+  std::int32_t Refusal() const { return refusal_; }
+  const Rectangle& Rect() const { return rect_; }
+  const ScanOrder& Order() const { return order_; }
+  const ColorTest& Test() const { return test_; }
+
+  // What the library answers: SearchCapture on the same capture.
+  std::int32_t LibraryResult() const;
+
+  // Visits the candidate positions in scan order until `visit` answers false.
+  void ForEachCandidate(const std::function<bool(Position)>& visit) const;
+
+  // Every position that passes the window test and, in tolerance mode, the
+  // corner test, in scan order, regardless of the skip count.
+  std::vector<Accepted> All() const;
+
+  // The position the search returns, found by this tool's own walk: the
+  // first accepted position whose window index reaches the skip count.
+  bool Returned(Position& at) const;
+
+  bool PassesWindow(Position at) const;
+  bool PassesCorner(Position at) const;
+
+  // Lines saying why the template is or is not accepted at `at`.
+  std::vector<std::string> Explain(Position at) const;
+
+ private:
+  std::string ExplainWindow(Position at, bool& passes) const;
+  std::string ExplainCorner(Position at, bool& passes) const;
+
+  ScreenImage screen_;
+  BitmapRecord templ_;
+  std::int32_t x1_, y1_, x2_, y2_, options_, color_;
+  ScanOrder order_{};
+  ColorTest test_{};
+  Rectangle rect_{};
+  std::int32_t refusal_ = 0;
+  std::uint8_t* map_ = nullptr;
+  ScanSetup setup_{};
+};
+
+// "0x12AB3C".
+std::string Hex6(ColorValue v);
+
+// Outlines each position (template-sized) in `colour`.
+void Outline(Screenshot& shot, const std::vector<Position>& at, std::int32_t tw, std::int32_t th,
+             ColorValue colour);
+
+}  // namespace zadized::find

@@ -1,0 +1,240 @@
+// zadized-find: tries a template on a screenshot file with the library's own
+// loader and search, so a script author can see what SearchImage would
+// answer, and why a template is not found, without the live screen.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "find/find_core.h"
+
+namespace {
+
+// Exit codes, also listed in the usage text and the guide.
+constexpr int kExitFound = 0;
+constexpr int kExitNotFound = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitBadFile = 3;
+constexpr int kExitRefused = 4;
+constexpr int kExitCannotWrite = 5;
+constexpr int kExitDisagreement = 6;
+
+const char kUsageText[] =
+    "usage: zadized-find SCREEN.bmp TEMPLATE.bmp [x1 y1 x2 y2] [--options N] [--color N]\n"
+    "                    [--all] [--explain X,Y] [--mark OUT.bmp]\n"
+    "\n"
+    "Searches SCREEN.bmp (a 24- or 32-bit screenshot) for TEMPLATE.bmp exactly as\n"
+    "SearchImage searches the screen, and prints what SearchImage would answer.\n"
+    "  x1 y1 x2 y2    the rectangle, both corners inclusive (default: the whole screenshot)\n"
+    "  --options N    the option word (default 0); N decimal or 0x hexadecimal\n"
+    "  --color N      the colour word (default -1, pattern mode)\n"
+    "  --all          list every accepted position in scan order\n"
+    "  --explain X,Y  say why the template is or is not accepted at (X, Y)\n"
+    "  --mark OUT.bmp write the screenshot with accepted positions outlined\n"
+    "                 (red; the returned position green)\n"
+    "exit codes: 0 found, 1 not found, 2 bad arguments, 3 a file is missing or not a\n"
+    "usable BMP, 4 the search refused (result -3, -10 or -100), 5 OUT.bmp not written,\n"
+    "6 internal disagreement between this tool and the library (a bug)\n";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "zadized-find: %s\n\n%s", problem.c_str(), kUsageText);
+  return kExitUsage;
+}
+
+// Decimal (with sign) or 0x hexadecimal, any value a 32-bit word can hold;
+// words above 0x7FFFFFFF wrap to the negative number with the same bits.
+bool ParseWord(const std::string& text, std::int32_t& out) {
+  if (text.empty()) return false;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(begin, &end, hex ? 16 : 10);
+  if (errno != 0 || end == begin || *end != '\0') return false;
+  if (v < INT32_MIN || v > 0xFFFFFFFFLL) return false;
+  out = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+  return true;
+}
+
+bool ParsePoint(const std::string& text, zadized::find::Position& out) {
+  const std::size_t comma = text.find(',');
+  if (comma == std::string::npos) return false;
+  return ParseWord(text.substr(0, comma), out.x) && ParseWord(text.substr(comma + 1), out.y);
+}
+
+std::string DescribeColorWord(const zadized::ColorTest& t, std::int32_t word) {
+  if (t.tolerance) {
+    static const char* const corners[4] = {"top-left", "top-right", "bottom-left", "bottom-right"};
+    return "pattern mode with a corner test (" + std::string(corners[t.corner & 3]) +
+           " corner, channel limit " + std::to_string(t.channelTolerance) + ", sum limit " +
+           std::to_string(t.sumTolerance) + ")";
+  }
+  if (t.mapColor == -1)
+    return word == -1 ? "pattern mode" : "pattern mode (this colour word's mode means -1)";
+  return "shape mode, shape colour " + zadized::find::Hex6(static_cast<zadized::ColorValue>(t.mapColor));
+}
+
+std::string DescribeOrder(const zadized::ScanOrder& o) {
+  return "skip " + std::to_string(o.skip) + ", rows " + (o.bottomUp ? "bottom-up" : "top-down") +
+         ", columns " + (o.rightToLeft ? "right-to-left" : "left-to-right") + ", " +
+         (o.columnsOuter ? "column by column" : "row by row");
+}
+
+std::string RefusalText(std::int32_t code) {
+  switch (code) {
+    case zadized::kNoScreen:
+      return "the screenshot has no pixels";
+    case zadized::kRectangleTooSmall:
+      return "the rectangle, cut to the screen, is smaller than the template";
+    case zadized::kNoColorMap:
+      return "no template pixel has the shape colour";
+    default:
+      return "refused";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace zadized;
+  using namespace zadized::find;
+
+  std::vector<std::string> positional;
+  std::int32_t options = 0, color = -1;
+  bool all = false, explain = false;
+  Position explainAt{};
+  std::string markPath;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) return nullptr;
+      (void)name;
+      return argv[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      std::printf("%s", kUsageText);
+      return kExitFound;
+    } else if (a == "--options" || a == "--color") {
+      const char* v = value(a.c_str());
+      if (v == nullptr || !ParseWord(v, a == "--options" ? options : color)) {
+        return Usage(a + " needs a number (decimal or 0x hexadecimal)");
+      }
+    } else if (a == "--all") {
+      all = true;
+    } else if (a == "--explain") {
+      const char* v = value(a.c_str());
+      if (v == nullptr || !ParsePoint(v, explainAt)) return Usage("--explain needs X,Y, for example 120,45");
+      explain = true;
+    } else if (a == "--mark") {
+      const char* v = value(a.c_str());
+      if (v == nullptr || *v == '\0') return Usage("--mark needs a file name");
+      markPath = v;
+    } else if (a.size() > 1 && a[0] == '-' && (a[1] < '0' || a[1] > '9')) {
+      return Usage("unknown option " + a);
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (positional.size() != 2 && positional.size() != 6) {
+    return Usage("expected SCREEN.bmp TEMPLATE.bmp and optionally the four rectangle coordinates");
+  }
+
+  Screenshot shot;
+  const std::string screenError = LoadScreenshot(positional[0], shot);
+  if (!screenError.empty()) {
+    std::fprintf(stderr, "zadized-find: screenshot %s\n", screenError.c_str());
+    return kExitBadFile;
+  }
+  std::int32_t r[4] = {0, 0, shot.image.width - 1, shot.image.height - 1};
+  if (positional.size() == 6) {
+    for (int k = 0; k < 4; ++k) {
+      if (!ParseWord(positional[2 + k], r[k]))
+        return Usage("not a rectangle coordinate: " + positional[2 + k]);
+    }
+  }
+
+  // A cache of this run's own, so nothing is shared with anything else.
+  PrivateCache cache;
+  const BitmapRecord templ = cache.Open(positional[1]);
+  if (templ.fileSize == -1) {
+    std::fprintf(stderr, "zadized-find: template %s (SearchImage would answer -2)\n",
+                 DescribeTemplateFailure(positional[1]).c_str());
+    return kExitBadFile;
+  }
+
+  const Session session(shot.image, templ, r[0], r[1], r[2], r[3], options, color);
+  std::printf("screen    %s: %d x %d\n", positional[0].c_str(), shot.image.width, shot.image.height);
+  std::printf("template  %s: %d x %d, %d bits per pixel\n", positional[1].c_str(), templ.width, templ.height,
+              templ.bitCount);
+  std::printf("rectangle (%d, %d) to (%d, %d) as given", r[0], r[1], r[2], r[3]);
+  if (session.Refusal() != kNoScreen) {
+    std::printf("; cut to the screen (%d, %d) to (%d, %d)", session.Rect().x1, session.Rect().y1,
+                session.Rect().x2, session.Rect().y2);
+  }
+  std::printf("\noptions   %d (0x%08X): %s\n", options, static_cast<unsigned>(options),
+              DescribeOrder(session.Order()).c_str());
+  std::printf("color     %d (0x%08X): %s\n", color, static_cast<unsigned>(color),
+              DescribeColorWord(session.Test(), color).c_str());
+
+  const std::int32_t result = session.LibraryResult();
+  int status = kExitNotFound;
+  Position returned{};
+  const bool found = session.Refusal() == 0 && session.Returned(returned);
+  const std::int32_t width = shot.image.width;
+  if (session.Refusal() != 0) {
+    std::printf("refused   result=%d (%s)\n", result, RefusalText(result).c_str());
+    status = kExitRefused;
+    if (result != session.Refusal()) status = kExitDisagreement;
+  } else if (found) {
+    std::printf("found     x=%d y=%d result=%d\n", returned.x, returned.y, result);
+    if (result < 0) {
+      std::printf(
+          "note      a negative result: a host cannot tell this position from the code %d; start the "
+          "rectangle at row 2, or at row 1 and column 1\n",
+          result);
+    }
+    status = kExitFound;
+    if (result != EncodePosition(returned.x, returned.y, width)) status = kExitDisagreement;
+  } else {
+    std::printf("not found result=%d (no position accepted)\n", result);
+    if (result != zadized::kNotFound) status = kExitDisagreement;
+  }
+  if (status == kExitDisagreement) {
+    std::fprintf(stderr,
+                 "zadized-find: internal error: the library answered %d, this tool's own scan disagrees\n",
+                 result);
+  }
+
+  std::vector<Accepted> accepted;
+  if (all || !markPath.empty()) accepted = session.All();
+  if (all) {
+    std::printf(
+        "accepted  %zu position(s) in scan order (index = place among window matches, which the "
+        "skip count counts):\n",
+        accepted.size());
+    for (const Accepted& a : accepted) {
+      const bool isReturned = found && a.at.x == returned.x && a.at.y == returned.y;
+      std::printf("  x=%d y=%d result=%d index=%lld%s%s\n", a.at.x, a.at.y,
+                  EncodePosition(a.at.x, a.at.y, width), static_cast<long long>(a.windowIndex),
+                  a.windowIndex < session.Order().skip ? " (skipped)" : "", isReturned ? " <- returned" : "");
+    }
+  }
+  if (explain) {
+    for (const std::string& line : session.Explain(explainAt)) std::printf("explain   %s\n", line.c_str());
+  }
+  if (!markPath.empty()) {
+    std::vector<Position> all_positions;
+    for (const Accepted& a : accepted) all_positions.push_back(a.at);
+    Outline(shot, all_positions, templ.width, templ.height, 0xFF0000);
+    if (found) Outline(shot, {returned}, templ.width, templ.height, 0x00FF00);
+    const std::string error = WriteBmp24(markPath, shot);
+    if (!error.empty()) {
+      std::fprintf(stderr, "zadized-find: %s\n", error.c_str());
+      return kExitCannotWrite;
+    }
+    std::printf("marked    %s (%zu outline(s))\n", markPath.c_str(), accepted.size());
+  }
+  return status;
+}
