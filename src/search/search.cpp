@@ -7,6 +7,8 @@
 #include "image/capture.h"
 #include "image/pixel.h"
 #include "search/color_map.h"
+#include "search/fast_scan.h"
+#include "search/region_capture.h"
 
 namespace zadized {
 
@@ -15,19 +17,6 @@ namespace {
 constexpr std::int32_t kModeUnit = 268435456;  // 2^28: the colour word's mode
 
 std::int32_t Wrap32(std::int64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
-
-ColorValue CornerColor(const BitmapRecord& t, std::int32_t corner) {
-  switch (corner & 3) {
-    case 0:
-      return t.topLeftColor;
-    case 1:
-      return t.topRightColor;
-    case 2:
-      return t.bottomLeftColor;
-    default:
-      return t.bottomRightColor;
-  }
-}
 
 }  // namespace
 
@@ -130,33 +119,37 @@ bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y) {
   return unmarkedInShapeColor <= unmarked / 3;
 }
 
-std::int32_t ScanRectangle(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r,
-                           const ScanOrder& order, const ColorTest& test) {
+namespace {
+
+// The candidate positions of a rectangle, or none when a read could leave
+// the screen. Cheap once per scan, and it keeps every read of the loop on
+// the screen.
+bool ScanFits(const ScanSetup& s, const Rectangle& r) {
   const std::int32_t tw = s.templateWidth, th = s.templateHeight;
-  // Cheap once per scan, and it keeps every read of the loop on the screen.
   if (s.screen == nullptr || s.map == nullptr || tw <= 0 || th <= 0 || s.width <= 0 || s.height <= 0 ||
       r.x1 < 0 || r.y1 < 0 || r.x2 >= s.width || r.y2 >= s.height) {
-    return kNotFound;
+    return false;
   }
-  const std::int64_t lastX = static_cast<std::int64_t>(r.x2) - tw + 1;
-  const std::int64_t lastY = static_cast<std::int64_t>(r.y2) - th + 1;
+  return static_cast<std::int64_t>(r.x2) - tw + 1 >= r.x1 && static_cast<std::int64_t>(r.y2) - th + 1 >= r.y1;
+}
+
+ScanHit Scan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
+             const ColorTest& test) {
+  if (!ScanFits(s, r)) return ScanHit{false, 0, 0};
+  return ReferenceScanForced() ? LiteralScan(s, templ, r, order, test) : FastScan(s, templ, r, order, test);
+}
+
+}  // namespace
+
+ScanHit LiteralScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
+                    const ColorTest& test) {
+  const std::int64_t lastX = static_cast<std::int64_t>(r.x2) - s.templateWidth + 1;
+  const std::int64_t lastY = static_cast<std::int64_t>(r.y2) - s.templateHeight + 1;
   const std::int64_t columns = lastX - r.x1 + 1;
   const std::int64_t rows = lastY - r.y1 + 1;
-  if (columns <= 0 || rows <= 0) return kNotFound;
-
-  std::int32_t skip = order.skip;
-  const ColorValue cornerColor = CornerColor(templ, test.corner);
-  const std::int32_t cornerDx = (test.corner & 1) != 0 ? tw - 1 : 0;
-  const std::int32_t cornerDy = (test.corner & 2) != 0 ? th - 1 : 0;
+  Acceptance acceptance(s, templ, order, test);
   const auto accepted = [&](std::int32_t x, std::int32_t y) {
-    if (!WindowMatches(s, x, y)) return false;
-    if (skip > 0) {
-      --skip;
-      return false;
-    }
-    if (!test.tolerance) return true;
-    const ColorValue screenColor = ReadPixel(s.screen, x + cornerDx, y + cornerDy, s.width * 4, s.height, 4);
-    return CompareCornerColor(cornerColor, screenColor, test.channelTolerance, test.sumTolerance) == 1;
+    return WindowMatches(s, x, y) && acceptance.Accept(x, y);
   };
   const auto column = [&](std::int64_t j) {
     return static_cast<std::int32_t>(order.rightToLeft ? lastX - j : r.x1 + j);
@@ -170,7 +163,7 @@ std::int32_t ScanRectangle(const ScanSetup& s, const BitmapRecord& templ, const 
       const std::int32_t y = row(i);
       for (std::int64_t j = 0; j < columns; ++j) {
         const std::int32_t x = column(j);
-        if (accepted(x, y)) return EncodePosition(x, y, s.width);
+        if (accepted(x, y)) return ScanHit{true, x, y};
       }
     }
   } else {
@@ -178,11 +171,17 @@ std::int32_t ScanRectangle(const ScanSetup& s, const BitmapRecord& templ, const 
       const std::int32_t x = column(j);
       for (std::int64_t i = 0; i < rows; ++i) {
         const std::int32_t y = row(i);
-        if (accepted(x, y)) return EncodePosition(x, y, s.width);
+        if (accepted(x, y)) return ScanHit{true, x, y};
       }
     }
   }
-  return kNotFound;
+  return ScanHit{false, 0, 0};
+}
+
+std::int32_t ScanRectangle(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r,
+                           const ScanOrder& order, const ColorTest& test) {
+  const ScanHit hit = Scan(s, templ, r, order, test);
+  return hit.found ? EncodePosition(hit.x, hit.y, s.width) : kNotFound;
 }
 
 std::int32_t SearchCapture(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
@@ -212,9 +211,34 @@ std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1,
                          std::int32_t y2, std::int32_t options, std::int32_t color) {
   const BitmapRecord templ = OpenBitmap(fileName);
   if (templ.fileSize == -1) return kNoTemplate;
-  const ScreenImage screen = CaptureScreen();
-  const std::int32_t result = SearchCapture(screen, templ, x1, y1, x2, y2, options, color);
-  if (screen.bitmap != nullptr) platform::Current().deleteObject(screen.bitmap);
+  // A template without pixels gets no map; the whole-screen path already
+  // answers it.
+  if (ReferenceScanForced() || templ.width <= 0 || templ.height <= 0) {
+    const ScreenImage screen = CaptureScreen();
+    const std::int32_t result = SearchCapture(screen, templ, x1, y1, x2, y2, options, color);
+    if (screen.bitmap != nullptr) platform::Current().deleteObject(screen.bitmap);
+    return result;
+  }
+
+  // Only the rectangle is copied from the display; positions found in the
+  // copy are moved back and encoded with the display's full width.
+  RegionCapture region{};
+  const std::int32_t status = CaptureRegion(x1, y1, x2, y2, templ.width, templ.height, &region);
+  if (status != 0) return status;
+  const ScanOrder order = DecodeOptions(options);
+  const ColorTest test = DecodeColorWord(color);
+  std::int32_t result = kNoColorMap;
+  std::uint8_t* map = BuildColorMap(templ, test.mapColor);
+  if (map != nullptr) {
+    const ScreenImage& part = region.image;
+    const ScanSetup setup{part.pixels, part.width,   part.height,        map,
+                          templ.width, templ.height, test.mapColor != -1};
+    const ScanHit hit = Scan(setup, templ, Rectangle{0, 0, part.width - 1, part.height - 1}, order, test);
+    result =
+        hit.found ? EncodePosition(region.left + hit.x, region.top + hit.y, region.screenWidth) : kNotFound;
+    platform::Current().freeBlock(map);
+  }
+  platform::Current().deleteObject(region.image.bitmap);
   return result;
 }
 

@@ -1,5 +1,8 @@
 // The library against the literal reference scan on random screens and
 // templates, every option and colour word. Seeded, so a failure repeats.
+// Every case runs three ways: the library's fast scan, the library with its
+// literal scan forced, and the independent reference; every eighth also goes
+// through SearchImage both ways (the fast way copies only the rectangle).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,12 +11,15 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "boundary/platform.h"
 #include "boundary/platform_portable.h"
 #include "reference/literal_scan.h"
+#include "search/color_map.h"
+#include "search/fast_scan.h"
 #include "search/search.h"
 #include "search_support.h"
 
@@ -212,30 +218,106 @@ class Generator {
   std::mt19937 rng_;
 };
 
+// Sets the library's scan for one scope.
+class ScanMode {
+ public:
+  explicit ScanMode(bool reference) : before_(ReferenceScanForced()) { SetReferenceScan(reference); }
+  ~ScanMode() { SetReferenceScan(before_); }
+  ScanMode(const ScanMode&) = delete;
+  ScanMode& operator=(const ScanMode&) = delete;
+
+ private:
+  bool before_;
+};
+
+// Which way the fast scan took, or "" when the search ended before scanning.
+std::string FastPath(const ScreenImage& screen, const BitmapRecord& templ, const Generated& g) {
+  const Rectangle r = NormaliseRectangle(g.x1, g.y1, g.x2, g.y2, screen.width, screen.height);
+  if (templ.width > static_cast<std::int64_t>(r.x2) - r.x1 + 1 ||
+      templ.height > static_cast<std::int64_t>(r.y2) - r.y1 + 1) {
+    return "";
+  }
+  const ColorTest test = DecodeColorWord(g.color);
+  std::uint8_t* map = BuildColorMap(templ, test.mapColor);
+  if (map == nullptr) return "";
+  const ScanSetup setup{screen.pixels, screen.width, screen.height,      map,
+                        templ.width,   templ.height, test.mapColor != -1};
+  const FastScanPlan plan = PlanFastScan(setup, r, DecodeOptions(g.options));
+  bool capped = false;
+  for (std::int64_t k = 0; k < static_cast<std::int64_t>(templ.width) * templ.height; ++k)
+    capped = capped || (!setup.shape && map[k] == 255);
+  platform::Native().freeBlock(map);
+  const char* loops[] = {"single positions", "row blocks", "column strips", "long column strips"};
+  std::string path = std::string(setup.shape ? "shape, " : "pattern, ") + loops[static_cast<int>(plan.loop)];
+  if (plan.pairTests == 0) path += ", no pair test";
+  if (plan.backgroundPixels > 0) path += ", one-third stage";
+  if (capped) path += ", value 255 in the map";
+  return path;
+}
+
+// One case three ways, and through SearchImage both ways when asked.
+// Answers the library's result (all agree when it returns).
+struct Outcome {
+  std::int32_t result;
+  std::string path;
+};
+Outcome CheckCase(const Generated& g, int i, bool endToEnd, const char* name) {
+  const std::int32_t expected =
+      reference::LiteralSearch(g.bmp, g.screen, g.x1, g.y1, g.x2, g.y2, g.options, g.color);
+  test::PrivateCache cache;
+  const BitmapRecord templ = cache.Load(std::string(name) + std::to_string(i) + ".bmp", g.bmp);
+  EXPECT_EQ(templ.fileSize, static_cast<std::int32_t>(g.bmp.size())) << "case " << i;
+  test::HandScreen screen(g.screen.width, g.screen.height, g.screen.topDown, g.fourthByte);
+  std::int32_t literal = 0, fast = 0;
+  {
+    const ScanMode mode(true);
+    literal = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color);
+  }
+  {
+    const ScanMode mode(false);
+    fast = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color);
+  }
+  const std::string path = FastPath(screen.Image(), templ, g);
+  const auto describe = [&] {
+    std::ostringstream o;
+    o << name << " case " << i << " (" << g.what << "; " << path << "), screen " << g.screen.width << "x"
+      << g.screen.height << ", template " << templ.width << "x" << templ.height << ", rectangle " << g.x1
+      << "," << g.y1 << " " << g.x2 << "," << g.y2 << ", options 0x" << std::hex << g.options << ", colour 0x"
+      << g.color;
+    return o.str();
+  };
+  EXPECT_EQ(literal, expected) << "forced literal scan, " << describe();
+  EXPECT_EQ(fast, expected) << "fast scan, " << describe();
+  if (endToEnd) {
+    platform::SetVirtualScreen(g.screen.width, g.screen.height, g.screen.topDown.data());
+    const std::string file = test::WriteFile(std::string(name) + "-e2e" + std::to_string(i) + ".bmp", g.bmp);
+    for (const bool reference : {true, false}) {
+      const ScanMode mode(reference);
+      EXPECT_EQ(SearchImage(file.c_str(), g.x1, g.y1, g.x2, g.y2, g.options, g.color), expected)
+          << "SearchImage, " << (reference ? "literal" : "fast") << ", " << describe();
+    }
+  }
+  return Outcome{fast, path};
+}
+
+void PrintCounts(const char* title, const std::map<std::string, int>& counts) {
+  std::printf("  %s:", title);
+  for (const auto& [k, n] : counts) std::printf("\n    %s: %d", k.c_str(), n);
+  std::printf("\n");
+}
+
 TEST(SearchDifferential, LibraryAgreesWithTheLiteralScan) {
   Generator gen(0x5EA2C4u);
-  std::map<std::string, int> outcomes;
+  std::map<std::string, int> outcomes, paths;
   int endToEnd = 0;
   for (int i = 0; i < kCases; ++i) {
     const Generated g = gen.Next();
-    const std::int32_t expected =
-        reference::LiteralSearch(g.bmp, g.screen, g.x1, g.y1, g.x2, g.y2, g.options, g.color);
-    test::PrivateCache cache;
-    const BitmapRecord templ = cache.Load("diff" + std::to_string(i) + ".bmp", g.bmp);
-    ASSERT_EQ(templ.fileSize, static_cast<std::int32_t>(g.bmp.size())) << "case " << i;
-    test::HandScreen screen(g.screen.width, g.screen.height, g.screen.topDown, g.fourthByte);
-    const std::int32_t got = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color);
-    ASSERT_EQ(got, expected) << "case " << i << " (" << g.what << "), screen " << g.screen.width << "x"
-                             << g.screen.height << ", template " << templ.width << "x" << templ.height
-                             << ", rectangle " << g.x1 << "," << g.y1 << " " << g.x2 << "," << g.y2
-                             << ", options 0x" << std::hex << g.options << ", colour 0x" << g.color;
-    if (i % kEndToEndEvery == 0) {
-      platform::SetVirtualScreen(g.screen.width, g.screen.height, g.screen.topDown.data());
-      const std::string path = test::WriteFile("e2e" + std::to_string(i) + ".bmp", g.bmp);
-      ASSERT_EQ(SearchImage(path.c_str(), g.x1, g.y1, g.x2, g.y2, g.options, g.color), expected)
-          << "case " << i;
-      ++endToEnd;
-    }
+    const bool e2e = i % kEndToEndEvery == 0;
+    const Outcome out = CheckCase(g, i, e2e, "diff");
+    if (::testing::Test::HasFailure()) return;
+    const std::int32_t expected = out.result;
+    if (e2e) ++endToEnd;
+    if (!out.path.empty()) ++paths[out.path];
     const bool position = expected != -1 && expected != -10 && expected != -100;
     ++outcomes[position ? "position" : std::to_string(expected)];
     if (position) {
@@ -253,9 +335,10 @@ TEST(SearchDifferential, LibraryAgreesWithTheLiteralScan) {
   reference::Screen none;
   EXPECT_EQ(reference::LiteralSearch(one, none, 0, 0, 5, 5, 0, -1), -3);
 
-  std::printf("  %d cases (%d also through SearchImage):", kCases, endToEnd);
-  for (const auto& [k, n] : outcomes) std::printf("\n    %s: %d", k.c_str(), n);
-  std::printf("\n");
+  std::printf("  %d cases, each fast, literal-forced and reference (%d also through SearchImage both ways)\n",
+              kCases, endToEnd);
+  PrintCounts("outcomes", outcomes);
+  PrintCounts("fast-scan paths", paths);
   // The generator must keep reaching every outcome, or agreement means little.
   EXPECT_GT(outcomes["position"], kCases / 8);
   EXPECT_GT(outcomes["found in shape mode"], kCases / 100);
@@ -266,6 +349,213 @@ TEST(SearchDifferential, LibraryAgreesWithTheLiteralScan) {
   EXPECT_GT(outcomes["-1"], kCases / 10);
   EXPECT_GT(outcomes["-10"], kCases / 20);
   EXPECT_GT(outcomes["-100"], kCases / 50);
+}
+
+// Screens and templates where a shortcut would most likely go wrong: uniform
+// screens, thin stripes, checkers, noise of two or three colours, screens
+// and templates with more than 256 values, templates of mostly one colour
+// (in shape mode with the main colour too, where the one-third rule decides),
+// wide enough that the fast scan works in blocks of positions.
+class Adversary {
+ public:
+  explicit Adversary(std::uint32_t seed) : rng_(seed) {}
+
+  Generated Next(bool tall) {
+    Generated g;
+    const int W = tall ? Uniform(16, 24) : Uniform(8, 90);
+    const int H = tall ? Uniform(4100, 4300) : Uniform(6, 50);
+    g.screen.width = W;
+    g.screen.height = H;
+    g.screen.topDown.resize(static_cast<std::size_t>(W) * H);
+    std::vector<std::uint32_t> c;
+    for (int i = 0; i < 4; ++i) c.push_back(RandomColor());
+    const int kind = Uniform(0, 6);
+    const int sw = Uniform(1, 3), sh = Uniform(1, 3), nc = Uniform(2, 3);
+    const char* kinds[] = {"uniform", "vertical stripes", "horizontal stripes",
+                           "checker", "few-colour noise", "256+ colours",
+                           "desktop"};
+    g.what = kinds[kind];
+    for (int y = 0; y < H; ++y) {
+      for (int x = 0; x < W; ++x) {
+        std::uint32_t v = c[0];
+        switch (kind) {
+          case 1:
+            v = c[static_cast<std::size_t>((x / sw) % nc)];
+            break;
+          case 2:
+            v = c[static_cast<std::size_t>((y / sh) % nc)];
+            break;
+          case 3:
+            v = c[static_cast<std::size_t>((x / sw + y / sh) % 2)];
+            break;
+          case 4:
+            v = c[static_cast<std::size_t>(Uniform(0, nc - 1))];
+            break;
+          case 5:
+            v = Chance(3) ? static_cast<std::uint32_t>(x * 977 + y * 31337) & 0xFFFFFF : RandomColor();
+            break;
+          default:
+            break;
+        }
+        g.screen.topDown[static_cast<std::size_t>(y) * W + x] = v;
+      }
+    }
+    if (kind == 6) {
+      for (int n = Uniform(1, 6); n > 0; --n) {
+        const int x0 = Uniform(0, W - 1), y0 = Uniform(0, H - 1);
+        const int x1 = Uniform(x0, W - 1), y1 = Uniform(y0, H - 1);
+        const std::uint32_t v = c[static_cast<std::size_t>(Uniform(1, 3))];
+        for (int y = y0; y <= y1; ++y)
+          for (int x = x0; x <= x1; ++x) g.screen.topDown[static_cast<std::size_t>(y) * W + x] = v;
+      }
+    }
+
+    // The template.
+    const bool many = kind == 5 && W >= 17 && H >= 16 && Chance(3);
+    const int tw = many ? 17 : Uniform(1, std::min(tall ? 6 : 20, W));
+    const int th = many ? 16 : Uniform(1, std::min(16, H));
+    std::vector<std::uint32_t> t(static_cast<std::size_t>(tw) * th);
+    const int tkind = many ? 0 : Uniform(0, 2);
+    const int cx = Uniform(0, W - tw), cy = Uniform(0, H - th);
+    for (int y = 0; y < th; ++y)
+      for (int x = 0; x < tw; ++x)
+        t[static_cast<std::size_t>(y) * tw + x] =
+            g.screen.topDown[static_cast<std::size_t>(cy + y) * W + cx + x];
+    if (tkind == 0) {
+      g.what += many ? ", 256+ template cut" : ", cut";
+      for (int n = Pick<int>({0, 0, 1, 2}); n > 0; --n)
+        t[static_cast<std::size_t>(Uniform(0, tw * th - 1))] = RandomColor();
+    } else if (tkind == 1) {
+      g.what += ", mostly one colour";
+      std::fill(t.begin(), t.end(), Chance(2) ? c[0] : RandomColor());
+      const std::uint32_t other = Chance(2) ? c[1] : RandomColor();
+      for (int n = Uniform(0, 4); n > 0; --n) {
+        // Often in the top row, the last the literal test reaches.
+        const int y = Chance(2) ? 0 : Uniform(0, th - 1);
+        t[static_cast<std::size_t>(y) * tw + Uniform(0, tw - 1)] = Chance(3) ? RandomColor() : other;
+      }
+    } else {
+      g.what += ", cut and recoloured";
+      std::map<std::uint32_t, std::uint32_t> recolour;
+      for (auto& v : t) {
+        const auto it = recolour.find(v);
+        v = it != recolour.end() ? it->second : (recolour[v] = RandomColor());
+      }
+    }
+    const bool thirtyTwo = Chance(3);
+    if (thirtyTwo) {
+      test::BmpSpec spec;
+      spec.width = tw;
+      spec.height = th;
+      spec.bitCount = 32;
+      std::vector<std::uint8_t> px(static_cast<std::size_t>(tw) * th * 4);
+      for (int y = 0; y < th; ++y) {
+        for (int x = 0; x < tw; ++x) {
+          const std::uint32_t v = t[static_cast<std::size_t>(y) * tw + x];
+          std::uint8_t* p = &px[(static_cast<std::size_t>(th - 1 - y) * tw + x) * 4];
+          p[0] = static_cast<std::uint8_t>(v);
+          p[1] = static_cast<std::uint8_t>(v >> 8);
+          p[2] = static_cast<std::uint8_t>(v >> 16);
+          p[3] = static_cast<std::uint8_t>(Bits());
+        }
+      }
+      g.bmp = test::MakeBmp(spec, {}, px);
+    } else {
+      g.bmp = test::MakeBmp24(tw, th, t);
+    }
+
+    // The colour word: pattern, shape in the main colour or another one the
+    // template has, or a corner test.
+    const int mode = Uniform(0, 9);
+    if (mode < 4) {
+      g.color = -1;
+    } else if (mode < 6) {
+      std::map<std::uint32_t, int> count;
+      for (const auto v : t) ++count[v];
+      std::uint32_t top = t[0];
+      for (const auto& [v, n] : count)
+        if (n > count[top]) top = v;
+      g.color = static_cast<std::int32_t>(top);
+      g.what += ", shape in the main colour";
+    } else if (mode < 8) {
+      g.color = static_cast<std::int32_t>(t[static_cast<std::size_t>(Uniform(0, tw * th - 1))]);
+      g.what += ", shape";
+    } else {
+      const std::uint32_t channel = Pick<std::uint32_t>({0, 255, Bits() % 40});
+      const std::uint32_t sum = Pick<std::uint32_t>({0, 765, Bits() % 100});
+      g.color = static_cast<std::int32_t>(0x10000000u | (Bits() & 0x03000000u) | channel << 16 | sum);
+      g.what += ", corner test";
+    }
+
+    const int skip = Pick<int>({0, 0, 0, 1, 2, 5, 40});
+    g.options = static_cast<std::int32_t>((Bits() & 0x70000u) | static_cast<std::uint32_t>(skip));
+    if (tall) g.options |= 1 << 18;  // column by column: a column longer than the remembered masks
+    if (Chance(3)) {
+      g.x1 = Uniform(-3, W / 2);
+      g.x2 = Uniform(W / 2, W + 3);
+      g.y1 = Uniform(-3, H / 2);
+      g.y2 = Uniform(H / 2, H + 3);
+      if (Chance(2)) std::swap(g.x1, g.x2);
+    } else {
+      g.x1 = 0;
+      g.y1 = 0;
+      g.x2 = W - 1;
+      g.y2 = H - 1;
+    }
+    g.fourthByte = static_cast<std::uint8_t>(Bits());
+    return g;
+  }
+
+ private:
+  int Uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+  bool Chance(int oneIn) { return Uniform(1, oneIn) == 1; }
+  std::uint32_t Bits() { return static_cast<std::uint32_t>(rng_()); }
+  std::uint32_t RandomColor() { return Bits() & 0xFFFFFF; }
+  template <typename T>
+  T Pick(std::initializer_list<T> values) {
+    return values.begin()[Uniform(0, static_cast<int>(values.size()) - 1)];
+  }
+
+  std::mt19937 rng_;
+};
+
+TEST(SearchDifferential, AdversarialScreensAndTemplates) {
+  constexpr int kAdversarialCases = 1500;
+  constexpr int kTallCases = 8;
+  Adversary gen(0xAD5E7u);
+  std::map<std::string, int> outcomes, paths;
+  int endToEnd = 0;
+  for (int i = 0; i < kAdversarialCases + kTallCases; ++i) {
+    const Generated g = gen.Next(i >= kAdversarialCases);
+    const bool e2e = i % 4 == 0;
+    const Outcome out = CheckCase(g, i, e2e, "adv");
+    if (::testing::Test::HasFailure()) return;
+    if (e2e) ++endToEnd;
+    if (!out.path.empty()) ++paths[out.path];
+    const bool position = out.result != -1 && out.result != -10 && out.result != -100;
+    ++outcomes[position ? "position" : std::to_string(out.result)];
+    ++outcomes[g.what.substr(0, g.what.find(','))];
+    if (position && g.what.find("shape in the main") != std::string::npos)
+      ++outcomes["found, shape in the main colour"];
+    if (position && g.what.find("256+ template") != std::string::npos) ++outcomes["found, 256+ template"];
+  }
+  std::printf("  %d cases, each fast, literal-forced and reference (%d also through SearchImage both ways)\n",
+              kAdversarialCases + kTallCases, endToEnd);
+  PrintCounts("outcomes", outcomes);
+  PrintCounts("fast-scan paths", paths);
+  EXPECT_GT(outcomes["position"], kAdversarialCases / 4);
+  EXPECT_GT(outcomes["-1"], kAdversarialCases / 10);
+  EXPECT_GT(outcomes["found, shape in the main colour"], kAdversarialCases / 50);
+  EXPECT_GT(outcomes["found, 256+ template"], 5);
+  int thirds = 0, capped = 0, longColumns = 0;
+  for (const auto& [k, n] : paths) {
+    if (k.find("long column") != std::string::npos) longColumns += n;
+    if (k.find("one-third") != std::string::npos) thirds += n;
+    if (k.find("255") != std::string::npos) capped += n;
+  }
+  EXPECT_GT(thirds, kAdversarialCases / 50);
+  EXPECT_GT(capped, 10);
+  EXPECT_GT(longColumns, 0);
 }
 
 }  // namespace
