@@ -32,7 +32,11 @@ constexpr unsigned kAllLanes = (1u << kLanes) - 1;
 // rank them. Enough to reject nearly every position of a real screen within
 // two or three tests, few enough that ranking costs microseconds.
 constexpr int kPoolEach = 24;
-constexpr int kMaxTests = 2 * kPoolEach;
+// Tests learnt from sampled positions that passed all the others: on
+// periodic screens only a test at the one pixel that breaks the period
+// rejects anything, and spreading the pool evenly would miss it.
+constexpr int kLearnt = 16;
+constexpr int kMaxTests = 2 * kPoolEach + 1 + kLearnt;
 constexpr int kSampleWords = 4;
 constexpr int kMaxSamples = 64 * kSampleWords;
 // The one-third stage needs limit + 1 background pixels; beyond this many it
@@ -41,10 +45,16 @@ constexpr int kMaxShapeSet = 2048;
 // Column-by-column scans remember one block mask per row of a strip.
 constexpr std::int64_t kMaxMaskRows = 4096;
 
+enum TestKind : std::uint8_t {
+  kEqual,       // pixels a and b show the same colour
+  kDiffer,      // they do not
+  kAnyDiffers,  // some pixel of the program's set differs from pixel a
+};
+
 struct PairTest {
   std::ptrdiff_t a;
   std::ptrdiff_t b;
-  bool equal;
+  TestKind kind;
 };
 
 // Byte offsets from a window's top-left pixel, so one compiled program serves
@@ -52,10 +62,9 @@ struct PairTest {
 struct Program {
   PairTest tests[kMaxTests];
   int count = 0;
-  // Shape mode's one-third rule: at least one pixel of `set` must differ
-  // from the first marked pixel, or more than a third of the background
-  // would be counted in the shape's colour.
-  std::ptrdiff_t first = 0;
+  // Shape mode's one-third rule (a kAnyDiffers test): at least one pixel of
+  // `set` must differ from the first marked pixel, or more than a third of
+  // the background would be counted in the shape's colour.
   std::ptrdiff_t set[kMaxShapeSet];
   int setCount = 0;
 };
@@ -88,30 +97,36 @@ inline unsigned EqualLanes(const std::uint8_t* p, const std::uint8_t* q) {
 unsigned BlockMask(const Program& g, const std::uint8_t* p) {
   unsigned live = kAllLanes;
   for (int t = 0; t < g.count; ++t) {
-    const unsigned e = EqualLanes(p + g.tests[t].a, p + g.tests[t].b);
-    live &= g.tests[t].equal ? e : ~e;
-    if (live == 0) return 0;
-  }
-  if (g.setCount > 0) {
-    unsigned differs = 0;
-    for (int i = 0; i < g.setCount && (differs & live) != live; ++i) {
-      differs |= ~EqualLanes(p + g.set[i], p + g.first) & kAllLanes;
+    const PairTest& pt = g.tests[t];
+    if (pt.kind == kAnyDiffers) {
+      unsigned differs = 0;
+      for (int i = 0; i < g.setCount && (differs & live) != live; ++i) {
+        differs |= ~EqualLanes(p + g.set[i], p + pt.a) & kAllLanes;
+      }
+      live &= differs;
+    } else {
+      const unsigned e = EqualLanes(p + pt.a, p + pt.b);
+      live &= pt.kind == kEqual ? e : ~e;
     }
-    live &= differs;
+    if (live == 0) return 0;
   }
   return live;
 }
 
-bool PositionPasses(const Program& g, const std::uint8_t* p) {
-  for (int t = 0; t < g.count; ++t) {
-    if ((Pix(p + g.tests[t].a) == Pix(p + g.tests[t].b)) != g.tests[t].equal) return false;
-  }
-  if (g.setCount > 0) {
-    const ColorValue shape = Pix(p + g.first);
+bool TestPasses(const Program& g, const PairTest& pt, const std::uint8_t* p) {
+  if (pt.kind == kAnyDiffers) {
+    const ColorValue shape = Pix(p + pt.a);
     for (int i = 0; i < g.setCount; ++i) {
       if (Pix(p + g.set[i]) != shape) return true;
     }
     return false;
+  }
+  return (Pix(p + pt.a) == Pix(p + pt.b)) == (pt.kind == kEqual);
+}
+
+bool PositionPasses(const Program& g, const std::uint8_t* p) {
+  for (int t = 0; t < g.count; ++t) {
+    if (!TestPasses(g, g.tests[t], p)) return false;
   }
   return true;
 }
@@ -130,8 +145,8 @@ class Compiler {
   void Pattern() {
     const std::uint8_t* m = s_.map;
     const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
-    std::int64_t rep[256];
-    for (auto& r : rep) r = -1;
+    std::int64_t* rep = rep_;
+    for (std::int64_t c = 0; c < 256; ++c) rep[c] = -1;
     for (std::int64_t k = 0; k < n; ++k) {
       if (rep[m[k]] < 0) rep[m[k]] = k;
     }
@@ -142,14 +157,14 @@ class Compiler {
       *other = rep[m[k]];
       return true;
     };
-    Collect(n, equalAt, true);
+    Collect(n, equalAt, kEqual);
 
     // Different numbers, at least one below 255: different screen values.
     // Neighbours across an edge of the template first (a uniform screen area
     // fails them at once), then the first pixels of the classes.
     const std::int32_t tw = s_.templateWidth;
     std::int64_t classes = 0;
-    for (const auto r : rep) classes += r >= 0 ? 1 : 0;
+    for (std::int64_t c = 0; c < 256; ++c) classes += rep[c] >= 0 ? 1 : 0;
     const std::int64_t reps = classes < 16 ? classes : 16;
     const std::int64_t neighbourSlots = 2 * n;
     const auto differAt = [&](std::int64_t j, std::int64_t* other) -> std::int64_t {
@@ -172,7 +187,7 @@ class Compiler {
       *other = rep[jj];
       return rep[i];
     };
-    CollectPairs(neighbourSlots + reps * reps, differAt, false);
+    CollectPairs(neighbourSlots + reps * reps, differAt, kDiffer);
   }
 
   void Shape() {
@@ -188,20 +203,21 @@ class Compiler {
       }
     }
     if (first < 0) return;
+    first_ = first;
     // Every marked pixel shows the first marked pixel's colour.
     const auto equalAt = [&](std::int64_t k, std::int64_t* other) {
       if (m[k] == 0 || k == first) return false;
       *other = first;
       return true;
     };
-    Collect(n, equalAt, true);
+    Collect(n, equalAt, kEqual);
 
     // Background after the first marked pixel is what the rule counts; if
     // more of it than a third of all background could be in the shape's
     // colour, any limit + 1 of those pixels must hold one that is not.
     const std::int64_t limit = unmarked / 3;
     if (after > limit && limit + 1 <= kMaxShapeSet) {
-      g_.first = Offset(first);
+      g_.tests[g_.count++] = PairTest{Offset(first), 0, kAnyDiffers};
       std::int64_t j = 0;
       for (std::int64_t k = first + 1; k < n; ++k) {
         if (m[k] != 0) continue;
@@ -215,7 +231,6 @@ class Compiler {
   // each next test is the one that rejects most of the sampled positions the
   // earlier ones let through.
   void Rank(const Rectangle& r) {
-    if (g_.count <= 1) return;
     const std::int64_t columns = static_cast<std::int64_t>(r.x2) - s_.templateWidth + 1 - r.x1 + 1;
     const std::int64_t rows = static_cast<std::int64_t>(r.y2) - s_.templateHeight + 1 - r.y1 + 1;
     const std::int64_t total = columns * rows;
@@ -225,19 +240,42 @@ class Compiler {
     if (samples > total) samples = total;
 
     std::uint64_t pass[kMaxTests][kSampleWords] = {};
+    const std::uint8_t* at[kMaxSamples];
     const std::int64_t step = total / samples;
     for (std::int64_t i = 0; i < samples; ++i) {
       // A little jitter, so stripes of the screen's period do not line up
       // with the samples.
       const std::int64_t jitter = step > 1 ? static_cast<std::int64_t>((i * 2654435761u) % step) : 0;
-      const std::int64_t at = i * step + jitter;
-      const auto x = static_cast<std::int32_t>(r.x1 + at % columns);
-      const auto y = static_cast<std::int32_t>(r.y1 + at / columns);
-      const std::uint8_t* p = TopLeft(x, y);
-      for (int t = 0; t < g_.count; ++t) {
-        const PairTest& pt = g_.tests[t];
-        if ((Pix(p + pt.a) == Pix(p + pt.b)) == pt.equal) pass[t][i / 64] |= 1ull << (i % 64);
+      const std::int64_t linear = i * step + jitter;
+      at[i] = TopLeft(static_cast<std::int32_t>(r.x1 + linear % columns),
+                      static_cast<std::int32_t>(r.y1 + linear / columns));
+    }
+    const auto measure = [&](int t) {
+      for (std::int64_t i = 0; i < samples; ++i) {
+        if (TestPasses(g_, g_.tests[t], at[i])) pass[t][i / 64] |= 1ull << (i % 64);
       }
+    };
+    std::uint64_t survivors[kSampleWords] = {};
+    for (std::int64_t i = 0; i < samples; ++i) survivors[i / 64] |= 1ull << (i % 64);
+    for (int t = 0; t < g_.count; ++t) {
+      measure(t);
+      for (int w = 0; w < kSampleWords; ++w) survivors[w] &= pass[t][w];
+    }
+    // Learn from the sampled positions that every test lets through.
+    for (int learnt = 0; learnt < kLearnt && g_.count < kMaxTests;) {
+      int i = -1;
+      for (int w = 0; w < kSampleWords && i < 0; ++w) {
+        if (survivors[w] != 0) i = 64 * w + __builtin_ctzll(survivors[w]);
+      }
+      if (i < 0) break;
+      survivors[i / 64] &= ~(1ull << (i % 64));
+      PairTest found{};
+      if (!Violation(at[i], &found)) continue;
+      g_.tests[g_.count] = found;
+      measure(g_.count);
+      for (int w = 0; w < kSampleWords; ++w) survivors[w] &= pass[g_.count][w];
+      ++g_.count;
+      ++learnt;
     }
 
     std::uint64_t alive[kSampleWords];
@@ -284,7 +322,7 @@ class Compiler {
   // Pair tests from items 0..n-1, where at(k, &other) says whether item k is
   // a test of pixel k against pixel other.
   template <typename At>
-  void Collect(std::int64_t n, const At& at, bool equal) {
+  void Collect(std::int64_t n, const At& at, TestKind kind) {
     std::int64_t other = 0, total = 0;
     for (std::int64_t k = 0; k < n; ++k) total += at(k, &other) ? 1 : 0;
     if (total == 0) return;
@@ -292,7 +330,7 @@ class Compiler {
     std::int64_t j = 0;
     for (std::int64_t k = 0; k < n; ++k) {
       if (!at(k, &other)) continue;
-      if (Spread(j, want, total)) g_.tests[g_.count++] = PairTest{Offset(k), Offset(other), equal};
+      if (Spread(j, want, total)) g_.tests[g_.count++] = PairTest{Offset(k), Offset(other), kind};
       ++j;
     }
   }
@@ -300,7 +338,7 @@ class Compiler {
   // As Collect, for slots that name both pixels: at(j, &other) gives the
   // first pixel, or -1 for an empty slot.
   template <typename At>
-  void CollectPairs(std::int64_t slots, const At& at, bool equal) {
+  void CollectPairs(std::int64_t slots, const At& at, TestKind kind) {
     std::int64_t other = 0, total = 0;
     for (std::int64_t j = 0; j < slots; ++j) total += at(j, &other) >= 0 ? 1 : 0;
     if (total == 0) return;
@@ -309,14 +347,54 @@ class Compiler {
     for (std::int64_t j = 0; j < slots; ++j) {
       const std::int64_t k = at(j, &other);
       if (k < 0) continue;
-      if (Spread(taken, want, total)) g_.tests[g_.count++] = PairTest{Offset(k), Offset(other), equal};
+      if (Spread(taken, want, total)) g_.tests[g_.count++] = PairTest{Offset(k), Offset(other), kind};
       ++taken;
     }
+  }
+
+  // A necessary pair test that the window at p fails, or false when none is
+  // found (the window matches, or fails only where two pixels both numbered
+  // 255 meet, or by the one-third rule).
+  bool Violation(const std::uint8_t* p, PairTest* out) const {
+    const std::uint8_t* m = s_.map;
+    const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
+    if (s_.shape) {
+      if (first_ < 0) return false;
+      const ColorValue shape = Pix(p + Offset(first_));
+      for (std::int64_t k = first_ + 1; k < n; ++k) {
+        if (m[k] != 0 && Pix(p + Offset(k)) != shape) {
+          *out = PairTest{Offset(k), Offset(first_), kEqual};
+          return true;
+        }
+      }
+      return false;
+    }
+    for (std::int64_t k = 0; k < n; ++k) {
+      const std::uint8_t c = m[k];
+      const ColorValue v = Pix(p + Offset(k));
+      if (c != 255 && rep_[c] != k) {
+        if (v != Pix(p + Offset(rep_[c]))) {
+          *out = PairTest{Offset(k), Offset(rep_[c]), kEqual};
+          return true;
+        }
+      } else if (rep_[c] == k) {
+        // A class's first pixel must differ from every earlier class's.
+        for (int j = 0; j < c; ++j) {
+          if (rep_[j] >= 0 && v == Pix(p + Offset(rep_[j]))) {
+            *out = PairTest{Offset(k), Offset(rep_[j]), kDiffer};
+            return true;
+          }
+        }
+      }
+    }
+    return false;
   }
 
   const ScanSetup& s_;
   Program& g_;
   std::ptrdiff_t stride_;
+  std::int64_t rep_[256] = {};
+  std::int64_t first_ = -1;
 };
 
 inline unsigned LowestLane(unsigned m) { return static_cast<unsigned>(__builtin_ctz(m)); }
