@@ -11,7 +11,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
-         libbenchmark-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
+         libbenchmark-dev libopencv-dev x11-apps xterm g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
          xvfb xauth imagemagick x11-utils clang-format zip unzip; do
   have "$p" || need+=("$p")
 done
