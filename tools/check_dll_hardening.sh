@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Checks the protections of the built DLL, so that a change to the link line
+# that loses one shows up as a failed test:
+#   - DllCharacteristics has DYNAMIC_BASE (0x40) and NX_COMPAT (0x100);
+#   - relocations are present (not stripped, a non-empty .reloc section and
+#     base-relocation directory), without which DYNAMIC_BASE is an empty
+#     promise: the loader cannot move the image, so ASLR never happens;
+#   - no section is both writable and executable;
+#   - a Release build carries no symbol table and no debug sections.
+#
+#   tools/check_dll_hardening.sh OBJDUMP DLL [BUILD_TYPE]
+set -uo pipefail
+objdump=$1
+dll=$2
+type=${3:-}
+failed=0
+fail() {
+  echo "FAILED: $*"
+  failed=1
+}
+
+private=$("$objdump" -p "$dll") || { echo "FAILED: $objdump -p $dll"; exit 1; }
+headers=$("$objdump" -h "$dll") || { echo "FAILED: $objdump -h $dll"; exit 1; }
+
+dllchars=$(awk '$1 == "DllCharacteristics" { print $2; exit }' <<<"$private")
+chars=$(awk '$1 == "Characteristics" { print $2; exit }' <<<"$private")
+echo "DllCharacteristics 0x${dllchars:-?}, Characteristics ${chars:-?}"
+[ -n "$dllchars" ] && (((16#$dllchars & 0x40) != 0)) || fail "DYNAMIC_BASE (0x40) not set"
+[ -n "$dllchars" ] && (((16#$dllchars & 0x100) != 0)) || fail "NX_COMPAT (0x100) not set"
+[ -n "$chars" ] && ((($chars & 0x1) == 0)) || fail "relocations stripped (IMAGE_FILE_RELOCS_STRIPPED)"
+
+reloc=$(awk '$2 == ".reloc" { print $3; exit }' <<<"$headers")
+[ -n "$reloc" ] && ((16#$reloc > 0)) || fail "no .reloc section"
+relocdir=$(grep 'Base Relocation Directory' <<<"$private" | awk '{ print $4 }')
+[ -n "$relocdir" ] && ((16#$relocdir > 0)) || fail "empty base-relocation directory"
+echo ".reloc section 0x${reloc:-0} bytes, relocation directory 0x${relocdir:-0} bytes"
+
+# objdump -h gives each section's flags on the line after it: CODE means
+# executable, the absence of READONLY means writable.
+wx=$(awk '/^ *[0-9]+ / { name = $2; next }
+          name != "" { if ($0 ~ /CODE/ && $0 !~ /READONLY/) print name; name = "" }' <<<"$headers")
+[ -z "$wx" ] || fail "writable and executable: $wx"
+
+if [ "$type" = Release ]; then
+  symbols=$("$objdump" -t "$dll" | grep -c '^\[')
+  debug=$(awk '/^ *[0-9]+ / && $2 ~ /^\.debug/ { print $2 }' <<<"$headers" | tr '\n' ' ')
+  echo "symbols ${symbols:-?}, debug sections: ${debug:-none}"
+  [ "$symbols" = 0 ] || fail "Release DLL has a symbol table ($symbols)"
+  [ -z "$debug" ] || fail "Release DLL has debug sections: $debug"
+fi
+
+[ "$failed" = 0 ] && echo "DLL protections in place: $dll"
+exit "$failed"
