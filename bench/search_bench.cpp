@@ -255,7 +255,11 @@ class Collector : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& r : runs) {
       if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-        g_seconds[r.benchmark_name()] = r.real_accumulated_time / static_cast<double>(r.iterations);
+        // Options such as a minimum time are appended to the name after a '/'.
+        std::string name = r.benchmark_name();
+        const std::size_t option = name.find("/min_time:");
+        if (option != std::string::npos) name.erase(option);
+        g_seconds[name] = r.real_accumulated_time / static_cast<double>(r.iterations);
       }
     }
     ConsoleReporter::ReportRuns(runs);
