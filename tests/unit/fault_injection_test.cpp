@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "boundary/exports.h"
@@ -493,6 +494,33 @@ TEST(FaultInjection, SearchImageAnswersMinus3ForEveryCaptureFailure) {
   const Outside alive = AliveOutside(cache);
   EXPECT_EQ(::SearchImage(path.c_str(), 0, 0, 11, 7, 0, -1), kNoScreen);
   EXPECT_EQ(AliveOutside(cache), alive);
+}
+
+// A template without area cannot come out of the loader (it answers -2 for
+// such a file); a record that has none anyway is answered -100 by the search
+// before a single pixel is read, whatever the rectangle.
+TEST(FaultInjection, TemplatesWithoutAreaAreNeverScanned) {
+  ShowScreen();
+  for (const auto& [w, h] :
+       std::vector<std::pair<std::int32_t, std::int32_t>>{{0, 3}, {5, 0}, {-1, 3}, {5, -3}}) {
+    std::vector<std::uint8_t> file = test::MakeBmp24(5, 3, kTemplate);
+    test::Put32(file, 18, static_cast<std::uint32_t>(w));
+    test::Put32(file, 22, static_cast<std::uint32_t>(h));
+    const std::string path = test::WriteFile("fi-no-area.bmp", file);
+    EXPECT_EQ(::SearchImage(path.c_str(), 0, 0, 11, 7, 0, -1), kNoTemplate) << w << "x" << h;
+
+    test::PrivateCache cache;
+    BitmapRecord r = cache.Load("fi-area.bmp", test::MakeBmp24(5, 3, kTemplate));
+    ASSERT_NE(r.fileSize, -1);
+    r.width = w;
+    r.height = h;
+    std::vector<std::uint8_t> bits(12 * 8 * 4, 0);
+    const ScreenImage screen{nullptr, bits.data(), 12, 8, 32};
+    const LiveCounts before = Live();
+    EXPECT_EQ(SearchCapture(screen, r, 0, 0, 11, 7, 0, -1), kNoColorMap) << w << "x" << h;
+    EXPECT_EQ(SearchCapture(screen, r, 0, 0, 11, 7, 0, 0xFF0000), kNoColorMap) << w << "x" << h;
+    EXPECT_EQ(Live().blocks, before.blocks);
+  }
 }
 
 // ---- Memory blocks ----
