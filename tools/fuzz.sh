@@ -5,7 +5,7 @@
 # and findings. Inputs that crash are kept under build/fuzz-run/artifacts/;
 # copy a fixed one to tests/regressions/ so every test run replays it.
 #
-#   tools/fuzz.sh [SECONDS]      FUZZ_JOBS=N runs N harnesses at a time
+#   tools/fuzz.sh [SECONDS [HARNESS...]]   FUZZ_JOBS=N runs N harnesses at a time
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -17,8 +17,11 @@ suite=$shared/testdata/bmpsuite
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZADIZED_SHARED_DIR="$shared" >/dev/null || { echo "fuzz: configure failed"; exit 1; }
-harnesses=()
-for source in fuzz/*_fuzzer.cpp; do harnesses+=("$(basename "$source" .cpp)"); done
+shift $(($# > 0 ? 1 : 0))
+harnesses=("$@")
+if [ "${#harnesses[@]}" = 0 ]; then
+  for source in fuzz/*_fuzzer.cpp; do harnesses+=("$(basename "$source" .cpp)"); done
+fi
 nice cmake --build "$build" --target "${harnesses[@]}" || { echo "fuzz: build failed"; exit 1; }
 
 # The search harness reads a 32-byte trailer after the template file, so its
