@@ -237,6 +237,7 @@ TEST_CASE(CaptureScreenAndDeleteObjectTenThousandTimes) {
   const Usage before = Measure();
   const DWORD start = GetTickCount();
   int wrong = 0, notDeleted = 0;
+  const std::uint32_t topLeft = TemplatePixels()[0] ^ 0x0F0F0F;  // as painted
   for (int i = 0; i < n; ++i) {
     const ScreenImage r = Capture();
     if (r.bitmap == nullptr || r.pixels == nullptr || r.width != g_width || r.height != g_height ||
@@ -246,7 +247,7 @@ TEST_CASE(CaptureScreenAndDeleteObjectTenThousandTimes) {
       // The painted template's top-left pixel, read from the capture.
       const std::uint8_t* p =
           r.pixels + (static_cast<std::size_t>(g_height - 1 - kTemplateY) * g_width + kTemplateX) * 4;
-      if ((p[0] | p[1] << 8 | p[2] << 16) != (0xFF0000 ^ 0x0F0F0F)) ++wrong;
+      if (static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) != topLeft) ++wrong;
     }
     if (r.bitmap != nullptr && DeleteObject(static_cast<HGDIOBJ>(r.bitmap)) == 0) ++notDeleted;
   }
