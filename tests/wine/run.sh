@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Runs one Windows test program under Wine with a prefix of its own in the
-# build tree. Uses the display in DISPLAY, or starts a virtual one for itself.
+# Runs one Windows test program through tools/wine/run (Wine, with the 32-bit
+# process emulated where the kernel cannot run 32-bit code). Uses the display
+# in DISPLAY, or starts a virtual one for itself.
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 exe=$1
 dll=$2
 shared=${3:-}
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEPREFIX=${WINEPREFIX:-$(cd "$(dirname "$exe")" && pwd)/wineprefix}
 if [ -z "${DISPLAY:-}" ]; then
   for n in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
@@ -18,4 +17,4 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=":$n"
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 fi
-wine "$exe" "$dll" "$shared"
+"$here/../../tools/wine/run" "$exe" "$dll" "$shared"
