@@ -1,6 +1,6 @@
 // Demo host: shows tools/demo/desktop.bmp at the top-left of the screen and
 // asks the real zadized.dll, as a scripting host would, where things are.
-// Usage: find_demo.exe zadized.dll desktop.bmp
+// Usage: find_demo.exe zadized.dll desktop.bmp [TEMPLATE_FOLDER]
 // The expected positions are where make_desktop.py draws; keep them in step.
 #include <windows.h>
 
@@ -19,6 +19,7 @@ using SearchFn = std::int32_t(WINAPI*)(const char*, std::int32_t, std::int32_t, 
 std::vector<std::uint8_t> g_file;
 std::int32_t g_width = 0, g_height = 0;
 bool g_painted = false;
+std::string g_templateDir;  // where the cut templates are written, with a trailing separator
 
 std::uint32_t PixelAt(int x, int y) {  // from the 24-bit bottom-up file
   const int stride = (g_width * 3 + 3) / 4 * 4;
@@ -55,9 +56,7 @@ std::string Cut(const char* name, int x, int y, int w, int h, std::uint32_t (*re
   std::vector<std::uint32_t> px;
   for (int j = 0; j < h; ++j)
     for (int i = 0; i < w; ++i) px.push_back(recolour(PixelAt(x + i, y + j)));
-  char dir[MAX_PATH];
-  GetTempPathA(MAX_PATH, dir);
-  const std::string path = std::string(dir) + name;
+  const std::string path = g_templateDir + name;
   const auto bytes = zadized::test::MakeBmp24(w, h, px);
   if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -96,8 +95,15 @@ void Show(SearchFn search, const char* what, const std::string& file, std::int32
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::printf("usage: %s zadized.dll desktop.bmp\n", argv[0]);
+    std::printf("usage: %s zadized.dll desktop.bmp [TEMPLATE_FOLDER]\n", argv[0]);
     return 2;
+  }
+  if (argc > 3) {
+    g_templateDir = std::string(argv[3]) + "\\";
+  } else {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    g_templateDir = dir;
   }
   HMODULE dll = LoadLibraryA(argv[1]);
   const auto search = reinterpret_cast<SearchFn>(
