@@ -192,12 +192,13 @@ BitmapRecord OpenBitmap(BitmapCache& c, const char* fileName) {
     os.closeFile(file);
     return failed;
   }
-  // A short read leaves the rest of the block zero, which the checks below
-  // then see as the file's content; nothing outside the block is read.
-  os.readFile(file, block, size);
+  // A read that stops early would leave part of the template zero and the
+  // search would then look for a picture that is not the file's, so it is a
+  // failed load like any other.
+  const std::uint32_t delivered = os.readFile(file, block, size);
   os.closeFile(file);
 
-  if (!IsLoadableBmp(block, size) || (c.count == RecordCapacity(c) && !GrowRecords(c))) {
+  if (delivered != size || !IsLoadableBmp(block, size) || (c.count == RecordCapacity(c) && !GrowRecords(c))) {
     os.freeBlock(block);
     return failed;
   }
