@@ -9,7 +9,8 @@ root=$(pwd)
 bash tools/setup.sh || exit 1
 
 build() {
-  CC=clang CXX=clang++ cmake -S . -B build/native -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
+  CC=clang CXX=clang++ cmake -S . -B build/native -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+      -DZADIZED_FUZZ_SECONDS=60 >/dev/null &&
     cmake --build build/native &&
     cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null &&
