@@ -326,21 +326,21 @@ TEST(FindScreenshot, ReadsBottomUpTopDownAndBitFields) {
   EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 1), 4u);
 
   // 32-bit, top-down, with the standard masks after the header.
-  zadized::test::BmpSpec spec;
-  spec.width = 2;
-  spec.height = -2;
-  spec.bitCount = 32;
-  spec.paletteEntries = 3;                                                         // where the three masks go
+  zadized::test::BmpSpec layout;
+  layout.width = 2;
+  layout.height = -2;
+  layout.bitCount = 32;
+  layout.paletteEntries = 3;                                                         // where the three masks go
   std::vector<std::uint8_t> px = {0x11, 0x22, 0x33, 0x99, 0x44, 0x55, 0x66, 0x99,  // top row
                                   0x77, 0x88, 0x99, 0x99, 0xAA, 0xBB, 0xCC, 0x99};  // bottom row
-  std::vector<std::uint8_t> file = zadized::test::MakeBmp(spec, {0xFF0000, 0xFF00, 0xFF}, px);
+  std::vector<std::uint8_t> file = zadized::test::MakeBmp(layout, {0xFF0000, 0xFF00, 0xFF}, px);
   zadized::test::Put32(file, 30, 3);
   ASSERT_EQ(zadized::find::LoadScreenshot(WriteFile("s32.bmp", file), s), "");
   EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 0), 0x332211u);
   EXPECT_EQ(zadized::find::ScreenPixel(s.image, 1, 1), 0xCCBBAAu);
 
   // Masks in another order would swap channels: refused rather than misread.
-  std::vector<std::uint8_t> swapped = zadized::test::MakeBmp(spec, {0xFF, 0xFF00, 0xFF0000}, px);
+  std::vector<std::uint8_t> swapped = zadized::test::MakeBmp(layout, {0xFF, 0xFF00, 0xFF0000}, px);
   zadized::test::Put32(swapped, 30, 3);
   EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("swapped.bmp", swapped), s).find("standard bit fields"),
             std::string::npos);
@@ -350,12 +350,12 @@ TEST(FindScreenshot, ExplainsUnusableFiles) {
   Screenshot s;
   EXPECT_NE(zadized::find::LoadScreenshot(TempPath("does-not-exist.bmp"), s).find("cannot open"),
             std::string::npos);
-  zadized::test::BmpSpec spec;
-  spec.width = 2;
-  spec.height = 2;
-  spec.bitCount = 16;
+  zadized::test::BmpSpec layout;
+  layout.width = 2;
+  layout.height = 2;
+  layout.bitCount = 16;
   EXPECT_NE(zadized::find::LoadScreenshot(
-                WriteFile("s16.bmp", zadized::test::MakeBmp(spec, {}, std::vector<std::uint8_t>(8))), s)
+                WriteFile("s16.bmp", zadized::test::MakeBmp(layout, {}, std::vector<std::uint8_t>(8))), s)
                 .find("16 bits per pixel"),
             std::string::npos);
   std::vector<std::uint8_t> cut = MakeBmp24(4, 4, std::vector<std::uint32_t>(16, 7));
@@ -374,9 +374,9 @@ TEST(FindTemplate, SaysWhyTheLibraryRefusedIt) {
   EXPECT_EQ(cache.Open(path).fileSize, -1);
   EXPECT_NE(zadized::find::DescribeTemplateFailure(path).find("need 48 bytes but only 47"), std::string::npos)
       << zadized::find::DescribeTemplateFailure(path);
-  zadized::test::BmpSpec spec;
-  spec.height = -1;
-  const std::string topDown = WriteFile("top-down.bmp", zadized::test::MakeBmp(spec, {}, {1, 2, 3, 0}));
+  zadized::test::BmpSpec layout;
+  layout.height = -1;
+  const std::string topDown = WriteFile("top-down.bmp", zadized::test::MakeBmp(layout, {}, {1, 2, 3, 0}));
   EXPECT_EQ(cache.Open(topDown).fileSize, -1);
   EXPECT_NE(zadized::find::DescribeTemplateFailure(topDown).find("top-down"), std::string::npos);
 }
