@@ -63,10 +63,10 @@ class Generator {
     if (many) std::shuffle(cls.begin(), cls.end(), rng_);
 
     // The file.
-    test::BmpSpec layout;
-    layout.width = tw;
-    layout.height = th;
-    layout.bitCount = static_cast<std::uint16_t>(bitCount);
+    test::BmpSpec header;
+    header.width = tw;
+    header.height = th;
+    header.bitCount = static_cast<std::uint16_t>(bitCount);
     std::vector<std::uint32_t> palette;
     if (bitCount == 8) {
       const int layout = Uniform(0, 3);
@@ -75,16 +75,16 @@ class Generator {
         e = Chance(2) ? RandomColor() : (Bits() & 0x03FFFFFF);  // some with a fourth byte
       for (int d = 0; d < 8; ++d) palette[Uniform(0, 255)] = palette[Uniform(0, 255)];  // duplicate entries
       if (layout == 0) {
-        layout.paletteEntries = 256;
+        header.paletteEntries = 256;
         g.what = "8-bit standard";
       } else if (layout == 1) {
-        layout.paletteEntries = 256;
-        layout.colorsUsed = 256;
-        layout.gap = static_cast<std::uint32_t>(Uniform(1, 9));
+        header.paletteEntries = 256;
+        header.colorsUsed = 256;
+        header.gap = static_cast<std::uint32_t>(Uniform(1, 9));
         g.what = "8-bit detached";
       } else {
-        layout.colorsUsed = static_cast<std::uint32_t>(Uniform(1, 40));
-        layout.paletteEntries = layout.colorsUsed;
+        header.colorsUsed = static_cast<std::uint32_t>(Uniform(1, 40));
+        header.paletteEntries = header.colorsUsed;
         g.what = "8-bit short table";
       }
     } else {
@@ -103,7 +103,7 @@ class Generator {
         for (int i = 0; i < std::min(bpp, 3); ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
       }
     }
-    g.bmp = test::MakeBmp(layout, palette, px);
+    g.bmp = test::MakeBmp(header, palette, px);
     const std::vector<std::uint32_t> table = bitCount == 8 ? reference::LiteralColorTable(g.bmp) : palette;
 
     // The colour word.
@@ -444,10 +444,10 @@ class Adversary {
     }
     const bool thirtyTwo = Chance(3);
     if (thirtyTwo) {
-      test::BmpSpec layout;
-      layout.width = tw;
-      layout.height = th;
-      layout.bitCount = 32;
+      test::BmpSpec header;
+      header.width = tw;
+      header.height = th;
+      header.bitCount = 32;
       std::vector<std::uint8_t> px(static_cast<std::size_t>(tw) * th * 4);
       for (int y = 0; y < th; ++y) {
         for (int x = 0; x < tw; ++x) {
@@ -459,7 +459,7 @@ class Adversary {
           p[3] = static_cast<std::uint8_t>(Bits());
         }
       }
-      g.bmp = test::MakeBmp(layout, {}, px);
+      g.bmp = test::MakeBmp(header, {}, px);
     } else {
       g.bmp = test::MakeBmp24(tw, th, t);
     }
