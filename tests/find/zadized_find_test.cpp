@@ -4,6 +4,7 @@
 // program itself on small files written here.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -27,9 +28,12 @@ using zadized::find::Screenshot;
 using zadized::find::Session;
 using zadized::test::MakeBmp24;
 
+// Per process, so that test runs side by side (ctest -j, two checkouts) never
+// read each other's files.
 std::string TempPath(const std::string& name) {
   const char* dir = std::getenv("TMPDIR");
-  return std::string(dir != nullptr ? dir : "/tmp") + "/zadized-find-test-" + name;
+  return std::string(dir != nullptr ? dir : "/tmp") + "/zadized-find-test-" + std::to_string(getpid()) + "-" +
+         name;
 }
 
 std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -330,7 +334,7 @@ TEST(FindScreenshot, ReadsBottomUpTopDownAndBitFields) {
   layout.width = 2;
   layout.height = -2;
   layout.bitCount = 32;
-  layout.paletteEntries = 3;                                                         // where the three masks go
+  layout.paletteEntries = 3;                                                       // where the three masks go
   std::vector<std::uint8_t> px = {0x11, 0x22, 0x33, 0x99, 0x44, 0x55, 0x66, 0x99,  // top row
                                   0x77, 0x88, 0x99, 0x99, 0xAA, 0xBB, 0xCC, 0x99};  // bottom row
   std::vector<std::uint8_t> file = zadized::test::MakeBmp(layout, {0xFF0000, 0xFF00, 0xFF}, px);
