@@ -7,6 +7,7 @@
 #include "common/bmp_bytes.h"
 #include "harness.h"
 #include "image/records.h"
+#include "paint_screen.h"
 #include "reference/literal_scan.cpp"  // the Windows programs are built from one source each
 
 // After windows.h, which harness.h brings in.
@@ -67,54 +68,12 @@ Picture& ThePicture() {
   return p;
 }
 
-bool g_painted = false;
-
-LRESULT CALLBACK Paint(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd, &ps);
-    Picture& p = ThePicture();
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = p.width;
-    info.bmiHeader.biHeight = -p.height;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(p.width), static_cast<DWORD>(p.height), 0, 0, 0,
-                      static_cast<UINT>(p.height), p.px.data(), &info, DIB_RGB_COLORS);
-    EndPaint(hwnd, &ps);
-    g_painted = true;
-    return 0;
-  }
-  return DefWindowProcA(hwnd, msg, wp, lp);
-}
-
-void Pump(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  MSG msg;
-  while (static_cast<LONG>(end - GetTickCount()) > 0) {
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    Sleep(10);
-  }
-}
-
 void ShowPicture() {
   static bool shown = false;
   if (shown) return;
   shown = true;
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = Paint;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = "zadized-search-test";
-  RegisterClassA(&wc);
-  Picture& p = ThePicture();
-  HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, p.width,
-                              p.height, nullptr, nullptr, wc.hInstance, nullptr);
-  CHECK(hwnd != nullptr);
-  UpdateWindow(hwnd);
-  for (int i = 0; i < 200 && !g_painted; ++i) Pump(20);
-  Pump(300);  // let the display settle
-  CHECK(g_painted);
+  const Picture& p = ThePicture();
+  CHECK(harness::ShowOnScreen(p.width, p.height, p.px));
 }
 
 ScreenImage Capture() {

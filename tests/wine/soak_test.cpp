@@ -9,6 +9,7 @@
 #include "common/bmp_bytes.h"
 #include "harness.h"
 #include "image/records.h"
+#include "paint_screen.h"
 
 // After windows.h, which harness.h brings in.
 #include <psapi.h>
@@ -38,59 +39,18 @@ std::vector<std::uint32_t> TemplatePixels() {
 }
 
 int g_width = 0, g_height = 0;
-bool g_painted = false;
-
-LRESULT CALLBACK Paint(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd, &ps);
-    std::vector<std::uint32_t> px(static_cast<std::size_t>(g_width) * g_height, kBackground);
-    const std::vector<std::uint32_t> t = TemplatePixels();
-    for (int y = 0; y < kSide; ++y)
-      for (int x = 0; x < kSide; ++x)
-        px[static_cast<std::size_t>(kTemplateY + y) * g_width + kTemplateX + x] = t[y * kSide + x] ^ 0x0F0F0F;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = g_width;
-    info.bmiHeader.biHeight = -g_height;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(g_width), static_cast<DWORD>(g_height), 0, 0, 0,
-                      static_cast<UINT>(g_height), px.data(), &info, DIB_RGB_COLORS);
-    EndPaint(hwnd, &ps);
-    g_painted = true;
-    return 0;
-  }
-  return DefWindowProcA(hwnd, msg, wp, lp);
-}
-
-void Pump(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  MSG msg;
-  while (static_cast<LONG>(end - GetTickCount()) > 0) {
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    Sleep(10);
-  }
-}
-
 void ShowScreen() {
   static bool shown = false;
   if (shown) return;
   shown = true;
   g_width = GetSystemMetrics(SM_CXSCREEN);
   g_height = GetSystemMetrics(SM_CYSCREEN);
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = Paint;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = "zadized-soak-test";
-  RegisterClassA(&wc);
-  HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, g_width,
-                              g_height, nullptr, nullptr, wc.hInstance, nullptr);
-  CHECK(hwnd != nullptr);
-  UpdateWindow(hwnd);
-  for (int i = 0; i < 200 && !g_painted; ++i) Pump(20);
-  Pump(300);
-  CHECK(g_painted);
+  std::vector<std::uint32_t> px(static_cast<std::size_t>(g_width) * g_height, kBackground);
+  const std::vector<std::uint32_t> t = TemplatePixels();
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x)
+      px[static_cast<std::size_t>(kTemplateY + y) * g_width + kTemplateX + x] = t[y * kSide + x] ^ 0x0F0F0F;
+  CHECK(harness::ShowOnScreen(g_width, g_height, std::move(px)));
 }
 
 struct Usage {

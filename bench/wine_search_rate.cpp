@@ -1,0 +1,84 @@
+// SearchImage calls per second through the real export, under whatever runs
+// Windows programs here: a whole-screen search against a 200 x 200 rectangle,
+// both for a template that is not on the screen (every position is visited).
+// Usage: wine_search_rate.exe zadized.dll [SECONDS_PER_CASE]
+#include <cstdlib>
+
+#include "common/bmp_bytes.h"
+#include "harness.h"
+#include "paint_screen.h"
+
+namespace {
+
+using SearchFn = std::int32_t(WINAPI*)(const char*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                       std::int32_t, std::int32_t);
+
+std::uint32_t g_seed = 12345;
+std::uint32_t Next() {
+  g_seed = g_seed * 1664525u + 1013904223u;
+  return g_seed >> 8;
+}
+
+// Something like a desktop: flat areas, windows, small detail.
+std::vector<std::uint32_t> Desktop(int w, int h) {
+  std::vector<std::uint32_t> px(static_cast<std::size_t>(w) * h, 0x3A6EA5);
+  for (int i = 0; i < 400; ++i) {
+    const int rw = 4 + static_cast<int>(Next() % 300), rh = 4 + static_cast<int>(Next() % 200);
+    const int rx = static_cast<int>(Next() % static_cast<std::uint32_t>(w)),
+              ry = static_cast<int>(Next() % static_cast<std::uint32_t>(h));
+    const std::uint32_t c = Next() & 0xFFFFFF;
+    for (int y = ry; y < ry + rh && y < h; ++y)
+      for (int x = rx; x < rx + rw && x < w; ++x) px[static_cast<std::size_t>(y) * w + x] = c;
+  }
+  return px;
+}
+
+double CallsPerSecond(SearchFn search, const std::string& file, int x1, int y1, int x2, int y2,
+                      double seconds, std::int32_t* last) {
+  LARGE_INTEGER f, start, now;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&start);
+  long calls = 0;
+  do {
+    *last = search(file.c_str(), x1, y1, x2, y2, 0, -1);
+    ++calls;
+    QueryPerformanceCounter(&now);
+  } while (static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) < seconds);
+  return calls / (static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetUnhandledExceptionFilter(harness::OnCrash);
+  if (argc < 2) {
+    std::printf("usage: %s zadized.dll [SECONDS_PER_CASE]\n", argv[0]);
+    return 2;
+  }
+  harness::DllPath() = argv[1];
+  const double seconds = argc > 2 ? std::atof(argv[2]) : 5.0;
+  const auto search = reinterpret_cast<SearchFn>(reinterpret_cast<void*>(harness::ByName("SearchImage")));
+  if (search == nullptr) {
+    std::printf("cannot load SearchImage from %s\n", argv[1]);
+    return 2;
+  }
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  if (!harness::ShowOnScreen(w, h, Desktop(w, h))) {
+    std::printf("could not paint the screen\n");
+    return 2;
+  }
+  std::vector<std::uint32_t> noise(24 * 24);
+  for (auto& v : noise) v = Next() & 0xFFFFFF;
+  const std::string file = harness::Scratch("rate-template.bmp");
+  harness::WriteBytes(file, zadized::test::MakeBmp24(24, 24, noise));
+
+  std::int32_t whole = 0, small = 0;
+  const double wholeRate = CallsPerSecond(search, file, 0, 0, w - 1, h - 1, seconds, &whole);
+  const double smallRate =
+      CallsPerSecond(search, file, w / 2, h / 2, w / 2 + 199, h / 2 + 199, seconds, &small);
+  std::printf("screen %dx%d, 24x24 template not on the screen (results %d and %d)\n", w, h, whole, small);
+  std::printf("whole screen      %10.1f calls/s  %8.2f ms/call\n", wholeRate, 1000.0 / wholeRate);
+  std::printf("200x200 rectangle %10.1f calls/s  %8.2f ms/call\n", smallRate, 1000.0 / smallRate);
+  std::printf("rectangle / whole screen: %.1fx\n", smallRate / wholeRate);
+  return whole == -1 && small == -1 ? 0 : 1;
+}

@@ -1,0 +1,75 @@
+// Shows a picture on the whole screen from a Windows test program: a topmost
+// borderless window at (0, 0) painting 0x00RRGGBB pixels, top row first. With
+// no window manager (Xvfb), the window lands exactly on the screen's origin,
+// so what CaptureScreen reads back is known pixel for pixel.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace harness {
+
+struct ShownPicture {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint32_t> px;
+  bool painted = false;
+};
+
+inline ShownPicture& Shown() {
+  static ShownPicture p;
+  return p;
+}
+
+inline LRESULT CALLBACK PaintShown(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg != WM_PAINT) return DefWindowProcA(hwnd, msg, wp, lp);
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd, &ps);
+  ShownPicture& p = Shown();
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = p.width;
+  info.bmiHeader.biHeight = -p.height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(p.width), static_cast<DWORD>(p.height), 0, 0, 0,
+                    static_cast<UINT>(p.height), p.px.data(), &info, DIB_RGB_COLORS);
+  EndPaint(hwnd, &ps);
+  p.painted = true;
+  return 0;
+}
+
+inline void PumpMessages(DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  MSG msg;
+  while (static_cast<LONG>(end - GetTickCount()) > 0) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(10);
+  }
+}
+
+// Shows `px` (width x height, top row first) and waits until it is painted.
+// False when no window could be made or it was never painted.
+inline bool ShowOnScreen(std::int32_t width, std::int32_t height, std::vector<std::uint32_t> px) {
+  ShownPicture& p = Shown();
+  p.width = width;
+  p.height = height;
+  p.px = std::move(px);
+  p.painted = false;
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = PaintShown;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "zadized-test-screen";
+  RegisterClassA(&wc);
+  HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, width, height,
+                              nullptr, nullptr, wc.hInstance, nullptr);
+  if (hwnd == nullptr) return false;
+  UpdateWindow(hwnd);
+  for (int i = 0; i < 200 && !p.painted; ++i) PumpMessages(20);
+  PumpMessages(300);  // let the display settle
+  return p.painted;
+}
+
+}  // namespace harness
