@@ -38,6 +38,11 @@ echo "== zadized-find on the picture file itself (no screen): the inverted folde
 find=build/demo-native/zadized-find
 "$find" tools/demo/desktop.bmp "$out/zadized-demo-folder.bmp" --all --mark "$out/folders-found.bmp" || true
 echo
+echo "== zadized-find, shape mode: the letter Z as a red shape, found in any uniform colour"
+"$find" tools/demo/desktop.bmp "$out/zadized-demo-z.bmp" --color 0xFF0000 | grep -E '^(color|found)' || true
+echo "== zadized-find, tolerance mode: the close button, exact colour at its top-left corner"
+"$find" tools/demo/desktop.bmp "$out/zadized-demo-close.bmp" --color 0x10000000 | grep -E '^(color|found)' || true
+echo
 echo "== zadized-find --explain: why the icon is not accepted one pixel to the right of a sighting"
 "$find" tools/demo/desktop.bmp "$out/zadized-demo-folder.bmp" --explain 25,24 || true
 echo
