@@ -21,17 +21,9 @@ ScreenImage Failed() { return ScreenImage{nullptr, nullptr, 0, 0, 32}; }
 
 }  // namespace
 
-ScreenImage CaptureScreen() {
+ScreenImage CopyDisplay(void* display, std::int32_t x, std::int32_t y, std::int32_t width,
+                        std::int32_t height) {
   const platform::Ops& os = platform::Current();
-  void* display = os.createDisplayDC();
-  if (display == nullptr) return Failed();
-  const std::int32_t width = os.getDeviceCaps(display, platform::kHorzRes);
-  const std::int32_t height = os.getDeviceCaps(display, platform::kVertRes);
-  if (width <= 0 || height <= 0) {
-    os.deleteDC(display);
-    return Failed();
-  }
-
   auto* info = static_cast<std::uint8_t*>(os.allocZeroed(kBitmapInfoBytes));
   if (info == nullptr) {
     os.deleteDC(display);
@@ -47,32 +39,40 @@ ScreenImage CaptureScreen() {
 
   void* pixels = nullptr;
   void* bitmap = os.createDIBSection(display, info, &pixels);
-  if (bitmap == nullptr || pixels == nullptr) {
-    if (bitmap != nullptr) os.deleteObject(bitmap);
-    os.deleteDC(display);
-    os.freeBlock(info);
-    return Failed();
-  }
-
   // A capture whose copy did not happen would hand the search a black screen
   // as if it were real, so a failed memory context, selection or copy fails
   // the whole capture as well.
-  void* memory = os.createCompatibleDC(display);
   bool copied = false;
-  if (memory != nullptr) {
-    if (os.selectObject(memory, bitmap) != nullptr) {
-      copied = os.bitBlt(memory, 0, 0, width, height, display, 0, 0, platform::kSrcCopy) != 0;
+  if (bitmap != nullptr && pixels != nullptr) {
+    void* memory = os.createCompatibleDC(display);
+    if (memory != nullptr) {
+      if (os.selectObject(memory, bitmap) != nullptr) {
+        copied = os.bitBlt(memory, 0, 0, width, height, display, x, y, platform::kSrcCopy) != 0;
+      }
+      // The bitmap survives the deletion of the context it is selected into.
+      os.deleteDC(memory);
     }
-    // The bitmap survives the deletion of the context it is selected into.
-    os.deleteDC(memory);
   }
   os.deleteDC(display);
   os.freeBlock(info);
   if (!copied) {
-    os.deleteObject(bitmap);
+    if (bitmap != nullptr) os.deleteObject(bitmap);
     return Failed();
   }
   return ScreenImage{bitmap, static_cast<std::uint8_t*>(pixels), width, height, 32};
+}
+
+ScreenImage CaptureScreen() {
+  const platform::Ops& os = platform::Current();
+  void* display = os.createDisplayDC();
+  if (display == nullptr) return Failed();
+  const std::int32_t width = os.getDeviceCaps(display, platform::kHorzRes);
+  const std::int32_t height = os.getDeviceCaps(display, platform::kVertRes);
+  if (width <= 0 || height <= 0) {
+    os.deleteDC(display);
+    return Failed();
+  }
+  return CopyDisplay(display, 0, 0, width, height);
 }
 
 }  // namespace zadized

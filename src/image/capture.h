@@ -1,6 +1,8 @@
 // Copying the whole display into a fresh 32-bit bottom-up bitmap.
 #pragma once
 
+#include <cstdint>
+
 #include "image/records.h"
 
 namespace zadized {
@@ -10,5 +12,12 @@ namespace zadized {
 // result is {null, null, 0, 0, 32}, so a reader that stays within width and
 // height can never touch the missing pixels.
 ScreenImage CaptureScreen();
+
+// The copy behind CaptureScreen, for any part of the display: the width x
+// height block at (x, y) of `display` into a new bitmap. Takes `display` over
+// and deletes it, after the memory context and before the description block,
+// the order every capture makes its calls in. Fails as CaptureScreen does.
+ScreenImage CopyDisplay(void* display, std::int32_t x, std::int32_t y, std::int32_t width,
+                        std::int32_t height);
 
 }  // namespace zadized
