@@ -21,12 +21,8 @@ echo "== SearchImage through the DLL under Wine (the 32-bit process is emulated 
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/win32 --target zadized wine_search_rate >/dev/null
-for n in $(seq 40 90); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-done
-Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=":$n" WINEPREFIX="$root/build/wineprefix"
-trap 'tools/wine/run --stop >/dev/null 2>&1; kill $xvfb 2>/dev/null' EXIT
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+source tools/virtual_display.sh
+start_virtual_display 1920x1080x24
+export WINEPREFIX="$root/build/wineprefix"
+trap 'tools/wine/run --stop >/dev/null 2>&1; kill $virtual_display_pid 2>/dev/null' EXIT
 tools/wine/run build/win32/wine_search_rate.exe "Z:${root//\//\\}\\build\\win32\\zadized.dll" 5

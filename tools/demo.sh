@@ -16,14 +16,10 @@ cmake --build build/win32 --target zadized find_demo >/dev/null
 cmake -S . -B build/demo-native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/demo-native --target zadized-find >/dev/null
 
-for n in $(seq 40 90); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=":$n" WINEPREFIX="$root/build/wineprefix"
-trap 'tools/wine/run --stop >/dev/null 2>&1; kill $xvfb 2>/dev/null' EXIT
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+source tools/virtual_display.sh
+start_virtual_display 1024x768x24
+export WINEPREFIX="$root/build/wineprefix"
+trap 'tools/wine/run --stop >/dev/null 2>&1; kill $virtual_display_pid 2>/dev/null' EXIT
 
 out=$root/build/demo
 mkdir -p "$out"

@@ -19,18 +19,13 @@ build() {
 build || { echo "test: the build failed"; exit 1; }
 
 # One virtual display of a common desktop size for every Windows test.
-for n in $(seq 40 90); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-done
-Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=":$n"
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+source tools/virtual_display.sh
+start_virtual_display 1920x1080x24
 export WINEPREFIX="$root/build/wineprefix"
 
 cleanup() {
   tools/wine/run --stop >/dev/null 2>&1 || true
-  kill "$xvfb" 2>/dev/null || true
+  kill "$virtual_display_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
 

@@ -49,16 +49,7 @@ std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color) {
     for (std::int32_t column = 0; column < templ.width; ++column) {
       const ColorValue v = MaskPixel(p, readWidth);
       if (pattern) {
-        std::int32_t number = 0;
-        while (number < seenCount && seen[number] != v) ++number;
-        if (number == seenCount) {
-          if (seenCount < 256) {
-            seen[seenCount++] = v;
-          } else {
-            number = 255;
-          }
-        }
-        *out++ = static_cast<std::uint8_t>(number);
+        *out++ = static_cast<std::uint8_t>(NumberByFirstAppearance(v, seen, seenCount));
       } else {
         const bool on = v == target;
         marked = marked || on;

@@ -78,16 +78,7 @@ bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y) {
       const std::uint8_t* p = PixelAddress(s.screen, x, y + s.templateHeight - 1 - r, stride, s.height, 4);
       for (std::int32_t c = 0; c < s.templateWidth; ++c, p += 4) {
         const ColorValue v = MaskPixel(p, 3);
-        std::int32_t number = 0;
-        while (number < seenCount && seen[number] != v) ++number;
-        if (number == seenCount) {
-          if (seenCount < 256) {
-            seen[seenCount++] = v;
-          } else {
-            number = 255;
-          }
-        }
-        if (number != *m++) return false;
+        if (NumberByFirstAppearance(v, seen, seenCount) != *m++) return false;
       }
     }
     return true;

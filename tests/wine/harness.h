@@ -87,6 +87,22 @@ inline CallResult CallByHand(const void* fn, std::vector<std::uint32_t> args) {
   return r;
 }
 
+// Calls the export `name` by hand with 32-bit arguments and records a failure
+// unless it removed exactly four bytes per argument, as stdcall must.
+inline std::uint32_t Call(const char* name, std::vector<std::uint32_t> args) {
+  const void* fn = reinterpret_cast<const void*>(ByName(name));
+  if (fn == nullptr) {
+    Fail(__FILE__, __LINE__, std::string("no export named ") + name);
+    return 0xBAD0BAD0u;
+  }
+  const CallResult r = CallByHand(fn, args);
+  if (r.removed != static_cast<std::int32_t>(4 * args.size())) {
+    Fail(__FILE__, __LINE__,
+         std::string(name) + " removed " + std::to_string(r.removed) + " bytes of arguments");
+  }
+  return r.eax;
+}
+
 inline std::uint32_t Addr(const void* p) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));
 }

@@ -7,23 +7,11 @@
 
 namespace {
 
+using harness::Call;
+
 // F23 and F24 exist on no ordinary keyboard, so pressing them disturbs nothing.
 constexpr WORD kKey = VK_F24;
 constexpr WORD kOtherKey = VK_F23;
-
-std::uint32_t Call(const char* name, std::vector<std::uint32_t> args) {
-  const void* fn = reinterpret_cast<const void*>(harness::ByName(name));
-  if (fn == nullptr) {
-    harness::Fail(__FILE__, __LINE__, std::string("no export named ") + name);
-    return 0xBAD0BAD0u;
-  }
-  const harness::CallResult r = harness::CallByHand(fn, args);
-  if (r.removed != static_cast<std::int32_t>(4 * args.size())) {
-    harness::Fail(__FILE__, __LINE__,
-                  std::string(name) + " removed " + std::to_string(r.removed) + " bytes of arguments");
-  }
-  return r.eax;
-}
 
 std::uint32_t KeyDown(WORD vk) { return Call("AsyncKeyState", {vk}); }
 std::uint32_t AccTime() { return Call("GetAccTime", {}); }

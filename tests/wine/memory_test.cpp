@@ -12,21 +12,7 @@ constexpr std::uint8_t kMarker = 0xA5;
 constexpr std::uint32_t kNowhere = 1;  // no page is mapped there
 
 using harness::Addr;
-
-// Calls an export by name and checks that it removed four bytes per argument.
-std::uint32_t Call(const char* name, std::vector<std::uint32_t> args) {
-  const void* fn = reinterpret_cast<const void*>(harness::ByName(name));
-  if (fn == nullptr) {
-    harness::Fail(__FILE__, __LINE__, std::string("no export named ") + name);
-    return 0xBAD0BAD0u;
-  }
-  const harness::CallResult r = harness::CallByHand(fn, args);
-  if (r.removed != static_cast<std::int32_t>(4 * args.size())) {
-    harness::Fail(__FILE__, __LINE__,
-                  std::string(name) + " removed " + std::to_string(r.removed) + " bytes of arguments");
-  }
-  return r.eax;
-}
+using harness::Call;
 
 std::uint32_t GetValue(std::uint32_t a, std::uint32_t size) { return Call("PtrGetValue", {a, size}); }
 std::uint32_t GetArray(std::uint32_t base, std::int32_t index, std::uint32_t size) {

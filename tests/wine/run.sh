@@ -8,13 +8,8 @@ exe=$1
 dll=$2
 shared=${3:-}
 if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-  done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb=$!
-  trap 'kill $xvfb 2>/dev/null' EXIT
-  export DISPLAY=":$n"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  source "$here/../../tools/virtual_display.sh"
+  start_virtual_display 1024x768x24 91 120
+  trap 'kill $virtual_display_pid 2>/dev/null' EXIT
 fi
 "$here/../../tools/wine/run" "$exe" "$dll" "$shared"
