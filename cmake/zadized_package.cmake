@@ -3,7 +3,7 @@
 # builds hosts from the zip alone. Included from the WIN32 branch.
 enable_language(C RC)
 
-target_sources(zadized PRIVATE src/boundary/zadized.rc)
+target_sources(zadized PRIVATE src/exports/zadized.rc)
 
 foreach(tool nm dlltool strip)
   string(TOUPPER ${tool} upper)
@@ -14,7 +14,7 @@ endforeach()
 # so cannot satisfy a stdcall declaration (_SearchImage@28).
 add_custom_command(TARGET zadized POST_BUILD
                    COMMAND ${CMAKE_COMMAND} -DNM=${ZADIZED_NM} -DDLLTOOL=${ZADIZED_DLLTOOL}
-                           -DDEF=${CMAKE_SOURCE_DIR}/src/boundary/zadized.def -DDLL=$<TARGET_FILE:zadized>
+                           -DDEF=${CMAKE_SOURCE_DIR}/src/exports/zadized.def -DDLL=$<TARGET_FILE:zadized>
                            -DWORK=${CMAKE_BINARY_DIR}/implib -DOUT=$<TARGET_LINKER_FILE:zadized>
                            -P ${CMAKE_SOURCE_DIR}/cmake/zadized_implib.cmake
                    VERBATIM)
@@ -29,13 +29,13 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${dist_dir}
   COMMAND ${ZADIZED_STRIP} --strip-all -o ${dist_dir}/zadized.dll $<TARGET_FILE:zadized>
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/include/zadized.h
-          ${CMAKE_SOURCE_DIR}/src/boundary/zadized.def $<TARGET_LINKER_FILE:zadized> ${dist_dir}
+          ${CMAKE_SOURCE_DIR}/src/exports/zadized.def $<TARGET_LINKER_FILE:zadized> ${dist_dir}
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/guide.md ${dist_dir}/guide.md
   COMMAND ${CMAKE_COMMAND} -E rm -f ${ZADIZED_DIST_ZIP}
   COMMAND ${CMAKE_COMMAND} -E chdir ${ZADIZED_DIST_ROOT} ${CMAKE_COMMAND} -E tar cf ${ZADIZED_DIST_ZIP}
           --format=zip ${ZADIZED_DIST_NAME}
   DEPENDS zadized $<TARGET_FILE:zadized> ${CMAKE_SOURCE_DIR}/include/zadized.h
-          ${CMAKE_SOURCE_DIR}/src/boundary/zadized.def ${CMAKE_SOURCE_DIR}/docs/guide.md
+          ${CMAKE_SOURCE_DIR}/src/exports/zadized.def ${CMAKE_SOURCE_DIR}/docs/guide.md
   COMMENT "Packing ${ZADIZED_DIST_NAME}.zip"
   VERBATIM)
 add_custom_target(dist ALL DEPENDS ${ZADIZED_DIST_ZIP})

@@ -39,9 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (r.fileSize >= 0) seen.emplace(name, r);
     if (static_cast<std::size_t>(cache->count) != seen.size()) std::abort();
   }
-  for (auto& [name, record] : seen) ops.freeBlock(record.fileData);
-  if (cache->records != nullptr) ops.freeBlock(cache->records);
-  if (cache->nameTable != nullptr) ops.freeBlock(cache->nameTable);
+  zadized::ReleaseBitmapCache(*cache);
   zadized::fuzz::Files().clear();
   return 0;
 }

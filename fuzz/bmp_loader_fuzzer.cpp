@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (r.fileSize >= 0) {
     zadized::ColorValue table[256];
     zadized::ResolveColorTable(r, table);
-    ops.freeBlock(r.fileData);
   }
+  zadized::ReleaseBitmapCache(*cache);
   return 0;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "boundary/platform.h"
+#include "platform/platform.h"
 
 namespace zadized::fuzz {
 

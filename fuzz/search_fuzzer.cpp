@@ -16,17 +16,18 @@
 //         bit 7 no display at all
 //   27,28 where the template is pasted
 //   29-31 seed of the screen's pixels
+#include <zadized.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "boundary/exports.h"
-#include "boundary/platform_portable.h"
 #include "image/bitmap_cache.h"
 #include "image/pixel.h"
 #include "memory_files.h"
+#include "platform/platform_portable.h"
 #include "reference/literal_scan.h"
 
 namespace {
@@ -49,15 +50,7 @@ std::int32_t Int32(const std::uint8_t* p) {
 std::int64_t CacheBlocks(const z::BitmapCache& c) {
   return c.count + (c.records != nullptr ? 1 : 0) + (c.nameTable != nullptr ? 1 : 0);
 }
-void ResetCache() {
-  z::BitmapCache& c = z::TheBitmapCache();
-  const z::platform::Ops& os = z::platform::Native();
-  const z::BitmapRecord* records = c.records != nullptr ? c.records : c.fixedRecords;
-  for (std::int32_t i = 0; i < c.count; ++i) os.freeBlock(records[i].fileData);
-  if (c.records != nullptr) os.freeBlock(c.records);
-  if (c.nameTable != nullptr) os.freeBlock(c.nameTable);
-  std::memset(&c, 0, sizeof c);
-}
+void ResetCache() { z::ReleaseBitmapCache(z::TheBitmapCache()); }
 
 bool SameCounts(const z::platform::LiveCounts& a, const z::platform::LiveCounts& b) {
   return a.blocks == b.blocks && a.deviceContexts == b.deviceContexts && a.bitmaps == b.bitmaps &&
@@ -133,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         screen.topDown[static_cast<std::size_t>(py + y) * screen.width + px + x] =
             TemplateValue(templ, x, y, table);
   }
-  if (templ.fileSize != -1) ops.freeBlock(templ.fileData);
+  z::ReleaseBitmapCache(*probe);
   probe.reset();
   const bool display = (flags & 0x80) == 0;
   if (display) {

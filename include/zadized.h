@@ -41,6 +41,15 @@
 extern "C" {
 #endif
 
+/* An address held as an integer, the way a host without pointers keeps it:
+ * 32 bits, because the DLL is 32-bit. Where the library's portable core is
+ * built for its own tests on a 64-bit system, it is as wide as a pointer. */
+#if defined(_WIN32)
+typedef uint32_t ZadizedAddress;
+#else
+typedef uintptr_t ZadizedAddress;
+#endif
+
 /* ---- Records returned by value ----------------------------------------- */
 
 /* What OpenBitmap answers: ten 32-bit fields, 40 bytes. fileSize is -1 when
@@ -107,11 +116,11 @@ ZadizedScreenImage ZADIZED_API CaptureScreen(void);
 
 /* [3] A zero-filled block of `size` bytes; 0 for size 0 or when memory is
  * short. Release it with DeleteBuffer. */
-uint32_t ZADIZED_API CreateBuffer(uint32_t size);
+ZadizedAddress ZADIZED_API CreateBuffer(uint32_t size);
 
 /* [4] Releases a block from CreateBuffer. 0 on success and for address 0;
  * the address itself when the system refuses. */
-uint32_t ZADIZED_API DeleteBuffer(uint32_t block);
+ZadizedAddress ZADIZED_API DeleteBuffer(ZadizedAddress block);
 
 /* [5] Milliseconds since Windows started; wraps after about 49.7 days, so
  * take differences in unsigned arithmetic. */
@@ -126,35 +135,35 @@ ZadizedBitmapRecord ZADIZED_API OpenBitmap(const char* fileName);
 /* [7] length >= 0: copies `length` bytes one at a time, lowest first.
  * length < 0: copies a NUL-terminated string, at most 256 characters, then
  * writes one NUL (up to 257 bytes at the destination). */
-void ZADIZED_API PtrCopyData(uint32_t source, uint32_t destination, int32_t length);
+void ZADIZED_API PtrCopyData(ZadizedAddress source, ZadizedAddress destination, int32_t length);
 
 /* [8] Answers its argument: a host that passes a variable by reference gets
  * the variable's address. */
-uint32_t ZADIZED_API PtrGet(uint32_t value);
+ZadizedAddress ZADIZED_API PtrGet(ZadizedAddress value);
 
 /* [9] The `size`-byte (1-4) little-endian value at base + index * size;
  * 0 for any other size. */
-uint32_t ZADIZED_API PtrGetArray(uint32_t base, int32_t index, uint32_t size);
+uint32_t ZADIZED_API PtrGetArray(ZadizedAddress base, int32_t index, uint32_t size);
 
 /* [10] flag 0: an empty string. Otherwise a copy of the string at `source`,
  * cut to 256 characters. The answer is the address of one library-wide
  * 257-byte buffer, overwritten by the next call. */
-uint32_t ZADIZED_API PtrGetString(uint32_t source, int32_t flag);
+ZadizedAddress ZADIZED_API PtrGetString(ZadizedAddress source, int32_t flag);
 
 /* [11] The little-endian value of the first min(size, 4) bytes at `address`;
  * 0 for size 0. Never sign-extended. */
-uint32_t ZADIZED_API PtrGetValue(uint32_t address, uint32_t size);
+uint32_t ZADIZED_API PtrGetValue(ZadizedAddress address, uint32_t size);
 
 /* [12] Writes the low `size` (1-4) bytes of `value` at `address`; any other
  * size writes nothing. The value comes first. */
-void ZADIZED_API PtrPut(uint32_t value, uint32_t address, uint32_t size);
+void ZADIZED_API PtrPut(uint32_t value, ZadizedAddress address, uint32_t size);
 
 /* [13] Writes the low `size` (1-4) bytes of `value` at base + index * size;
  * any other size writes nothing. */
-void ZADIZED_API PtrPutArray(uint32_t value, uint32_t base, int32_t index, uint32_t size);
+void ZADIZED_API PtrPutArray(uint32_t value, ZadizedAddress base, int32_t index, uint32_t size);
 
 /* [14] Exactly PtrCopyData. */
-void ZADIZED_API PtrPutString(uint32_t source, uint32_t destination, int32_t length);
+void ZADIZED_API PtrPutString(ZadizedAddress source, ZadizedAddress destination, int32_t length);
 
 /* [15] Looks for the template in the BMP file `fileName` inside the screen
  * rectangle with the corners (x1, y1) and (x2, y2), both inclusive, in either
@@ -167,7 +176,7 @@ int32_t ZADIZED_API SearchImage(const char* fileName, int32_t x1, int32_t y1, in
 
 /* ---- Addresses ----------------------------------------------------------- */
 
-#define ZADIZED_ADDR(pointer) ((uint32_t)(uintptr_t)(pointer))
+#define ZADIZED_ADDR(pointer) ((ZadizedAddress)(uintptr_t)(pointer))
 #define ZADIZED_PTR(address) ((void*)(uintptr_t)(address))
 
 /* ---- Results of SearchImage ---------------------------------------------- */

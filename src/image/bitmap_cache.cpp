@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "boundary/platform.h"
 #include "image/pixel.h"
+#include "platform/platform.h"
 
 namespace zadized {
 
@@ -138,6 +138,16 @@ void ResolveColorTable(const BitmapRecord& record, ColorValue table[256]) {
     const std::uint64_t at = t.standard ? offset - 1024ull + 4 * i : t.start + 4ull * i;
     table[i] = (i < t.entries && at + 4 <= size) ? Read32(data + at) : 0;
   }
+}
+
+void ReleaseBitmapCache(BitmapCache& c) {
+  const platform::Ops& os = platform::Current();
+  const BitmapRecord* records = Records(c);
+  // The record's view of its file is read-only; the block is still ours.
+  for (std::int32_t i = 0; i < c.count; ++i) os.freeBlock(const_cast<std::uint8_t*>(records[i].fileData));
+  if (c.records != nullptr) os.freeBlock(c.records);
+  if (c.nameTable != nullptr) os.freeBlock(c.nameTable);
+  std::memset(&c, 0, sizeof c);
 }
 
 std::int32_t LookupBitmapName(BitmapCache& c, const char* fileName) {

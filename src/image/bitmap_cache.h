@@ -24,6 +24,12 @@ struct BitmapCache {
 // The one cache of the process; zero at load.
 BitmapCache& TheBitmapCache();
 
+// Gives back every block the cache holds (the files and any grown tables) and
+// empties it. The process-wide cache is never released: records handed out
+// stay valid for the life of the process. Private caches, in tests and tools,
+// end with this.
+void ReleaseBitmapCache(BitmapCache& cache);
+
 // Index of the cached entry named `fileName`, or -1 after writing the name
 // directly behind the counted entries (not counted). -2 when the name table
 // has no room for it and cannot grow.

@@ -1,6 +1,6 @@
 #include "image/capture.h"
 
-#include "boundary/platform.h"
+#include "platform/platform.h"
 
 namespace zadized {
 

@@ -3,6 +3,8 @@
 // there, in exactly this order.
 #pragma once
 
+#include <zadized.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -12,27 +14,12 @@ namespace zadized {
 // for 16-bit pixels; the whole colour-table entry for 8-bit pixels.
 using ColorValue = std::uint32_t;
 
-struct BitmapRecord {
-  std::uint8_t* fileData;  // the whole file, owned by the bitmap cache
-  std::uint8_t* pixels;    // fileData + pixel-data offset
-  std::int32_t fileSize;   // -1: the file was not loaded
-  std::int32_t width;
-  std::int32_t height;
-  std::int32_t bitCount;
-  ColorValue topLeftColor;
-  ColorValue topRightColor;
-  ColorValue bottomLeftColor;
-  ColorValue bottomRightColor;
-};
+// The records are the public header's own, so what hosts are told and what
+// the library fills can never drift apart.
+using BitmapRecord = ::ZadizedBitmapRecord;
+using ScreenImage = ::ZadizedScreenImage;
 
-struct ScreenImage {
-  void* bitmap;          // HBITMAP; the caller deletes it
-  std::uint8_t* pixels;  // owned by the bitmap
-  std::int32_t width;
-  std::int32_t height;
-  std::int32_t bitCount;  // always 32
-};
-
+// Field by field, the layout hosts rely on.
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(BitmapRecord) == 40, "BitmapRecord is ten 32-bit fields");
 static_assert(offsetof(BitmapRecord, fileData) == 0, "field order");

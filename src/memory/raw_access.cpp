@@ -1,6 +1,6 @@
 #include "memory/raw_access.h"
 
-#include "boundary/platform.h"
+#include "platform/platform.h"
 
 namespace zadized {
 

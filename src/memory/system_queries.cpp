@@ -1,6 +1,6 @@
 #include "memory/system_queries.h"
 
-#include "boundary/platform.h"
+#include "platform/platform.h"
 
 namespace zadized {
 

@@ -1,8 +1,8 @@
 #include "search/color_map.h"
 
-#include "boundary/platform.h"
 #include "image/bitmap_cache.h"
 #include "image/pixel.h"
+#include "platform/platform.h"
 
 namespace zadized {
 

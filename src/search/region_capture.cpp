@@ -1,7 +1,7 @@
 #include "search/region_capture.h"
 
-#include "boundary/platform.h"
 #include "image/capture.h"
+#include "platform/platform.h"
 #include "search/search.h"
 
 namespace zadized {

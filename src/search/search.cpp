@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "boundary/platform.h"
 #include "image/bitmap_cache.h"
 #include "image/capture.h"
 #include "image/pixel.h"
+#include "platform/platform.h"
 #include "search/color_map.h"
 #include "search/fast_scan.h"
 #include "search/region_capture.h"

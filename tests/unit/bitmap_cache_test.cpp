@@ -8,9 +8,9 @@
 #include <string>
 
 #include "bmp_builder.h"
-#include "boundary/platform.h"
-#include "boundary/platform_portable.h"
 #include "image/pixel.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
 
 namespace zadized {
 namespace {
@@ -24,13 +24,7 @@ using test::WriteFile;
 // the sanitizer's leak check sees only real leaks.
 struct Cache {
   std::unique_ptr<BitmapCache> c = std::make_unique<BitmapCache>();
-  ~Cache() {
-    const platform::Ops& os = platform::Current();
-    const BitmapRecord* records = c->records != nullptr ? c->records : c->fixedRecords;
-    for (int i = 0; i < c->count; ++i) os.freeBlock(records[i].fileData);
-    if (c->records != nullptr) os.freeBlock(c->records);
-    if (c->nameTable != nullptr) os.freeBlock(c->nameTable);
-  }
+  ~Cache() { ReleaseBitmapCache(*c); }
   BitmapRecord Open(const std::string& name) { return OpenBitmap(*c, name.c_str()); }
 };
 

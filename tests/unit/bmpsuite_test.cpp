@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "boundary/platform.h"
 #include "image/bitmap_cache.h"
+#include "platform/platform.h"
 
 namespace zadized {
 namespace {
@@ -101,10 +101,7 @@ TEST(BmpSuite, EveryFileLoadsAsItsHeaderSaysOrIsRefused) {
   std::printf("BMP Suite: %d files, %d loaded, %d refused\n", static_cast<int>(entries.size()), loaded,
               refused);
 
-  const BitmapRecord* records = cache->records != nullptr ? cache->records : cache->fixedRecords;
-  for (int i = 0; i < cache->count; ++i) platform::Current().freeBlock(records[i].fileData);
-  if (cache->records != nullptr) platform::Current().freeBlock(cache->records);
-  if (cache->nameTable != nullptr) platform::Current().freeBlock(cache->nameTable);
+  ReleaseBitmapCache(*cache);
 }
 
 }  // namespace

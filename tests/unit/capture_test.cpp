@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "boundary/platform.h"
-#include "boundary/platform_portable.h"
 #include "image/pixel.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
 #include "search_support.h"
 
 namespace zadized {

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "boundary/platform.h"
-#include "boundary/platform_portable.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
 #include "search_support.h"
 
 namespace zadized {

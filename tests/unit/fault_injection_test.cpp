@@ -7,6 +7,7 @@
 // contexts, bitmaps and open files all back where they started, except what
 // the cache itself keeps.
 #include <gtest/gtest.h>
+#include <zadized.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,10 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "boundary/exports.h"
-#include "boundary/platform.h"
-#include "boundary/platform_portable.h"
 #include "image/bitmap_cache.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
 #include "search/search.h"
 #include "search_support.h"
 

@@ -1,6 +1,7 @@
 #include "memory/raw_access.h"
 
 #include <gtest/gtest.h>
+#include <zadized.h>
 
 #include <cstdint>
 #include <cstring>
@@ -9,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "boundary/exports.h"
-#include "boundary/platform.h"
-#include "boundary/platform_portable.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
 
 namespace zadized {
 namespace {

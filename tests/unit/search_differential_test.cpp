@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "boundary/platform.h"
-#include "boundary/platform_portable.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
 #include "reference/literal_scan.h"
 #include "search/color_map.h"
 #include "search/fast_scan.h"

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "bmp_builder.h"
-#include "boundary/platform.h"
 #include "image/bitmap_cache.h"
 #include "image/records.h"
+#include "platform/platform.h"
 
 namespace zadized::test {
 
@@ -21,13 +21,7 @@ struct PrivateCache {
   PrivateCache() = default;
   PrivateCache(const PrivateCache&) = delete;
   PrivateCache& operator=(const PrivateCache&) = delete;
-  ~PrivateCache() {
-    const platform::Ops& os = platform::Native();
-    const BitmapRecord* records = c->records != nullptr ? c->records : c->fixedRecords;
-    for (int i = 0; i < c->count; ++i) os.freeBlock(records[i].fileData);
-    if (c->records != nullptr) os.freeBlock(c->records);
-    if (c->nameTable != nullptr) os.freeBlock(c->nameTable);
-  }
+  ~PrivateCache() { ReleaseBitmapCache(*c); }
   BitmapRecord Load(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     return OpenBitmap(*c, WriteFile(name, bytes).c_str());
   }

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "boundary/platform.h"
-#include "boundary/platform_portable.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
 #include "search_support.h"
 
 namespace zadized {

@@ -1,15 +1,15 @@
 #include "memory/system_queries.h"
 
 #include <gtest/gtest.h>
+#include <zadized.h>
 
 #include <chrono>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
-#include "boundary/exports.h"
-#include "boundary/platform.h"
-#include "boundary/platform_portable.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
 
 namespace zadized {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "boundary/platform.h"
 #include "image/pixel.h"
+#include "platform/platform.h"
 #include "search/color_map.h"
 
 namespace zadized::find {
@@ -80,11 +80,7 @@ ColorValue CornerColorOf(const BitmapRecord& t, std::int32_t corner) {
 PrivateCache::PrivateCache() : cache_(new BitmapCache{}) {}
 
 PrivateCache::~PrivateCache() {
-  const platform::Ops& os = platform::Current();
-  const BitmapRecord* records = cache_->records != nullptr ? cache_->records : cache_->fixedRecords;
-  for (std::int32_t i = 0; i < cache_->count; ++i) os.freeBlock(records[i].fileData);
-  if (cache_->records != nullptr) os.freeBlock(cache_->records);
-  if (cache_->nameTable != nullptr) os.freeBlock(cache_->nameTable);
+  ReleaseBitmapCache(*cache_);
   delete cache_;
 }
 

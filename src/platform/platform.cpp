@@ -1,4 +1,4 @@
-#include "boundary/platform.h"
+#include "platform/platform.h"
 
 namespace zadized::platform {
 

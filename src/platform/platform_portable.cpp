@@ -1,7 +1,8 @@
 // The platform for native builds. Memory is the C heap, files are stdio, and
 // the display is an in-memory picture with device contexts and bitmaps that
 // behave like the Win32 ones as far as the capture uses them.
-#include "boundary/platform_portable.h"
+#if !defined(_WIN32)
+#include "platform/platform_portable.h"
 
 #include <chrono>
 #include <cstdio>
@@ -9,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "boundary/platform.h"
+#include "platform/platform.h"
 
 namespace zadized::platform {
 
@@ -232,3 +233,4 @@ void SetKeyDown(std::int32_t virtualKey, bool down) {
 LiveCounts Live() { return g_live; }
 
 }  // namespace zadized::platform
+#endif

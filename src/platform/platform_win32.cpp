@@ -1,7 +1,8 @@
 // The DLL's platform: the system calls themselves, nothing added.
+#if defined(_WIN32)
 #include <windows.h>
 
-#include "boundary/platform.h"
+#include "platform/platform.h"
 
 namespace zadized::platform {
 
@@ -68,3 +69,4 @@ const Ops kWin32 = {AllocZeroed,     FreeBlock,    OpenExisting, FileLength,   R
 const Ops& Native() { return kWin32; }
 
 }  // namespace zadized::platform
+#endif
