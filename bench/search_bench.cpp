@@ -22,7 +22,6 @@
 
 #include "common/bmp_bytes.h"
 #include "image/bitmap_cache.h"
-#include "search/fast_scan.h"
 #include "search/search.h"
 
 namespace {

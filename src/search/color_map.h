@@ -1,10 +1,12 @@
 // The template's colour map: one byte per template pixel in stored order
-// (bottom row first, each row left to right), without row padding.
+// (bottom row first, each row left to right), without row padding, numbered
+// by the same rule the window test numbers the screen with.
 #pragma once
 
 #include <cstdint>
 
 #include "image/records.h"
+#include "search/rules.h"
 
 namespace zadized {
 
@@ -19,22 +21,5 @@ namespace zadized {
 // whose table lacks the colour, a map that cannot be allocated, and a record
 // without pixels or with a width or height below 1.
 std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color);
-
-// The number of `v` in order of first appearance, appending it to `seen`
-// while fewer than 256 values are held; once the table is full every new
-// value is 255. The template's map and the screen window are numbered by
-// this one rule, which is what lets the two be compared byte for byte.
-inline std::int32_t NumberByFirstAppearance(ColorValue v, ColorValue (&seen)[256], std::int32_t& seenCount) {
-  std::int32_t number = 0;
-  while (number < seenCount && seen[number] != v) ++number;
-  if (number == seenCount) {
-    if (seenCount < 256) {
-      seen[seenCount++] = v;
-    } else {
-      number = 255;
-    }
-  }
-  return number;
-}
 
 }  // namespace zadized

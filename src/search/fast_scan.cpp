@@ -1,29 +1,19 @@
 #include "search/fast_scan.h"
 
 #include <cstddef>
-#include <cstdlib>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+// Every processor the DLL targets has SSE2 (Windows itself needs it since
+// Windows 8); the build asks for it and there is no other lane path.
+#if !defined(__SSE2__)
+#error "the fast scan needs SSE2"
 #endif
+#include <emmintrin.h>
 
 #include "image/pixel.h"
 
 namespace zadized {
 
 namespace {
-
-#if defined(_WIN32)
-// The DLL has no configuration; only a test program linked with the core
-// flips the switch.
-bool g_referenceForced = false;
-#else
-bool StartingValue() {
-  const char* v = std::getenv("ZADIZED_REFERENCE_SCAN");
-  return v != nullptr && v[0] == '1' && v[1] == '\0';
-}
-bool g_referenceForced = StartingValue();
-#endif
 
 // Eight positions per block: two SSE2 registers of four 32-bit pixels.
 constexpr int kLanes = 8;
@@ -73,7 +63,6 @@ inline ColorValue Pix(const std::uint8_t* p) { return MaskPixel(p, 3); }
 
 // Bit i: the pixels at p + 4i and q + 4i have the same blue, green and red.
 inline unsigned EqualLanes(const std::uint8_t* p, const std::uint8_t* q) {
-#if defined(__SSE2__)
   const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
   const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
@@ -85,11 +74,6 @@ inline unsigned EqualLanes(const std::uint8_t* p, const std::uint8_t* q) {
   const auto lo = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(d0, zero))));
   const auto hi = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(d1, zero))));
   return lo | hi << 4;
-#else
-  unsigned bits = 0;
-  for (int i = 0; i < kLanes; ++i) bits |= (Pix(p + 4 * i) == Pix(q + 4 * i) ? 1u : 0u) << i;
-  return bits;
-#endif
 }
 
 // Lanes whose positions may still pass the literal test. Reads 8 positions'
@@ -230,10 +214,9 @@ class Compiler {
   // Puts the most selective tests first, judged on positions of this screen:
   // each next test is the one that rejects most of the sampled positions the
   // earlier ones let through.
-  void Rank(const Rectangle& r) {
-    const std::int64_t columns = static_cast<std::int64_t>(r.x2) - s_.templateWidth + 1 - r.x1 + 1;
-    const std::int64_t rows = static_cast<std::int64_t>(r.y2) - s_.templateHeight + 1 - r.y1 + 1;
-    const std::int64_t total = columns * rows;
+  void Rank(const Candidates& c) {
+    const std::int64_t columns = c.columns;
+    const std::int64_t total = c.columns * c.rows;
     std::int64_t samples = total / 256;
     if (samples < 64) samples = 64;
     if (samples > kMaxSamples) samples = kMaxSamples;
@@ -247,8 +230,8 @@ class Compiler {
       // with the samples.
       const std::int64_t jitter = step > 1 ? static_cast<std::int64_t>((i * 2654435761u) % step) : 0;
       const std::int64_t linear = i * step + jitter;
-      at[i] = TopLeft(static_cast<std::int32_t>(r.x1 + linear % columns),
-                      static_cast<std::int32_t>(r.y1 + linear / columns));
+      at[i] = TopLeft(static_cast<std::int32_t>(c.firstX + linear % columns),
+                      static_cast<std::int32_t>(c.firstY + linear / columns));
     }
     const auto measure = [&](int t) {
       for (std::int64_t i = 0; i < samples; ++i) {
@@ -397,174 +380,145 @@ class Compiler {
   std::int64_t first_ = -1;
 };
 
-inline unsigned LowestLane(unsigned m) { return static_cast<unsigned>(__builtin_ctz(m)); }
-inline unsigned HighestLane(unsigned m) { return 31u - static_cast<unsigned>(__builtin_clz(m)); }
-
-}  // namespace
-
-void SetReferenceScan(bool on) { g_referenceForced = on; }
-bool ReferenceScanForced() { return g_referenceForced; }
-
-Acceptance::Acceptance(const ScanSetup& s, const BitmapRecord& templ, const ScanOrder& order,
-                       const ColorTest& test)
-    : s_(s), test_(test), skip_(order.skip) {
-  switch (test.corner & 3) {
-    case 0:
-      cornerColor_ = templ.topLeftColor;
-      break;
-    case 1:
-      cornerColor_ = templ.topRightColor;
-      break;
-    case 2:
-      cornerColor_ = templ.bottomLeftColor;
-      break;
-    default:
-      cornerColor_ = templ.bottomRightColor;
-      break;
-  }
-  cornerDx_ = (test.corner & 1) != 0 ? s.templateWidth - 1 : 0;
-  cornerDy_ = (test.corner & 2) != 0 ? s.templateHeight - 1 : 0;
-}
-
-bool Acceptance::Accept(std::int32_t x, std::int32_t y) {
-  if (skip_ > 0) {
-    --skip_;
-    return false;
-  }
-  if (!test_.tolerance) return true;
-  const ColorValue screenColor =
-      ReadPixel(s_.screen, x + cornerDx_, y + cornerDy_, s_.width * 4, s_.height, 4);
-  return CompareCornerColor(cornerColor_, screenColor, test_.channelTolerance, test_.sumTolerance) == 1;
-}
-
-FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrder& order) {
-  Program g;
-  Compiler compiler(s, g);
+// The tests a template implies, before they are ranked on a screen.
+void Compile(Compiler& compiler, const ScanSetup& s) {
   if (s.shape) {
     compiler.Shape();
   } else {
     compiler.Pattern();
   }
-  const std::int64_t columns = static_cast<std::int64_t>(r.x2) - s.templateWidth + 1 - r.x1 + 1;
-  const std::int64_t rows = static_cast<std::int64_t>(r.y2) - s.templateHeight + 1 - r.y1 + 1;
-  FastLoop loop = FastLoop::kRowBlocks;
-  if (columns < kLanes) {
-    loop = FastLoop::kSingle;
-  } else if (order.columnsOuter) {
-    loop = rows <= kMaxMaskRows ? FastLoop::kColumnStrips : FastLoop::kLongColumnStrips;
+}
+
+FastLoop ChooseLoop(const Candidates& c) {
+  if (c.columns < kLanes) return FastLoop::kSingle;
+  if (!c.order.columnsOuter) return FastLoop::kRowBlocks;
+  return c.rows <= kMaxMaskRows ? FastLoop::kColumnStrips : FastLoop::kLongColumnStrips;
+}
+
+// One scan under way: the ranked tests, the candidates, and what accepts a
+// position that passes them.
+struct Scanner {
+  const ScanSetup& s;
+  const Program& g;
+  const Compiler& compiler;
+  const Candidates& c;
+  Acceptance& acceptance;
+
+  // Lanes of the eight positions from (start, y) on that may still match.
+  unsigned Mask(std::int32_t start, std::int32_t y) const { return BlockMask(g, compiler.TopLeft(start, y)); }
+  // Every fast path ends here: the literal test has the last word.
+  bool Visit(std::int32_t x, std::int32_t y) { return WindowMatches(s, x, y) && acceptance.Accept(x, y); }
+};
+
+// The k-th block of eight candidate columns in visiting order: its first
+// column, and the lanes that are its own. The last block is moved back onto
+// the candidates; its lanes that the block before it covered are dropped.
+struct Block {
+  std::int32_t start;
+  unsigned keep;
+};
+Block BlockAt(const Candidates& c, std::int64_t k) {
+  if (!c.order.rightToLeft) {
+    const std::int64_t bx = c.firstX + k * kLanes;
+    const std::int64_t start = bx <= c.lastX - kLanes + 1 ? bx : c.lastX - kLanes + 1;
+    return Block{static_cast<std::int32_t>(start), (kAllLanes << (bx - start)) & kAllLanes};
   }
-  return FastScanPlan{g.count, g.setCount, loop};
+  const std::int64_t top = c.lastX - k * kLanes;
+  const std::int64_t start = top - kLanes + 1 >= c.firstX ? top - kLanes + 1 : c.firstX;
+  return Block{static_cast<std::int32_t>(start), (1u << (top - start + 1)) - 1};
+}
+
+std::int64_t BlockCount(const Candidates& c) { return (c.columns + kLanes - 1) / kLanes; }
+
+// Takes the lane that comes first in the visiting order out of `m`.
+inline std::int32_t TakeLane(unsigned& m, bool rightToLeft) {
+  const unsigned lane =
+      rightToLeft ? 31u - static_cast<unsigned>(__builtin_clz(m)) : static_cast<unsigned>(__builtin_ctz(m));
+  m &= ~(1u << lane);
+  return static_cast<std::int32_t>(lane);
+}
+
+// Too narrow for a block: the same tests one position at a time.
+ScanHit ScanSinglePositions(Scanner& sc) {
+  return sc.c.Walk([&](std::int32_t x, std::int32_t y) {
+    return PositionPasses(sc.g, sc.compiler.TopLeft(x, y)) && sc.Visit(x, y);
+  });
+}
+
+// Row by row: each row in blocks of eight positions.
+ScanHit ScanRowBlocks(Scanner& sc) {
+  const Candidates& c = sc.c;
+  const std::int64_t blocks = BlockCount(c);
+  for (std::int64_t i = 0; i < c.rows; ++i) {
+    const std::int32_t y = c.RowAt(i);
+    for (std::int64_t k = 0; k < blocks; ++k) {
+      const Block b = BlockAt(c, k);
+      unsigned m = sc.Mask(b.start, y) & b.keep;
+      while (m != 0) {
+        const std::int32_t x = b.start + TakeLane(m, c.order.rightToLeft);
+        if (sc.Visit(x, y)) return ScanHit{true, x, y};
+      }
+    }
+  }
+  return ScanHit{false, 0, 0};
+}
+
+// Column by column: a strip of eight columns is filtered row by row, then its
+// columns are visited one after the other from the remembered masks. Columns
+// too long to remember are filtered again for each of their lanes.
+ScanHit ScanColumnStrips(Scanner& sc) {
+  const Candidates& c = sc.c;
+  std::uint8_t rowMasks[kMaxMaskRows];
+  const bool remember = c.rows <= kMaxMaskRows;
+  const std::int64_t blocks = BlockCount(c);
+  for (std::int64_t k = 0; k < blocks; ++k) {
+    const Block b = BlockAt(c, k);
+    if (remember) {
+      for (std::int64_t i = 0; i < c.rows; ++i) {
+        rowMasks[i] = static_cast<std::uint8_t>(sc.Mask(b.start, c.RowAt(i)) & b.keep);
+      }
+    }
+    unsigned lanes = b.keep;
+    while (lanes != 0) {
+      const std::int32_t lane = TakeLane(lanes, c.order.rightToLeft);
+      const std::int32_t x = b.start + lane;
+      for (std::int64_t i = 0; i < c.rows; ++i) {
+        const std::int32_t y = c.RowAt(i);
+        const unsigned m = remember ? rowMasks[i] : sc.Mask(b.start, y);
+        if ((m >> lane & 1u) != 0 && sc.Visit(x, y)) return ScanHit{true, x, y};
+      }
+    }
+  }
+  return ScanHit{false, 0, 0};
+}
+
+}  // namespace
+
+FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrder& order) {
+  Program g;
+  Compiler compiler(s, g);
+  Compile(compiler, s);
+  return FastScanPlan{g.count, g.setCount,
+                      ChooseLoop(Candidates(r, s.templateWidth, s.templateHeight, order))};
 }
 
 ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
                  const ColorTest& test) {
   Program g;
   Compiler compiler(s, g);
-  if (s.shape) {
-    compiler.Shape();
-  } else {
-    compiler.Pattern();
-  }
-  compiler.Rank(r);
-
+  Compile(compiler, s);
+  const Candidates c(r, s.templateWidth, s.templateHeight, order);
+  compiler.Rank(c);
   Acceptance acceptance(s, templ, order, test);
-  const std::int32_t lastX = r.x2 - s.templateWidth + 1;
-  const std::int32_t lastY = r.y2 - s.templateHeight + 1;
-  const std::int64_t columns = static_cast<std::int64_t>(lastX) - r.x1 + 1;
-  const std::int64_t rows = static_cast<std::int64_t>(lastY) - r.y1 + 1;
-  const auto rowAt = [&](std::int64_t i) {
-    return static_cast<std::int32_t>(order.bottomUp ? lastY - i : r.y1 + i);
-  };
-  const auto columnAt = [&](std::int64_t j) {
-    return static_cast<std::int32_t>(order.rightToLeft ? lastX - j : r.x1 + j);
-  };
-  // Every fast path ends here: the literal test has the last word.
-  const auto visit = [&](std::int32_t x, std::int32_t y) {
-    return WindowMatches(s, x, y) && acceptance.Accept(x, y);
-  };
-
-  if (columns < kLanes) {
-    // Too narrow for a block; the same tests one position at a time.
-    const std::int64_t outer = order.columnsOuter ? columns : rows;
-    const std::int64_t inner = order.columnsOuter ? rows : columns;
-    for (std::int64_t a = 0; a < outer; ++a) {
-      for (std::int64_t b = 0; b < inner; ++b) {
-        const std::int32_t x = columnAt(order.columnsOuter ? a : b);
-        const std::int32_t y = rowAt(order.columnsOuter ? b : a);
-        if (PositionPasses(g, compiler.TopLeft(x, y)) && visit(x, y)) return ScanHit{true, x, y};
-      }
-    }
-    return ScanHit{false, 0, 0};
+  Scanner sc{s, g, compiler, c, acceptance};
+  switch (ChooseLoop(c)) {
+    case FastLoop::kSingle:
+      return ScanSinglePositions(sc);
+    case FastLoop::kRowBlocks:
+      return ScanRowBlocks(sc);
+    default:
+      return ScanColumnStrips(sc);
   }
-
-  if (!order.columnsOuter) {
-    for (std::int64_t i = 0; i < rows; ++i) {
-      const std::int32_t y = rowAt(i);
-      if (!order.rightToLeft) {
-        for (std::int64_t bx = r.x1; bx <= lastX; bx += kLanes) {
-          // The last block is moved back onto the rectangle; its lanes that
-          // the block before it covered are dropped.
-          const std::int32_t start =
-              static_cast<std::int32_t>(bx <= lastX - kLanes + 1 ? bx : lastX - kLanes + 1);
-          unsigned m = BlockMask(g, compiler.TopLeft(start, y)) & (kAllLanes << (bx - start)) & kAllLanes;
-          while (m != 0) {
-            const unsigned lane = LowestLane(m);
-            m &= m - 1;
-            const std::int32_t x = start + static_cast<std::int32_t>(lane);
-            if (visit(x, y)) return ScanHit{true, x, y};
-          }
-        }
-      } else {
-        for (std::int64_t top = lastX; top >= r.x1; top -= kLanes) {
-          const std::int64_t bx = top - kLanes + 1;
-          const std::int32_t start = static_cast<std::int32_t>(bx >= r.x1 ? bx : r.x1);
-          unsigned m = BlockMask(g, compiler.TopLeft(start, y)) & ((1u << (top - start + 1)) - 1);
-          while (m != 0) {
-            const unsigned lane = HighestLane(m);
-            m &= ~(1u << lane);
-            const std::int32_t x = start + static_cast<std::int32_t>(lane);
-            if (visit(x, y)) return ScanHit{true, x, y};
-          }
-        }
-      }
-    }
-    return ScanHit{false, 0, 0};
-  }
-
-  // Column by column: a strip of eight columns is filtered row by row, then
-  // its columns are visited one after the other from the remembered masks.
-  std::uint8_t rowMasks[kMaxMaskRows];
-  const bool remember = rows <= kMaxMaskRows;
-  for (std::int64_t k = 0; k < columns; k += kLanes) {
-    std::int32_t start;
-    unsigned keep;
-    if (!order.rightToLeft) {
-      const std::int64_t bx = r.x1 + k;
-      start = static_cast<std::int32_t>(bx <= lastX - kLanes + 1 ? bx : lastX - kLanes + 1);
-      keep = (kAllLanes << (bx - start)) & kAllLanes;
-    } else {
-      const std::int64_t top = lastX - k;
-      const std::int64_t bx = top - kLanes + 1;
-      start = static_cast<std::int32_t>(bx >= r.x1 ? bx : r.x1);
-      keep = (1u << (top - start + 1)) - 1;
-    }
-    if (remember) {
-      for (std::int64_t i = 0; i < rows; ++i) {
-        rowMasks[i] = static_cast<std::uint8_t>(BlockMask(g, compiler.TopLeft(start, rowAt(i))) & keep);
-      }
-    }
-    for (int n = 0; n < kLanes; ++n) {
-      const int lane = order.rightToLeft ? kLanes - 1 - n : n;
-      if ((keep >> lane & 1u) == 0) continue;
-      const std::int32_t x = start + lane;
-      for (std::int64_t i = 0; i < rows; ++i) {
-        const std::int32_t y = rowAt(i);
-        const unsigned m = remember ? rowMasks[i] : BlockMask(g, compiler.TopLeft(start, y));
-        if ((m >> lane & 1u) != 0 && visit(x, y)) return ScanHit{true, x, y};
-      }
-    }
-  }
-  return ScanHit{false, 0, 0};
 }
 
 }  // namespace zadized

@@ -17,10 +17,10 @@ struct RegionCapture {
   std::int32_t screenHeight;
 };
 
-// Puts the rectangle in order, cuts it to the display and copies it. 0 with
-// the capture in *out, which the caller deletes; -10 when the cut rectangle
-// is narrower than templateWidth or lower than templateHeight; -3 when the
-// display or the copy is not to be had. Nothing is left alive on failure.
+// Places the rectangle on the display (PlaceRectangle) and copies it: 0 with
+// the capture in *out, which the caller deletes; kRectangleTooSmall, or
+// kNoScreen when the display or the copy is not to be had. Nothing is left
+// alive on failure. The template must have pixels (width and height >= 1).
 std::int32_t CaptureRegion(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
                            std::int32_t templateWidth, std::int32_t templateHeight, RegionCapture* out);
 

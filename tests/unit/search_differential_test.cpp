@@ -232,7 +232,7 @@ class ScanMode {
 
 // Which way the fast scan took, or "" when the search ended before scanning.
 std::string FastPath(const ScreenImage& screen, const BitmapRecord& templ, const Generated& g) {
-  const Rectangle r = NormaliseRectangle(g.x1, g.y1, g.x2, g.y2, screen.width, screen.height);
+  const Rectangle r = NormalizeRectangle(g.x1, g.y1, g.x2, g.y2, screen.width, screen.height);
   if (templ.width > static_cast<std::int64_t>(r.x2) - r.x1 + 1 ||
       templ.height > static_cast<std::int64_t>(r.y2) - r.y1 + 1) {
     return "";

@@ -107,17 +107,17 @@ TEST(ResultEncoding, IsYMinusOneTimesWidthPlusXMinusOne) {
 }
 
 TEST(Rectangle, OrdersCornersAndCutsOnlyTheSidesPastTheScreen) {
-  const Rectangle r = NormaliseRectangle(9, 8, -3, 2, 10, 6);
+  const Rectangle r = NormalizeRectangle(9, 8, -3, 2, 10, 6);
   EXPECT_EQ(r.x1, 0);
   EXPECT_EQ(r.y1, 2);
   EXPECT_EQ(r.x2, 9);
   EXPECT_EQ(r.y2, 5);
-  const Rectangle off = NormaliseRectangle(INT_MIN, INT_MAX, -5, INT_MIN, 10, 6);
+  const Rectangle off = NormalizeRectangle(INT_MIN, INT_MAX, -5, INT_MIN, 10, 6);
   EXPECT_EQ(off.x1, 0);
   EXPECT_EQ(off.x2, -5);  // wholly left of the screen
   EXPECT_EQ(off.y1, 0);
   EXPECT_EQ(off.y2, 5);
-  const Rectangle right = NormaliseRectangle(20, 0, 30, 1, 10, 6);
+  const Rectangle right = NormalizeRectangle(20, 0, 30, 1, 10, 6);
   EXPECT_EQ(right.x1, 20);
   EXPECT_EQ(right.x2, 9);
 }
@@ -510,7 +510,7 @@ TEST(SearchImage, AMapThatCannotBeAllocatedAnswersMinusHundred) {
   EXPECT_EQ(platform::Live().bitmaps, before.bitmaps);
 }
 
-TEST(ScanRectangle, RefusesSetupsThatWouldReadOffTheScreen) {
+TEST(Scan, RefusesSetupsThatWouldReadOffTheScreen) {
   PrivateCache cache;
   const BitmapRecord templ = cache.Load("r.bmp", MakeBmp24(1, 1, {0}));
   std::vector<std::uint8_t> bits(16, 0);
@@ -518,15 +518,25 @@ TEST(ScanRectangle, RefusesSetupsThatWouldReadOffTheScreen) {
   const ScanSetup ok{bits.data(), 2, 2, map, 1, 1, false};
   const ScanOrder order{0, false, false, false};
   const ColorTest plain{-1, false, 0, 0, 0};
-  EXPECT_EQ(ScanRectangle(ok, templ, Rectangle{0, 0, 1, 1}, order, plain), EncodePosition(0, 0, 2));
-  EXPECT_EQ(ScanRectangle(ok, templ, Rectangle{0, 0, 2, 1}, order, plain), -1);
-  EXPECT_EQ(ScanRectangle(ok, templ, Rectangle{-1, 0, 1, 1}, order, plain), -1);
-  ScanSetup noMap = ok;
-  noMap.map = nullptr;
-  EXPECT_EQ(ScanRectangle(noMap, templ, Rectangle{0, 0, 1, 1}, order, plain), -1);
-  ScanSetup noScreen = ok;
-  noScreen.screen = nullptr;
-  EXPECT_EQ(ScanRectangle(noScreen, templ, Rectangle{0, 0, 1, 1}, order, plain), -1);
+  // Both scans stand behind the one check.
+  const bool before = ReferenceScanForced();
+  for (const bool reference : {false, true}) {
+    SetReferenceScan(reference);
+    const auto scan = [&](const ScanSetup& s, const Rectangle& r) {
+      const ScanHit hit = Scan(s, templ, r, order, plain);
+      return hit.found ? EncodePosition(hit.x, hit.y, 2) : -1;
+    };
+    EXPECT_EQ(scan(ok, Rectangle{0, 0, 1, 1}), EncodePosition(0, 0, 2));
+    EXPECT_EQ(scan(ok, Rectangle{0, 0, 2, 1}), -1);
+    EXPECT_EQ(scan(ok, Rectangle{-1, 0, 1, 1}), -1);
+    ScanSetup noMap = ok;
+    noMap.map = nullptr;
+    EXPECT_EQ(scan(noMap, Rectangle{0, 0, 1, 1}), -1);
+    ScanSetup noScreen = ok;
+    noScreen.screen = nullptr;
+    EXPECT_EQ(scan(noScreen, Rectangle{0, 0, 1, 1}), -1);
+  }
+  SetReferenceScan(before);
 }
 
 }  // namespace

@@ -112,7 +112,12 @@ inline std::string Scratch(const std::string& name) {
   static std::string dir = [] {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
-    std::string d = std::string(base) + "zadized-" + std::to_string(GetCurrentProcessId());
+    // Wine hands out the same process ids run after run, so the time joins
+    // the id: a file left by an earlier run must not be found by this one.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::string d = std::string(base) + "zadized-" + std::to_string(GetCurrentProcessId()) + "-" +
+                    std::to_string(now.QuadPart);
     CreateDirectoryA(d.c_str(), nullptr);
     return d;
   }();

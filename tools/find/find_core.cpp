@@ -62,19 +62,6 @@ const char* CornerName(std::int32_t corner) {
   return names[corner & 3];
 }
 
-ColorValue CornerColorOf(const BitmapRecord& t, std::int32_t corner) {
-  switch (corner & 3) {
-    case 0:
-      return t.topLeftColor;
-    case 1:
-      return t.topRightColor;
-    case 2:
-      return t.bottomLeftColor;
-    default:
-      return t.bottomRightColor;
-  }
-}
-
 }  // namespace
 
 PrivateCache::PrivateCache() : cache_(new BitmapCache{}) {}
@@ -216,16 +203,12 @@ Session::Session(const ScreenImage& screen, const BitmapRecord& templ, std::int3
   order_ = DecodeOptions(options);
   test_ = DecodeColorWord(color);
   // The same checks, in the same order, as SearchCapture.
-  if (screen.pixels == nullptr || screen.width <= 0 || screen.height <= 0 || screen.width > 0x1FFFFFFF) {
+  if (screen.pixels == nullptr) {
     refusal_ = kNoScreen;
     return;
   }
-  rect_ = NormaliseRectangle(x1, y1, x2, y2, screen.width, screen.height);
-  if (templ.width > static_cast<std::int64_t>(rect_.x2) - rect_.x1 + 1 ||
-      templ.height > static_cast<std::int64_t>(rect_.y2) - rect_.y1 + 1) {
-    refusal_ = kRectangleTooSmall;
-    return;
-  }
+  refusal_ = PlaceRectangle(x1, y1, x2, y2, screen.width, screen.height, templ.width, templ.height, &rect_);
+  if (refusal_ != 0) return;
   map_ = BuildColorMap(templ, test_.mapColor);
   if (map_ == nullptr) {
     refusal_ = kNoColorMap;
@@ -245,23 +228,9 @@ std::int32_t Session::LibraryResult() const {
 
 void Session::ForEachCandidate(const std::function<bool(Position)>& visit) const {
   if (refusal_ != 0) return;
-  const std::int64_t lastX = static_cast<std::int64_t>(rect_.x2) - templ_.width + 1;
-  const std::int64_t lastY = static_cast<std::int64_t>(rect_.y2) - templ_.height + 1;
-  const std::int64_t columns = lastX - rect_.x1 + 1, rows = lastY - rect_.y1 + 1;
-  const auto column = [&](std::int64_t j) {
-    return static_cast<std::int32_t>(order_.rightToLeft ? lastX - j : rect_.x1 + j);
-  };
-  const auto row = [&](std::int64_t i) {
-    return static_cast<std::int32_t>(order_.bottomUp ? lastY - i : rect_.y1 + i);
-  };
-  const std::int64_t outer = order_.columnsOuter ? columns : rows;
-  const std::int64_t inner = order_.columnsOuter ? rows : columns;
-  for (std::int64_t a = 0; a < outer; ++a) {
-    for (std::int64_t b = 0; b < inner; ++b) {
-      const Position p = order_.columnsOuter ? Position{column(a), row(b)} : Position{column(b), row(a)};
-      if (!visit(p)) return;
-    }
-  }
+  Candidates(rect_, templ_.width, templ_.height, order_).Walk([&](std::int32_t x, std::int32_t y) {
+    return !visit(Position{x, y});
+  });
 }
 
 bool Session::PassesWindow(Position at) const { return refusal_ == 0 && WindowMatches(setup_, at.x, at.y); }
@@ -270,7 +239,7 @@ bool Session::PassesCorner(Position at) const {
   if (!test_.tolerance) return true;
   const std::int32_t cx = at.x + ((test_.corner & 1) != 0 ? templ_.width - 1 : 0);
   const std::int32_t cy = at.y + ((test_.corner & 2) != 0 ? templ_.height - 1 : 0);
-  return CompareCornerColor(CornerColorOf(templ_, test_.corner), ScreenPixel(screen_, cx, cy),
+  return CompareCornerColor(TemplateCornerColor(templ_, test_.corner), ScreenPixel(screen_, cx, cy),
                             test_.channelTolerance, test_.sumTolerance) == 1;
 }
 
@@ -406,7 +375,7 @@ std::string Session::ExplainWindow(Position at, bool& passes) const {
 std::string Session::ExplainCorner(Position at, bool& passes) const {
   const std::int32_t cx = at.x + ((test_.corner & 1) != 0 ? templ_.width - 1 : 0);
   const std::int32_t cy = at.y + ((test_.corner & 2) != 0 ? templ_.height - 1 : 0);
-  const ColorValue t = CornerColorOf(templ_, test_.corner);
+  const ColorValue t = TemplateCornerColor(templ_, test_.corner);
   const ColorValue s = ScreenPixel(screen_, cx, cy);
   static const char* const channel[3] = {"blue", "green", "red"};
   std::ostringstream out;

@@ -63,7 +63,7 @@ struct Accepted {
 
 // One search of one template on one screenshot, with the arguments of
 // SearchImage. Everything the library decides is taken from the library's
-// own functions (DecodeOptions, DecodeColorWord, NormaliseRectangle,
+// own functions (DecodeOptions, DecodeColorWord, PlaceRectangle, Candidates,
 // BuildColorMap, WindowMatches, CompareCornerColor, SearchCapture).
 class Session {
  public:
