@@ -114,8 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   screen.topDown.resize(static_cast<std::size_t>(screen.width) * screen.height);
   std::uint32_t seed = (static_cast<std::uint32_t>(t[29]) | (t[30] << 8) | (t[31] << 16)) + 1;
   static const std::uint32_t kPalette[4] = {0x000000, 0xFFFFFF, 0xFF0000, 0x204060};
-  const int colours[4] = {1, 2, 4, 0};
-  const int n = colours[(flags >> 3) & 3];
+  const int colors[4] = {1, 2, 4, 0};
+  const int n = colors[(flags >> 3) & 3];
   for (std::uint32_t& px : screen.topDown) px = n == 0 ? Next(seed) & 0xFFFFFFu : kPalette[Next(seed) % n];
   if ((flags & 4) && templ.fileSize != -1 && templ.width <= screen.width && templ.height <= screen.height) {
     z::ColorValue table[256];

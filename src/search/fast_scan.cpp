@@ -150,9 +150,9 @@ class Compiler {
     std::int64_t classes = 0;
     for (std::int64_t c = 0; c < 256; ++c) classes += rep[c] >= 0 ? 1 : 0;
     const std::int64_t reps = classes < 16 ? classes : 16;
-    const std::int64_t neighbourSlots = 2 * n;
+    const std::int64_t neighborSlots = 2 * n;
     const auto differAt = [&](std::int64_t j, std::int64_t* other) -> std::int64_t {
-      if (j < neighbourSlots) {
+      if (j < neighborSlots) {
         const std::int64_t k = j / 2;
         if (j % 2 == 0) {
           if ((k + 1) % tw == 0 || m[k] == m[k + 1]) return -1;
@@ -163,7 +163,7 @@ class Compiler {
         }
         return k;
       }
-      const std::int64_t pair = j - neighbourSlots;
+      const std::int64_t pair = j - neighborSlots;
       const std::int64_t i = pair / reps, jj = pair % reps;
       if (i >= jj) return -1;
       // The first `reps` classes by number; numbers are dense from 0.
@@ -171,7 +171,7 @@ class Compiler {
       *other = rep[jj];
       return rep[i];
     };
-    CollectPairs(neighbourSlots + reps * reps, differAt, kDiffer);
+    CollectPairs(neighborSlots + reps * reps, differAt, kDiffer);
   }
 
   void Shape() {

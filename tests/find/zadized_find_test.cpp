@@ -76,7 +76,7 @@ TEST(HostHeader, OptionWordDecodesAsComposed) {
   EXPECT_EQ(ZADIZED_SKIP(3) | ZADIZED_BOTTOM_UP | ZADIZED_COLUMN_MAJOR, zadized_options(3, 1, 0, 1));
 }
 
-TEST(HostHeader, ColourWordsDecodeAsComposed) {
+TEST(HostHeader, ColorWordsDecodeAsComposed) {
   for (int corner = 0; corner < 4; ++corner) {
     for (std::int32_t channel : {0, 10, 255}) {
       for (std::int32_t sum : {0, 13, 765, 65535}) {
@@ -139,9 +139,9 @@ TEST(FindSession, AgreesWithTheLibraryOnRandomSearches) {
   int found = 0, explained = 0;
   for (int round = 0; round < 400; ++round) {
     const std::int32_t w = 3 + pick(8), h = 3 + pick(8);
-    const int colours = 1 + pick(3);
+    const int colors = 1 + pick(3);
     std::vector<std::uint32_t> screen(static_cast<std::size_t>(w) * h);
-    for (auto& v : screen) v = palette[pick(colours)];
+    for (auto& v : screen) v = palette[pick(colors)];
     const std::int32_t tw = 1 + pick(3), th = 1 + pick(3);
     std::vector<std::uint32_t> tpl(static_cast<std::size_t>(tw) * th);
     if (pick(2) == 0 && tw <= w && th <= h) {  // cut from the screen, so it is there at least once
@@ -149,7 +149,7 @@ TEST(FindSession, AgreesWithTheLibraryOnRandomSearches) {
       for (std::int32_t y = 0; y < th; ++y)
         for (std::int32_t x = 0; x < tw; ++x) tpl[y * tw + x] = screen[(oy + y) * w + ox + x];
     } else {
-      for (auto& v : tpl) v = palette[pick(colours)];
+      for (auto& v : tpl) v = palette[pick(colors)];
     }
     const Screenshot shot = ShotOf(w, h, screen);
     PrivateCache cache;
@@ -219,7 +219,7 @@ TEST(FindExplain, PatternGroupMismatchNamesBothPixels) {
             std::string::npos);
 }
 
-TEST(FindExplain, PatternNewColourWhereTheScreenRepeats) {
+TEST(FindExplain, PatternNewColorWhereTheScreenRepeats) {
   const Screenshot shot = ShotOf(3, 1, {kA, kA, kB});
   PrivateCache cache;
   const BitmapRecord t = cache.Open(WriteFile("two.bmp", MakeBmp24(2, 1, {kRed, kWhite})));
@@ -229,7 +229,7 @@ TEST(FindExplain, PatternNewColourWhereTheScreenRepeats) {
   EXPECT_NE(text.find("(0, 0) 0x111111"), std::string::npos) << text;
 }
 
-TEST(FindExplain, ShapeColourMismatch) {
+TEST(FindExplain, ShapeColorMismatch) {
   const Screenshot shot = ShotOf(3, 1, {kA, kB, kB});
   PrivateCache cache;
   const BitmapRecord t = cache.Open(WriteFile("shape2.bmp", MakeBmp24(2, 1, {kRed, kRed})));
@@ -267,10 +267,10 @@ TEST(FindExplain, OneThirdRuleGivesTheCounts) {
 
 TEST(FindExplain, CornerDifferencesAndLimits) {
   // Template corner: blue 48, green 32, red 16. Screen: blue 48, green 42, red 19.
-  const std::uint32_t templateColour = 0x102030, screenColour = 0x132A30;
-  const Screenshot shot = ShotOf(2, 1, {screenColour, screenColour});
+  const std::uint32_t templateColor = 0x102030, screenColor = 0x132A30;
+  const Screenshot shot = ShotOf(2, 1, {screenColor, screenColor});
   PrivateCache cache;
-  const BitmapRecord t = cache.Open(WriteFile("corner.bmp", MakeBmp24(1, 1, {templateColour})));
+  const BitmapRecord t = cache.Open(WriteFile("corner.bmp", MakeBmp24(1, 1, {templateColor})));
   {
     const Session s(shot.image, t, 0, 0, 1, 0, 0, zadized_tolerance(ZADIZED_CORNER_TOP_LEFT, 10, 12));
     const std::string text = Joined(s.Explain({0, 0}));

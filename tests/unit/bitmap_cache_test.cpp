@@ -81,7 +81,7 @@ TEST(OpenBitmap, EightBitStandardLayoutReadsTheTableBeforeThePixels) {
   EXPECT_EQ(r.topLeftColor, ReadPixel(r.pixels, 0, 0, 8, 2, 1));
 }
 
-TEST(OpenBitmap, EightBitShortOrDetachedTablesUseTheDeclaredColours) {
+TEST(OpenBitmap, EightBitShortOrDetachedTablesUseTheDeclaredColors) {
   std::vector<std::uint32_t> palette = {0x111111, 0x222222, 0x333333};
   struct Case {
     const char* name;

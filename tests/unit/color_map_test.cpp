@@ -43,7 +43,7 @@ std::vector<int> Map(const BitmapRecord& r, std::int32_t color) {
   return out;
 }
 
-std::vector<std::uint32_t> GreyPalette() {
+std::vector<std::uint32_t> GrayPalette() {
   std::vector<std::uint32_t> palette(256);
   for (std::uint32_t i = 0; i < 256; ++i) palette[i] = i * 0x010101u;
   return palette;
@@ -90,7 +90,7 @@ TEST(PatternMap, TheTwoHundredFiftySixthValueAndEveryLaterNewOneAre255) {
   EXPECT_EQ(map[303], 3);
 }
 
-TEST(PatternMap, EightBitTemplatesNumberIndicesNotColours) {
+TEST(PatternMap, EightBitTemplatesNumberIndicesNotColors) {
   BmpSpec s;
   s.width = 4;
   s.height = 1;
@@ -101,13 +101,13 @@ TEST(PatternMap, EightBitTemplatesNumberIndicesNotColours) {
   EXPECT_EQ(Map(RecordOver(file), -1), (std::vector<int>{0, 1, 0, 2}));
 }
 
-TEST(ShapeMap, EightBitColourBecomesTheFirstIndexHoldingIt) {
+TEST(ShapeMap, EightBitColorBecomesTheFirstIndexHoldingIt) {
   BmpSpec s;
   s.width = 5;  // 3 fill bytes per row, set to 3 so a misread would mark them
   s.height = 2;
   s.bitCount = 8;
   s.paletteEntries = 256;
-  auto palette = GreyPalette();
+  auto palette = GrayPalette();
   palette[3] = palette[7] = 0x00FF0000;
   auto file = MakeBmp(s, palette,
                       {3, 7, 3, 1, 7, 3, 3, 3,  //
@@ -134,7 +134,7 @@ TEST(ShapeMap, EightBitShortTableUsesTheDeclaredEntries) {
   EXPECT_TRUE(Map(RecordOver(file), 0xFFFFFF).empty());
 }
 
-TEST(ShapeMap, MarksExactlyTheColourAndRefusesImpossibleColours) {
+TEST(ShapeMap, MarksExactlyTheColorAndRefusesImpossibleColors) {
   const std::uint32_t red = 0xFF0000;
   auto file = MakeBmp24(3, 2,
                         {red, 0xFF0001, red,  //

@@ -151,10 +151,10 @@ constexpr std::uint32_t kMapBytes = 15;
 // A 12 x 8 screen with the template (recoloured) at (6, 4).
 void ShowScreen() {
   test::Canvas screen(12, 8, 0x101010);
-  std::vector<std::uint32_t> recoloured;
+  std::vector<std::uint32_t> recolored;
   for (std::uint32_t v : kTemplate)
-    recoloured.push_back(v == 0xFF0000 ? 0x111111 : v == 0x00FF00 ? 0x222222 : 0x333333);
-  screen.Paste(6, 4, 5, recoloured);
+    recolored.push_back(v == 0xFF0000 ? 0x111111 : v == 0x00FF00 ? 0x222222 : 0x333333);
+  screen.Paste(6, 4, 5, recolored);
   platform::SetVirtualScreen(screen.width, screen.height, screen.px.data());
 }
 constexpr std::int32_t kFound = (4 - 1) * 12 + (6 - 1);

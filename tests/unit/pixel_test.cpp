@@ -42,7 +42,7 @@ TEST(ReadPixel, AddressesBottomUpRowsFromTheTopLeft) {
   EXPECT_EQ(ReadPixel(px.data(), 1, 1, 8, 3, 3), 0xAB0000u | 0x11u);
 }
 
-TEST(ReadPixel, ColourValuesPerPixelSize) {
+TEST(ReadPixel, ColorValuesPerPixelSize) {
   const std::uint8_t p32[4] = {0x11, 0x22, 0x33, 0x44};
   EXPECT_EQ(ReadPixel(p32, 0, 0, 4, 1, 4), 0x00332211u);  // fourth byte dropped
   const std::uint8_t p16[4] = {0x34, 0x12, 0xFF, 0xFF};

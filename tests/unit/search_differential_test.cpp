@@ -145,21 +145,21 @@ class Generator {
     if (Chance(5)) std::fill(g.screen.topDown.begin(), g.screen.topDown.end(), noise[0]);
     for (int copies = Uniform(0, 3); copies > 0 && tw <= W && th <= H; --copies) {
       const int cx = Uniform(0, W - tw), cy = Uniform(0, H - th);
-      std::vector<std::uint32_t> recolour;
+      std::vector<std::uint32_t> recolor;
       std::set<std::uint32_t> taken;
-      while (static_cast<int>(recolour.size()) < classes) {
+      while (static_cast<int>(recolor.size()) < classes) {
         const std::uint32_t v =
             Chance(4) ? noise[Uniform(0, static_cast<int>(noise.size()) - 1)] : RandomColor();
-        if (taken.insert(v).second || Chance(12)) recolour.push_back(v);  // now and then not one-to-one
+        if (taken.insert(v).second || Chance(12)) recolor.push_back(v);  // now and then not one-to-one
       }
       for (int y = 0; y < th; ++y) {
         for (int x = 0; x < tw; ++x) {
           const int c = cls[static_cast<std::size_t>(y) * tw + x];
-          std::uint32_t v = recolour[c];
+          std::uint32_t v = recolor[c];
           // In shape mode the background comes from the noise, sometimes the
           // shape's own colour, which the one-third rule counts.
           if (shapeClass >= 0 && c != shapeClass && Chance(2)) {
-            v = Chance(3) ? recolour[shapeClass] : noise[Uniform(0, static_cast<int>(noise.size()) - 1)];
+            v = Chance(3) ? recolor[shapeClass] : noise[Uniform(0, static_cast<int>(noise.size()) - 1)];
           }
           if (Chance(40)) v = RandomColor();
           g.screen.topDown[static_cast<std::size_t>(cy + y) * W + cx + x] = v;
@@ -436,10 +436,10 @@ class Adversary {
       }
     } else {
       g.what += ", cut and recoloured";
-      std::map<std::uint32_t, std::uint32_t> recolour;
+      std::map<std::uint32_t, std::uint32_t> recolor;
       for (auto& v : t) {
-        const auto it = recolour.find(v);
-        v = it != recolour.end() ? it->second : (recolour[v] = RandomColor());
+        const auto it = recolor.find(v);
+        v = it != recolor.end() ? it->second : (recolor[v] = RandomColor());
       }
     }
     const bool thirtyTwo = Chance(3);

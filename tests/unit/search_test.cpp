@@ -124,7 +124,7 @@ TEST(Rectangle, OrdersCornersAndCutsOnlyTheSidesPastTheScreen) {
 
 // ---- Pattern mode ----
 
-TEST(PatternSearch, FindsTheSameGroupsOfColourWhateverTheColours) {
+TEST(PatternSearch, FindsTheSameGroupsOfColorWhateverTheColors) {
   PrivateCache cache;
   // A red 2x2 square on white, 4x4.
   Canvas t(4, 4, kWhite);
@@ -243,7 +243,7 @@ std::int32_t OneThird(PrivateCache& cache, int same) {
   return Search(templ, screen, 0, 0, 9, 0, 0, static_cast<std::int32_t>(kRed));
 }
 
-TEST(ShapeSearch, OneThirdOfTheUnmarkedPixelsMayShareTheShapeColour) {
+TEST(ShapeSearch, OneThirdOfTheUnmarkedPixelsMayShareTheShapeColor) {
   PrivateCache cache;
   EXPECT_EQ(OneThird(cache, 3), EncodePosition(0, 0, 10));
   EXPECT_EQ(OneThird(cache, 4), -1);
@@ -263,7 +263,7 @@ TEST(ShapeSearch, UnmarkedPixelsBeforeTheFirstMarkedOneAreNotCompared) {
   EXPECT_EQ(Search(bottomMarked, screen, 0, 0, 4, 3, 0, static_cast<std::int32_t>(kRed)), -1);
 }
 
-TEST(ShapeSearch, FindsTheGlyphInAnyUniformColourButNotABrokenOne) {
+TEST(ShapeSearch, FindsTheGlyphInAnyUniformColorButNotABrokenOne) {
   PrivateCache cache;
   // A plus sign in red on white, 3x3.
   Canvas glyph(3, 3, kWhite);
@@ -280,7 +280,7 @@ TEST(ShapeSearch, FindsTheGlyphInAnyUniformColourButNotABrokenOne) {
   EXPECT_EQ(Search(templ, screen, 0, 0, 15, 5, 0, 0x00FF00), -100);
 }
 
-TEST(ShapeSearch, EightBitTemplatesMarkTheFirstIndexHoldingTheColour) {
+TEST(ShapeSearch, EightBitTemplatesMarkTheFirstIndexHoldingTheColor) {
   PrivateCache cache;
   test::BmpSpec s;
   s.width = 3;

@@ -36,7 +36,7 @@ const std::vector<std::uint32_t> kBlock = {1, 1, 2, 3, 3,  //
                                            1, 2, 2, 3, 1,  //
                                            2, 2, 1, 1, 1,  //
                                            3, 1, 1, 2, 3};
-std::vector<std::uint32_t> Colour(const std::vector<std::uint32_t>& classes, std::uint32_t a, std::uint32_t b,
+std::vector<std::uint32_t> Color(const std::vector<std::uint32_t>& classes, std::uint32_t a, std::uint32_t b,
                                   std::uint32_t c) {
   std::vector<std::uint32_t> out;
   for (std::uint32_t v : classes) out.push_back(v == 1 ? a : v == 2 ? b : c);
@@ -58,11 +58,11 @@ Picture& ThePicture() {
     q.px.resize(static_cast<std::size_t>(q.width) * q.height);
     for (int y = 0; y < q.height; ++y)
       for (int x = 0; x < q.width; ++x) q.at(x, y) = kTiles[((x / 4) + (y / 4) * 3) % 5];
-    q.Put(120, 60, 5, Colour(kBlock, 0x112233, 0x445566, 0x778899));
+    q.Put(120, 60, 5, Color(kBlock, 0x112233, 0x445566, 0x778899));
     for (const auto& [x, y] : std::vector<std::pair<int, int>>{{40, 300}, {200, 300}, {40, 400}})
-      q.Put(x, y, 3, Colour(kSmall, 0x0A0A0A, 0x0B0B0B, 0x0C0C0C));
+      q.Put(x, y, 3, Color(kSmall, 0x0A0A0A, 0x0B0B0B, 0x0C0C0C));
     q.Put(400, 150, 5, Plus(kGreen, kBlack));
-    q.Put(q.width - 3, q.height - 2, 3, Colour(kSmall, 0x0D0D0D, 0x0E0E0E, 0x0F0F0F));
+    q.Put(q.width - 3, q.height - 2, 3, Color(kSmall, 0x0D0D0D, 0x0E0E0E, 0x0F0F0F));
     return q;
   }();
   return p;
@@ -165,7 +165,7 @@ TEST_CASE(CaptureScreenReadsBackThePaintedScreen) {
 
 TEST_CASE(SearchImageByNameIsByOrdinal) {
   ShowPicture();
-  const Template t = Write("block.bmp", 5, Colour(kBlock, kRed, kWhite, 0x0000FF));
+  const Template t = Write("block.bmp", 5, Color(kBlock, kRed, kWhite, 0x0000FF));
   using Fn = std::int32_t(WINAPI*)(const char*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                                    std::int32_t, std::int32_t);
   const auto byName = reinterpret_cast<Fn>(reinterpret_cast<void*>(harness::ByName("SearchImage")));
@@ -178,13 +178,13 @@ TEST_CASE(SearchImageByNameIsByOrdinal) {
 TEST_CASE(PatternShapeAndToleranceModes) {
   ShowPicture();
   const Picture& p = ThePicture();
-  const Template recoloured = Write("recoloured.bmp", 5, Colour(kBlock, kRed, kWhite, kBlack));
-  const Template exact = Write("exact.bmp", 5, Colour(kBlock, 0x112233, 0x445566, 0x778899));
-  Expect(recoloured, 0, 0, p.width - 1, p.height - 1, 0, -1, Encode(120, 60));
-  Expect(recoloured, 0, 0, p.width - 1, p.height - 1, 0, 536870912, Encode(120, 60));
+  const Template recolored = Write("recoloured.bmp", 5, Color(kBlock, kRed, kWhite, kBlack));
+  const Template exact = Write("exact.bmp", 5, Color(kBlock, 0x112233, 0x445566, 0x778899));
+  Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, -1, Encode(120, 60));
+  Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, 536870912, Encode(120, 60));
   // Corner tolerance: the recoloured corner is far off, the exact one is not.
-  Expect(recoloured, 0, 0, p.width - 1, p.height - 1, 0, 0x10000000, -1);
-  Expect(recoloured, 0, 0, p.width - 1, p.height - 1, 0, 0x10FF02FD, Encode(120, 60));
+  Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, 0x10000000, -1);
+  Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, 0x10FF02FD, Encode(120, 60));
   Expect(exact, 0, 0, p.width - 1, p.height - 1, 0, 0x13000000, Encode(120, 60));
   // Shape: a red plus on white is found drawn in green on black.
   const Template glyph = Write("plus.bmp", 5, Plus(kRed, kWhite));
@@ -195,7 +195,7 @@ TEST_CASE(PatternShapeAndToleranceModes) {
 TEST_CASE(ScanOrdersSkipCountsAndRectangles) {
   ShowPicture();
   const Picture& p = ThePicture();
-  const Template small = Write("small.bmp", 3, Colour(kSmall, 7, 8, 9));
+  const Template small = Write("small.bmp", 3, Color(kSmall, 7, 8, 9));
   const std::int32_t W = p.width, H = p.height;
   const std::int32_t x2 = 300, y2 = 450;  // holds the three copies, not the corner one
   const std::vector<std::pair<std::int32_t, std::vector<std::pair<int, int>>>> orders = {
@@ -218,14 +218,14 @@ TEST_CASE(ScanOrdersSkipCountsAndRectangles) {
   Expect(small, 200, 300, 202, 301, 0, -1, Encode(200, 300));
   Expect(small, 201, 300, 203, 301, 0, -1, -1);
   // Touching the right and bottom edges, found with the whole screen.
-  const Template corner = Write("corner.bmp", 3, Colour(kSmall, 1, 2, 3));
+  const Template corner = Write("corner.bmp", 3, Color(kSmall, 1, 2, 3));
   Expect(corner, 0, 0, INT_MAX, INT_MAX, 7 << 16, -1, Encode(W - 3, H - 2));
   Expect(corner, W - 3, H - 2, W - 1, H - 1, 0, -1, Encode(W - 3, H - 2));
 }
 
 TEST_CASE(ThousandSearchesLeaveMemoryWhereItWas) {
   ShowPicture();
-  const Template t = Write("leak.bmp", 5, Colour(kBlock, kRed, kWhite, kBlack));
+  const Template t = Write("leak.bmp", 5, Color(kBlock, kRed, kWhite, kBlack));
   const Template glyph = Write("leakplus.bmp", 5, Plus(kRed, kWhite));
   const auto usage = [] {
     PROCESS_MEMORY_COUNTERS_EX m = {};

@@ -52,10 +52,10 @@ void Pump(DWORD ms) {
 }
 
 // A template cut from the picture, each colour passed through `recolour`.
-std::string Cut(const char* name, int x, int y, int w, int h, std::uint32_t (*recolour)(std::uint32_t)) {
+std::string Cut(const char* name, int x, int y, int w, int h, std::uint32_t (*recolor)(std::uint32_t)) {
   std::vector<std::uint32_t> px;
   for (int j = 0; j < h; ++j)
-    for (int i = 0; i < w; ++i) px.push_back(recolour(PixelAt(x + i, y + j)));
+    for (int i = 0; i < w; ++i) px.push_back(recolor(PixelAt(x + i, y + j)));
   const std::string path = g_templateDir + name;
   const auto bytes = zadized::test::MakeBmp24(w, h, px);
   if (std::FILE* f = std::fopen(path.c_str(), "wb")) {

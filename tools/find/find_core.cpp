@@ -466,14 +466,14 @@ std::vector<std::string> Session::Explain(Position at) const {
 }
 
 void Outline(Screenshot& shot, const std::vector<Position>& at, std::int32_t tw, std::int32_t th,
-             ColorValue colour) {
+             ColorValue color) {
   const std::int32_t w = shot.image.width, h = shot.image.height;
   const auto put = [&](std::int32_t x, std::int32_t y) {
     if (x < 0 || y < 0 || x >= w || y >= h) return;
     std::uint8_t* p = shot.storage.data() + (static_cast<std::size_t>(h - 1 - y) * w + x) * 4;
-    p[0] = static_cast<std::uint8_t>(colour);
-    p[1] = static_cast<std::uint8_t>(colour >> 8);
-    p[2] = static_cast<std::uint8_t>(colour >> 16);
+    p[0] = static_cast<std::uint8_t>(color);
+    p[1] = static_cast<std::uint8_t>(color >> 8);
+    p[2] = static_cast<std::uint8_t>(color >> 16);
   };
   for (const Position& p : at) {
     for (std::int32_t i = 0; i < tw; ++i) {

@@ -120,6 +120,6 @@ std::string Hex6(ColorValue v);
 
 // Outlines each position (template-sized) in `colour`.
 void Outline(Screenshot& shot, const std::vector<Position>& at, std::int32_t tw, std::int32_t th,
-             ColorValue colour);
+             ColorValue color);
 
 }  // namespace zadized::find
