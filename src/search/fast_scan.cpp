@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 
 #include "image/pixel.h"
+#include "search/window_check.h"
 
 namespace zadized {
 
@@ -26,12 +27,21 @@ constexpr int kPoolEach = 24;
 // periodic screens only a test at the one pixel that breaks the period
 // rejects anything, and spreading the pool evenly would miss it.
 constexpr int kLearnt = 16;
+// Sampled windows examined for it at most. The examination stops at the
+// first failing pixel, which on a screen that rejects little is far in.
+constexpr int kLearningTries = 24;
 constexpr int kMaxTests = 2 * kPoolEach + 1 + kLearnt;
 constexpr int kSampleWords = 4;
 constexpr int kMaxSamples = 64 * kSampleWords;
 // The one-third stage needs limit + 1 background pixels; beyond this many it
 // is left to the literal test.
 constexpr int kMaxShapeSet = 2048;
+// The literal head start's budget, in pixels read: a fixed part for ranking,
+// a part per template pixel for compiling and checking, and what a visited
+// candidate costs beyond its pixels.
+constexpr std::int64_t kHeadStartPixels = 64 * 1024;
+constexpr std::int64_t kHeadStartPerTemplatePixel = 8;
+constexpr std::int64_t kHeadStartPerCandidate = 4;
 // Column-by-column scans remember one block mask per row of a strip.
 constexpr std::int64_t kMaxMaskRows = 4096;
 
@@ -126,10 +136,13 @@ class Compiler {
   Compiler(const ScanSetup& s, Program& g)
       : s_(s), g_(g), stride_(static_cast<std::ptrdiff_t>(s.width) * 4) {}
 
+  // What the ranking learns from: the exact window check, or nothing.
+  void LearnFrom(const WindowCheck* check) { check_ = check; }
+
   void Pattern() {
     const std::uint8_t* m = s_.map;
     const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
-    std::int64_t* rep = rep_;
+    std::int64_t rep[256];
     for (std::int64_t c = 0; c < 256; ++c) rep[c] = -1;
     for (std::int64_t k = 0; k < n; ++k) {
       if (rep[m[k]] < 0) rep[m[k]] = k;
@@ -187,7 +200,6 @@ class Compiler {
       }
     }
     if (first < 0) return;
-    first_ = first;
     // Every marked pixel shows the first marked pixel's colour.
     const auto equalAt = [&](std::int64_t k, std::int64_t* other) {
       if (m[k] == 0 || k == first) return false;
@@ -244,17 +256,22 @@ class Compiler {
       measure(t);
       for (int w = 0; w < kSampleWords; ++w) survivors[w] &= pass[t][w];
     }
-    // Learn from the sampled positions that every test lets through.
-    for (int learnt = 0; learnt < kLearnt && g_.count < kMaxTests;) {
+    // Learn from the sampled positions that every test lets through: the
+    // pair of pixels that fails each of them. A sampled window that matches
+    // means the template is on the screen, and there is little left to learn.
+    for (int learnt = 0, tries = 0;
+         learnt < kLearnt && tries < kLearningTries && g_.count < kMaxTests && check_ != nullptr; ++tries) {
       int i = -1;
       for (int w = 0; w < kSampleWords && i < 0; ++w) {
         if (survivors[w] != 0) i = 64 * w + __builtin_ctzll(survivors[w]);
       }
       if (i < 0) break;
       survivors[i / 64] &= ~(1ull << (i % 64));
-      PairTest found{};
-      if (!Violation(at[i], &found)) continue;
-      g_.tests[g_.count] = found;
+      PixelPair found{};
+      const WindowCheck::Verdict verdict = check_->Examine(at[i], &found);
+      if (verdict == WindowCheck::kMatch) break;
+      if (verdict == WindowCheck::kFailsOnCount) continue;  // no pair expresses the one-third rule
+      g_.tests[g_.count] = PairTest{found.a, found.b, found.equal ? kEqual : kDiffer};
       measure(g_.count);
       for (int w = 0; w < kSampleWords; ++w) survivors[w] &= pass[g_.count][w];
       ++g_.count;
@@ -335,49 +352,10 @@ class Compiler {
     }
   }
 
-  // A necessary pair test that the window at p fails, or false when none is
-  // found (the window matches, or fails only where two pixels both numbered
-  // 255 meet, or by the one-third rule).
-  bool Violation(const std::uint8_t* p, PairTest* out) const {
-    const std::uint8_t* m = s_.map;
-    const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
-    if (s_.shape) {
-      if (first_ < 0) return false;
-      const ColorValue shape = Pix(p + Offset(first_));
-      for (std::int64_t k = first_ + 1; k < n; ++k) {
-        if (m[k] != 0 && Pix(p + Offset(k)) != shape) {
-          *out = PairTest{Offset(k), Offset(first_), kEqual};
-          return true;
-        }
-      }
-      return false;
-    }
-    for (std::int64_t k = 0; k < n; ++k) {
-      const std::uint8_t c = m[k];
-      const ColorValue v = Pix(p + Offset(k));
-      if (c != 255 && rep_[c] != k) {
-        if (v != Pix(p + Offset(rep_[c]))) {
-          *out = PairTest{Offset(k), Offset(rep_[c]), kEqual};
-          return true;
-        }
-      } else if (rep_[c] == k) {
-        // A class's first pixel must differ from every earlier class's.
-        for (int j = 0; j < c; ++j) {
-          if (rep_[j] >= 0 && v == Pix(p + Offset(rep_[j]))) {
-            *out = PairTest{Offset(k), Offset(rep_[j]), kDiffer};
-            return true;
-          }
-        }
-      }
-    }
-    return false;
-  }
-
   const ScanSetup& s_;
   Program& g_;
   std::ptrdiff_t stride_;
-  std::int64_t rep_[256] = {};
-  std::int64_t first_ = -1;
+  const WindowCheck* check_ = nullptr;
 };
 
 // The tests a template implies, before they are ranked on a screen.
@@ -395,19 +373,25 @@ FastLoop ChooseLoop(const Candidates& c) {
   return c.rows <= kMaxMaskRows ? FastLoop::kColumnStrips : FastLoop::kLongColumnStrips;
 }
 
-// One scan under way: the ranked tests, the candidates, and what accepts a
-// position that passes them.
+// One scan under way: the ranked tests, the candidates, the exact check and
+// what accepts a position that passes it.
 struct Scanner {
   const ScanSetup& s;
   const Program& g;
   const Compiler& compiler;
   const Candidates& c;
+  const WindowCheck& check;
   Acceptance& acceptance;
+  std::int64_t resumeAt;  // candidates before this one in scan order were visited already
 
   // Lanes of the eight positions from (start, y) on that may still match.
   unsigned Mask(std::int32_t start, std::int32_t y) const { return BlockMask(g, compiler.TopLeft(start, y)); }
-  // Every fast path ends here: the literal test has the last word.
-  bool Visit(std::int32_t x, std::int32_t y) { return WindowMatches(s, x, y) && acceptance.Accept(x, y); }
+  // Every fast path ends here.
+  bool Visit(std::int32_t x, std::int32_t y) {
+    if (resumeAt > 0 && c.IndexOf(x, y) < resumeAt) return false;
+    const bool matches = check.Ready() ? check.Matches(compiler.TopLeft(x, y)) : WindowMatches(s, x, y);
+    return matches && acceptance.Accept(x, y);
+  }
 };
 
 // The k-th block of eight candidate columns in visiting order: its first
@@ -492,7 +476,42 @@ ScanHit ScanColumnStrips(Scanner& sc) {
   return ScanHit{false, 0, 0};
 }
 
+// The first candidates go through the literal test, for about as many pixels
+// as compiling, ranking and checking the template would cost several times
+// over: a template found there is answered as fast as the literal scan
+// answers it, and one found later pays at most a small share extra.
+struct HeadStart {
+  bool finished;  // the answer is known: hit, or every candidate visited
+  ScanHit hit;
+  std::int64_t visited;  // candidates visited, in scan order
+};
+std::int64_t g_headStartBudget = -1;
+
+HeadStart LiteralHeadStart(const ScanSetup& s, const Candidates& c, Acceptance& acceptance) {
+  const std::int64_t templatePixels = static_cast<std::int64_t>(s.templateWidth) * s.templateHeight;
+  const std::int64_t budget = g_headStartBudget >= 0
+                                  ? g_headStartBudget
+                                  : kHeadStartPixels + kHeadStartPerTemplatePixel * templatePixels;
+  std::int64_t spent = 0, visited = 0;
+  bool outOfBudget = false;
+  const ScanHit hit = c.Walk([&](std::int32_t x, std::int32_t y) {
+    if (spent >= budget) {
+      outOfBudget = true;
+      return true;
+    }
+    ++visited;
+    std::int64_t read = 0;
+    const bool matches = WindowMatches(s, x, y, &read);
+    spent += read + kHeadStartPerCandidate;
+    return matches && acceptance.Accept(x, y);
+  });
+  if (outOfBudget) return HeadStart{false, ScanHit{false, 0, 0}, visited};
+  return HeadStart{true, hit, visited};
+}
+
 }  // namespace
+
+void SetHeadStartBudget(std::int64_t pixels) { g_headStartBudget = pixels; }
 
 FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrder& order) {
   Program g;
@@ -504,13 +523,18 @@ FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrde
 
 ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
                  const ColorTest& test) {
+  const Candidates c(r, s.templateWidth, s.templateHeight, order);
+  Acceptance acceptance(s, templ, order, test);
+  const HeadStart head = LiteralHeadStart(s, c, acceptance);
+  if (head.finished) return head.hit;
+
+  WindowCheck check(s);
   Program g;
   Compiler compiler(s, g);
   Compile(compiler, s);
-  const Candidates c(r, s.templateWidth, s.templateHeight, order);
+  if (check.Ready()) compiler.LearnFrom(&check);
   compiler.Rank(c);
-  Acceptance acceptance(s, templ, order, test);
-  Scanner sc{s, g, compiler, c, acceptance};
+  Scanner sc{s, g, compiler, c, check, acceptance, head.visited};
   switch (ChooseLoop(c)) {
     case FastLoop::kSingle:
       return ScanSinglePositions(sc);

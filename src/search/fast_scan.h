@@ -17,6 +17,13 @@ namespace zadized {
 ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
                  const ColorTest& test);
 
+// The scan starts with the literal test on the first candidates, for a budget
+// of pixels read that follows from the template's size. Tests set a budget of
+// their own here, so that on small screens the scan proper is reached, and
+// resumed after the head start at any candidate; a negative budget restores
+// the one that follows from the template.
+void SetHeadStartBudget(std::int64_t pixels);
+
 // How FastScan goes about a scan, so tests can show which of its ways they
 // reached: the number of pixel-pair tests, the background pixels of shape
 // mode's one-third stage (0 when it has none), and the loop.

@@ -85,9 +85,13 @@ bool ScanFits(const ScanSetup& s, const Rectangle& r) {
   return static_cast<std::int64_t>(r.x2) - tw + 1 >= r.x1 && static_cast<std::int64_t>(r.y2) - th + 1 >= r.y1;
 }
 
-bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y) {
+bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t* pixelsRead) {
   const std::int32_t stride = s.width * 4;
   const std::uint8_t* m = s.map;
+  const auto read = [&](bool answer) {
+    if (pixelsRead != nullptr) *pixelsRead = m - s.map;
+    return answer;
+  };
   if (!s.shape) {
     // Numbers by first appearance, exactly as the pattern map numbers the
     // template: a full table gives every further new value 255.
@@ -97,10 +101,10 @@ bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y) {
       const std::uint8_t* p = PixelAddress(s.screen, x, y + s.templateHeight - 1 - r, stride, s.height, 4);
       for (std::int32_t c = 0; c < s.templateWidth; ++c, p += 4) {
         const ColorValue v = MaskPixel(p, 3);
-        if (NumberByFirstAppearance(v, seen, seenCount) != *m++) return false;
+        if (NumberByFirstAppearance(v, seen, seenCount) != *m++) return read(false);
       }
     }
-    return true;
+    return read(true);
   }
 
   bool haveShapeColor = false;
@@ -116,7 +120,7 @@ bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y) {
           haveShapeColor = true;
           shapeColor = v;
         } else if (v != shapeColor) {
-          return false;
+          return read(false);
         }
       } else {
         // Background met before the first shape pixel cannot be compared
@@ -126,7 +130,7 @@ bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y) {
       }
     }
   }
-  return unmarkedInShapeColor <= unmarked / 3;
+  return read(unmarkedInShapeColor <= unmarked / 3);
 }
 
 ColorValue TemplateCornerColor(const BitmapRecord& templ, std::int32_t corner) {

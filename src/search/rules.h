@@ -99,7 +99,8 @@ bool ScanFits(const ScanSetup& s, const Rectangle& r);
 
 // The literal test of one position (x, y), template wholly on the screen:
 // the window's pixels against the map, and in shape mode the one-third rule.
-bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y);
+// *pixelsRead, when given, learns how many pixels the test read.
+bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t* pixelsRead = nullptr);
 
 // The colour of the template corner that the colour word's `corner` names
 // (bit 0 right, bit 1 bottom), as the loader read it.
@@ -146,6 +147,14 @@ struct Candidates {
   }
   std::int32_t ColumnAt(std::int64_t j) const {
     return static_cast<std::int32_t>(order.rightToLeft ? lastX - j : firstX + j);
+  }
+  // How many candidates come before (x, y) in scan order.
+  std::int64_t IndexOf(std::int32_t x, std::int32_t y) const {
+    const std::int64_t j =
+        order.rightToLeft ? static_cast<std::int64_t>(lastX) - x : static_cast<std::int64_t>(x) - firstX;
+    const std::int64_t i =
+        order.bottomUp ? static_cast<std::int64_t>(lastY) - y : static_cast<std::int64_t>(y) - firstY;
+    return order.columnsOuter ? j * rows + i : i * columns + j;
   }
 
   // Calls stop(x, y) for each candidate in scan order until it answers true;
