@@ -6,6 +6,45 @@
 
 namespace zadized {
 
+namespace {
+
+// NumberByFirstAppearance with a hash in place of the linear search: every
+// search numbers its template once, and one of many colours would otherwise
+// cost up to 256 comparisons a pixel. The numbers are the same.
+class FirstAppearanceNumbers {
+ public:
+  std::uint8_t Number(ColorValue v) {
+    if (v == last_ && held_ > 0) return lastNumber_;
+    const std::uint32_t key = v + 1;  // pixel values have at most 24 bits; 0 marks a free slot
+    std::uint32_t i = (v * 2654435761u) >> 22;
+    while (keys_[i] != 0 && keys_[i] != key) i = (i + 1) & (kSlots - 1);
+    std::uint8_t number = 255;
+    if (keys_[i] == key) {
+      number = numbers_[i];
+    } else if (held_ < 256) {
+      // The 256th value is numbered 255 and kept, so its repeats find it;
+      // values after it are 255 without being kept.
+      number = static_cast<std::uint8_t>(held_ < 255 ? held_ : 255);
+      keys_[i] = key;
+      numbers_[i] = number;
+      ++held_;
+    }
+    last_ = v;
+    lastNumber_ = number;
+    return number;
+  }
+
+ private:
+  static constexpr std::uint32_t kSlots = 1024;
+  std::uint32_t keys_[kSlots] = {};
+  std::uint8_t numbers_[kSlots] = {};
+  std::int32_t held_ = 0;
+  ColorValue last_ = 0;
+  std::uint8_t lastNumber_ = 0;
+};
+
+}  // namespace
+
 std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color) {
   if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return nullptr;
   const std::uint64_t count =
@@ -40,8 +79,7 @@ std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color) {
     target = static_cast<ColorValue>(index);
   }
 
-  ColorValue seen[256];
-  std::int32_t seenCount = 0;
+  FirstAppearanceNumbers numbers;
   bool marked = false;
   const std::uint8_t* p = templ.pixels;
   std::uint8_t* out = map;
@@ -49,7 +87,7 @@ std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color) {
     for (std::int32_t column = 0; column < templ.width; ++column) {
       const ColorValue v = MaskPixel(p, readWidth);
       if (pattern) {
-        *out++ = static_cast<std::uint8_t>(NumberByFirstAppearance(v, seen, seenCount));
+        *out++ = numbers.Number(v);
       } else {
         const bool on = v == target;
         marked = marked || on;

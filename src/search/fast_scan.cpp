@@ -36,11 +36,11 @@ constexpr int kMaxSamples = 64 * kSampleWords;
 // The one-third stage needs limit + 1 background pixels; beyond this many it
 // is left to the literal test.
 constexpr int kMaxShapeSet = 2048;
-// The literal head start's budget, in pixels read: a fixed part for ranking,
-// a part per template pixel for compiling and checking, and what a visited
-// candidate costs beyond its pixels.
-constexpr std::int64_t kHeadStartPixels = 64 * 1024;
-constexpr std::int64_t kHeadStartPerTemplatePixel = 8;
+// The literal head start's budget, in pixels read: a fixed part, and a part
+// per template pixel for compiling the template's tests and its window
+// check; a visited candidate also counts for what it costs beyond its pixels.
+constexpr std::int64_t kHeadStartPixels = 4096;
+constexpr std::int64_t kHeadStartPerTemplatePixel = 2;
 constexpr std::int64_t kHeadStartPerCandidate = 4;
 // Column-by-column scans remember one block mask per row of a strip.
 constexpr std::int64_t kMaxMaskRows = 4096;
@@ -88,22 +88,22 @@ inline unsigned EqualLanes(const std::uint8_t* p, const std::uint8_t* q) {
 
 // Lanes whose positions may still pass the literal test. Reads 8 positions'
 // windows starting at p; the caller keeps all of them on the screen.
+// The lanes among `live` that pass one test.
+inline unsigned PassingLanes(const Program& g, const PairTest& pt, const std::uint8_t* p, unsigned live) {
+  if (pt.kind == kAnyDiffers) {
+    unsigned differs = 0;
+    for (int i = 0; i < g.setCount && (differs & live) != live; ++i) {
+      differs |= ~EqualLanes(p + g.set[i], p + pt.a) & kAllLanes;
+    }
+    return live & differs;
+  }
+  const unsigned e = EqualLanes(p + pt.a, p + pt.b);
+  return live & (pt.kind == kEqual ? e : ~e);
+}
+
 unsigned BlockMask(const Program& g, const std::uint8_t* p) {
   unsigned live = kAllLanes;
-  for (int t = 0; t < g.count; ++t) {
-    const PairTest& pt = g.tests[t];
-    if (pt.kind == kAnyDiffers) {
-      unsigned differs = 0;
-      for (int i = 0; i < g.setCount && (differs & live) != live; ++i) {
-        differs |= ~EqualLanes(p + g.set[i], p + pt.a) & kAllLanes;
-      }
-      live &= differs;
-    } else {
-      const unsigned e = EqualLanes(p + pt.a, p + pt.b);
-      live &= pt.kind == kEqual ? e : ~e;
-    }
-    if (live == 0) return 0;
-  }
+  for (int t = 0; t < g.count && live != 0; ++t) live = PassingLanes(g, g.tests[t], p, live);
   return live;
 }
 
@@ -126,10 +126,23 @@ bool PositionPasses(const Program& g, const std::uint8_t* p) {
 }
 
 // Takes exactly `want` of `total` items, spread evenly: item j is taken when
-// (j * want) mod total < want.
-inline bool Spread(std::int64_t j, std::int64_t want, std::int64_t total) {
-  return (j * want) % total < want;
-}
+// (j * want) mod total < want, kept as a running remainder so that walking a
+// large template costs no division per pixel.
+class EvenPick {
+ public:
+  EvenPick(std::int64_t want, std::int64_t total) : want_(want < total ? want : total), total_(total) {}
+  bool Next() {
+    const bool take = remainder_ < want_;
+    remainder_ += want_;
+    if (remainder_ >= total_) remainder_ -= total_;
+    return take;
+  }
+
+ private:
+  std::int64_t want_;
+  std::int64_t total_;
+  std::int64_t remainder_ = 0;
+};
 
 class Compiler {
  public:
@@ -141,59 +154,62 @@ class Compiler {
 
   void Pattern() {
     const std::uint8_t* m = s_.map;
-    const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
+    const std::int32_t tw = s_.templateWidth;
+    const std::int64_t n = static_cast<std::int64_t>(tw) * s_.templateHeight;
     std::int64_t rep[256];
-    for (std::int64_t c = 0; c < 256; ++c) rep[c] = -1;
-    for (std::int64_t k = 0; k < n; ++k) {
-      if (rep[m[k]] < 0) rep[m[k]] = k;
-    }
+    for (std::int64_t& r : rep) r = -1;
     // Same number below 255: the same screen value. Number 255 stands for
     // every value past the 255th, so two 255s say nothing about each other.
-    const auto equalAt = [&](std::int64_t k, std::int64_t* other) {
-      if (m[k] == 255 || rep[m[k]] == k) return false;
-      *other = rep[m[k]];
-      return true;
-    };
-    Collect(n, equalAt, kEqual);
+    std::int64_t equal = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+      if (rep[m[k]] < 0) {
+        rep[m[k]] = k;
+      } else if (m[k] != 255) {
+        ++equal;
+      }
+    }
+    EvenPick pickEqual(kPoolEach, equal);
+    for (std::int64_t k = 0; k < n && equal > 0; ++k) {
+      if (m[k] != 255 && rep[m[k]] != k && pickEqual.Next()) Add(k, rep[m[k]], kEqual);
+    }
 
     // Different numbers, at least one below 255: different screen values.
-    // Neighbours across an edge of the template first (a uniform screen area
-    // fails them at once), then the first pixels of the classes.
-    const std::int32_t tw = s_.templateWidth;
+    // Neighbors across an edge of the template first (a uniform screen area
+    // fails them at once), then the first pixels of the first classes. Both
+    // are walked twice, to count and then to pick.
     std::int64_t classes = 0;
-    for (std::int64_t c = 0; c < 256; ++c) classes += rep[c] >= 0 ? 1 : 0;
+    for (const std::int64_t r : rep) classes += r >= 0 ? 1 : 0;
     const std::int64_t reps = classes < 16 ? classes : 16;
-    const std::int64_t neighborSlots = 2 * n;
-    const auto differAt = [&](std::int64_t j, std::int64_t* other) -> std::int64_t {
-      if (j < neighborSlots) {
-        const std::int64_t k = j / 2;
-        if (j % 2 == 0) {
-          if ((k + 1) % tw == 0 || m[k] == m[k + 1]) return -1;
-          *other = k + 1;
-        } else {
-          if (k + tw >= n || m[k] == m[k + tw]) return -1;
-          *other = k + tw;
-        }
-        return k;
+    const auto eachDifferPair = [&](const auto& take) {
+      std::int32_t column = 0;
+      for (std::int64_t k = 0; k < n; ++k) {
+        if (column + 1 < tw && m[k] != m[k + 1]) take(k, k + 1);
+        if (k + tw < n && m[k] != m[k + tw]) take(k, k + tw);
+        if (++column == tw) column = 0;
       }
-      const std::int64_t pair = j - neighborSlots;
-      const std::int64_t i = pair / reps, jj = pair % reps;
-      if (i >= jj) return -1;
-      // The first `reps` classes by number; numbers are dense from 0.
-      if (rep[i] < 0 || rep[jj] < 0) return -1;
-      *other = rep[jj];
-      return rep[i];
+      for (std::int64_t i = 0; i < reps; ++i) {
+        for (std::int64_t j = i + 1; j < reps; ++j) {
+          if (rep[i] >= 0 && rep[j] >= 0) take(rep[i], rep[j]);
+        }
+      }
     };
-    CollectPairs(neighborSlots + reps * reps, differAt, kDiffer);
+    std::int64_t differ = 0;
+    eachDifferPair([&](std::int64_t, std::int64_t) { ++differ; });
+    if (differ == 0) return;
+    EvenPick pickDiffer(kPoolEach, differ);
+    eachDifferPair([&](std::int64_t a, std::int64_t b) {
+      if (pickDiffer.Next()) Add(a, b, kDiffer);
+    });
   }
 
   void Shape() {
     const std::uint8_t* m = s_.map;
     const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
-    std::int64_t first = -1, unmarked = 0, after = 0;
+    std::int64_t first = -1, unmarked = 0, after = 0, marked = 0;
     for (std::int64_t k = 0; k < n; ++k) {
       if (m[k] != 0) {
         if (first < 0) first = k;
+        ++marked;
       } else {
         ++unmarked;
         if (first >= 0) ++after;
@@ -201,12 +217,10 @@ class Compiler {
     }
     if (first < 0) return;
     // Every marked pixel shows the first marked pixel's colour.
-    const auto equalAt = [&](std::int64_t k, std::int64_t* other) {
-      if (m[k] == 0 || k == first) return false;
-      *other = first;
-      return true;
-    };
-    Collect(n, equalAt, kEqual);
+    EvenPick pickEqual(kPoolEach, marked - 1);
+    for (std::int64_t k = first + 1; k < n && marked > 1; ++k) {
+      if (m[k] != 0 && pickEqual.Next()) Add(k, first, kEqual);
+    }
 
     // Background after the first marked pixel is what the rule counts; if
     // more of it than a third of all background could be in the shape's
@@ -214,11 +228,9 @@ class Compiler {
     const std::int64_t limit = unmarked / 3;
     if (after > limit && limit + 1 <= kMaxShapeSet) {
       g_.tests[g_.count++] = PairTest{Offset(first), 0, kAnyDiffers};
-      std::int64_t j = 0;
+      EvenPick pickSet(limit + 1, after);
       for (std::int64_t k = first + 1; k < n; ++k) {
-        if (m[k] != 0) continue;
-        if (Spread(j, limit + 1, after)) g_.set[g_.setCount++] = Offset(k);
-        ++j;
+        if (m[k] == 0 && pickSet.Next()) g_.set[g_.setCount++] = Offset(k);
       }
     }
   }
@@ -234,18 +246,38 @@ class Compiler {
     if (samples > kMaxSamples) samples = kMaxSamples;
     if (samples > total) samples = total;
 
+    // Wide enough for blocks, the samples are blocks of eight positions,
+    // measured eight at a time as the scan will run them.
+    const bool blocks = columns >= kLanes;
+    if (blocks) samples = kMaxSamples;
+    const std::int64_t spots = blocks ? samples / kLanes : samples;
+
     std::uint64_t pass[kMaxTests][kSampleWords] = {};
     const std::uint8_t* at[kMaxSamples];
-    const std::int64_t step = total / samples;
-    for (std::int64_t i = 0; i < samples; ++i) {
+    const std::int64_t step = total / spots > 0 ? total / spots : 1;
+    for (std::int64_t i = 0; i < spots; ++i) {
       // A little jitter, so stripes of the screen's period do not line up
       // with the samples.
       const std::int64_t jitter = step > 1 ? static_cast<std::int64_t>((i * 2654435761u) % step) : 0;
-      const std::int64_t linear = i * step + jitter;
-      at[i] = TopLeft(static_cast<std::int32_t>(c.firstX + linear % columns),
-                      static_cast<std::int32_t>(c.firstY + linear / columns));
+      const std::int64_t linear = (i * step + jitter) % total;
+      std::int64_t x = c.firstX + linear % columns;
+      if (blocks && x > c.lastX - (kLanes - 1)) x = c.lastX - (kLanes - 1);
+      const std::uint8_t* p =
+          TopLeft(static_cast<std::int32_t>(x), static_cast<std::int32_t>(c.firstY + linear / columns));
+      if (!blocks) {
+        at[i] = p;
+        continue;
+      }
+      for (int lane = 0; lane < kLanes; ++lane) at[i * kLanes + lane] = p + 4 * lane;
     }
     const auto measure = [&](int t) {
+      if (blocks) {
+        for (std::int64_t i = 0; i < spots; ++i) {
+          const std::uint64_t lanes = PassingLanes(g_, g_.tests[t], at[i * kLanes], kAllLanes);
+          pass[t][i / 8] |= lanes << (8 * (i % 8));
+        }
+        return;
+      }
       for (std::int64_t i = 0; i < samples; ++i) {
         if (TestPasses(g_, g_.tests[t], at[i])) pass[t][i / 64] |= 1ull << (i % 64);
       }
@@ -319,37 +351,8 @@ class Compiler {
     return static_cast<std::ptrdiff_t>(dx * 4) - static_cast<std::ptrdiff_t>(fromTop) * stride_;
   }
 
-  // Pair tests from items 0..n-1, where at(k, &other) says whether item k is
-  // a test of pixel k against pixel other.
-  template <typename At>
-  void Collect(std::int64_t n, const At& at, TestKind kind) {
-    std::int64_t other = 0, total = 0;
-    for (std::int64_t k = 0; k < n; ++k) total += at(k, &other) ? 1 : 0;
-    if (total == 0) return;
-    const std::int64_t want = total < kPoolEach ? total : kPoolEach;
-    std::int64_t j = 0;
-    for (std::int64_t k = 0; k < n; ++k) {
-      if (!at(k, &other)) continue;
-      if (Spread(j, want, total)) g_.tests[g_.count++] = PairTest{Offset(k), Offset(other), kind};
-      ++j;
-    }
-  }
-
-  // As Collect, for slots that name both pixels: at(j, &other) gives the
-  // first pixel, or -1 for an empty slot.
-  template <typename At>
-  void CollectPairs(std::int64_t slots, const At& at, TestKind kind) {
-    std::int64_t other = 0, total = 0;
-    for (std::int64_t j = 0; j < slots; ++j) total += at(j, &other) >= 0 ? 1 : 0;
-    if (total == 0) return;
-    const std::int64_t want = total < kPoolEach ? total : kPoolEach;
-    std::int64_t taken = 0;
-    for (std::int64_t j = 0; j < slots; ++j) {
-      const std::int64_t k = at(j, &other);
-      if (k < 0) continue;
-      if (Spread(taken, want, total)) g_.tests[g_.count++] = PairTest{Offset(k), Offset(other), kind};
-      ++taken;
-    }
+  void Add(std::int64_t a, std::int64_t b, TestKind kind) {
+    g_.tests[g_.count++] = PairTest{Offset(a), Offset(b), kind};
   }
 
   const ScanSetup& s_;
@@ -429,47 +432,82 @@ ScanHit ScanSinglePositions(Scanner& sc) {
   });
 }
 
-// Row by row: each row in blocks of eight positions.
+// Row by row: each row in blocks of eight positions, walked with a pointer;
+// the blocks are those of BlockAt, the whole ones first and then the last
+// one, moved back onto the candidates, keeping only its own lanes.
 ScanHit ScanRowBlocks(Scanner& sc) {
   const Candidates& c = sc.c;
-  const std::int64_t blocks = BlockCount(c);
-  for (std::int64_t i = 0; i < c.rows; ++i) {
-    const std::int32_t y = c.RowAt(i);
-    for (std::int64_t k = 0; k < blocks; ++k) {
-      const Block b = BlockAt(c, k);
-      unsigned m = sc.Mask(b.start, y) & b.keep;
-      while (m != 0) {
-        const std::int32_t x = b.start + TakeLane(m, c.order.rightToLeft);
-        if (sc.Visit(x, y)) return ScanHit{true, x, y};
+  const bool rightToLeft = c.order.rightToLeft;
+  const std::int64_t whole = c.columns / kLanes;
+  const auto rest = static_cast<unsigned>(c.columns % kLanes);
+  const std::int32_t firstStart = rightToLeft ? c.lastX - (kLanes - 1) : c.firstX;
+  const std::int32_t lastStart = rightToLeft ? c.firstX : c.lastX - (kLanes - 1);
+  const unsigned lastKeep = rightToLeft ? (1u << rest) - 1 : (kAllLanes << (kLanes - rest)) & kAllLanes;
+  const std::ptrdiff_t step = rightToLeft ? -4 * kLanes : 4 * kLanes;
+  const auto visitLanes = [&](unsigned m, std::int32_t start, std::int32_t y, ScanHit* hit) {
+    while (m != 0) {
+      const std::int32_t x = start + TakeLane(m, rightToLeft);
+      if (sc.Visit(x, y)) {
+        *hit = ScanHit{true, x, y};
+        return true;
       }
     }
+    return false;
+  };
+  ScanHit hit{false, 0, 0};
+  for (std::int64_t i = 0; i < c.rows; ++i) {
+    const std::int32_t y = c.RowAt(i);
+    const std::uint8_t* p = sc.compiler.TopLeft(firstStart, y);
+    for (std::int64_t k = 0; k < whole; ++k, p += step) {
+      const unsigned m = BlockMask(sc.g, p);
+      if (m != 0 &&
+          visitLanes(m, firstStart + static_cast<std::int32_t>(rightToLeft ? -k : k) * kLanes, y, &hit)) {
+        return hit;
+      }
+    }
+    if (rest != 0 && visitLanes(sc.Mask(lastStart, y) & lastKeep, lastStart, y, &hit)) return hit;
   }
-  return ScanHit{false, 0, 0};
+  return hit;
 }
 
 // Column by column: a strip of eight columns is filtered row by row, then its
-// columns are visited one after the other from the remembered masks. Columns
-// too long to remember are filtered again for each of their lanes.
+// columns are visited one after the other from the rows where some lane
+// survived. Columns too long to remember are filtered again for each lane.
 ScanHit ScanColumnStrips(Scanner& sc) {
   const Candidates& c = sc.c;
-  std::uint8_t rowMasks[kMaxMaskRows];
   const bool remember = c.rows <= kMaxMaskRows;
+  std::int32_t liveRows[kMaxMaskRows];
+  std::uint8_t liveMasks[kMaxMaskRows];
   const std::int64_t blocks = BlockCount(c);
   for (std::int64_t k = 0; k < blocks; ++k) {
     const Block b = BlockAt(c, k);
-    if (remember) {
-      for (std::int64_t i = 0; i < c.rows; ++i) {
-        rowMasks[i] = static_cast<std::uint8_t>(sc.Mask(b.start, c.RowAt(i)) & b.keep);
-      }
-    }
     unsigned lanes = b.keep;
+    std::int32_t live = 0;
+    if (remember) {
+      unsigned any = 0;
+      for (std::int64_t i = 0; i < c.rows; ++i) {
+        const unsigned m = sc.Mask(b.start, c.RowAt(i)) & b.keep;
+        if (m == 0) continue;
+        liveRows[live] = static_cast<std::int32_t>(i);
+        liveMasks[live++] = static_cast<std::uint8_t>(m);
+        any |= m;
+      }
+      lanes &= any;
+    }
     while (lanes != 0) {
       const std::int32_t lane = TakeLane(lanes, c.order.rightToLeft);
       const std::int32_t x = b.start + lane;
-      for (std::int64_t i = 0; i < c.rows; ++i) {
-        const std::int32_t y = c.RowAt(i);
-        const unsigned m = remember ? rowMasks[i] : sc.Mask(b.start, y);
-        if ((m >> lane & 1u) != 0 && sc.Visit(x, y)) return ScanHit{true, x, y};
+      if (remember) {
+        for (std::int32_t j = 0; j < live; ++j) {
+          if ((liveMasks[j] >> lane & 1u) == 0) continue;
+          const std::int32_t y = c.RowAt(liveRows[j]);
+          if (sc.Visit(x, y)) return ScanHit{true, x, y};
+        }
+      } else {
+        for (std::int64_t i = 0; i < c.rows; ++i) {
+          const std::int32_t y = c.RowAt(i);
+          if ((sc.Mask(b.start, y) >> lane & 1u) != 0 && sc.Visit(x, y)) return ScanHit{true, x, y};
+        }
       }
     }
   }

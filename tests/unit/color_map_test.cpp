@@ -90,6 +90,28 @@ TEST(PatternMap, TheTwoHundredFiftySixthValueAndEveryLaterNewOneAre255) {
   EXPECT_EQ(map[303], 3);
 }
 
+// The map numbers with a hash of its own; the window test numbers the screen
+// with the plain rule. They must agree on every template, or no window could
+// match: random templates from pools of 1 to 600 values, repeats throughout.
+TEST(PatternMap, NumbersAsTheWindowTestDoes) {
+  std::uint32_t seed = 99;
+  const auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 60; ++round) {
+    const int w = 1 + static_cast<int>(next() % 40), h = 1 + static_cast<int>(next() % 30);
+    const std::uint32_t pool = 1 + next() % 600;
+    std::vector<std::uint32_t> topDown(static_cast<std::size_t>(w) * h);
+    for (auto& v : topDown) v = (next() % pool) * 0x9E3779u & 0xFFFFFF;
+    auto file = MakeBmp24(w, h, topDown);
+    const std::vector<int> map = Map(RecordOver(file), -1);
+    ColorValue seen[256];
+    std::int32_t held = 0;
+    for (int k = 0; k < w * h; ++k) {
+      const ColorValue v = topDown[static_cast<std::size_t>(h - 1 - k / w) * w + k % w];
+      ASSERT_EQ(map[k], NumberByFirstAppearance(v, seen, held)) << "round " << round << ", pixel " << k;
+    }
+  }
+}
+
 TEST(PatternMap, EightBitTemplatesNumberIndicesNotColors) {
   BmpSpec s;
   s.width = 4;
