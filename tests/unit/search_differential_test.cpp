@@ -563,5 +563,88 @@ TEST(SearchDifferential, AdversarialScreensAndTemplates) {
   EXPECT_GT(longColumns, 0);
 }
 
+// Where the scan proper differs most from a literal walk: windows too large
+// for the head start, checked coarse to fine, that fail only far from their
+// first row (a speck on a plain page, one pixel changed near the top); plain
+// and two-colour templates over plain areas; templates with a few dozen and
+// with more than 255 colours, whose first pixels of each number must differ
+// on screen; shape templates whose background is near the one-third limit.
+TEST(SearchDifferential, LargeWindowsThatFailLate) {
+  constexpr int kLateCases = 120;
+  std::mt19937 rng(0x1A7E5u);
+  const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto color = [&] { return static_cast<std::uint32_t>(rng()) & 0xFFFFFF; };
+  std::map<std::string, int> outcomes;
+  for (int i = 0; i < kLateCases; ++i) {
+    Generated g;
+    const int W = uniform(36, 72), H = uniform(28, 48);
+    g.screen.width = W;
+    g.screen.height = H;
+    const int kind = uniform(0, 3);
+    const std::uint32_t paper = color(), ink = color();
+    const int a = uniform(1, 5), b = uniform(1, 5);
+    g.screen.topDown.resize(static_cast<std::size_t>(W) * H);
+    for (int y = 0; y < H; ++y) {
+      for (int x = 0; x < W; ++x) {
+        std::uint32_t v = paper;
+        if (kind == 0 && uniform(0, 60) == 0) v = ink;  // specks on a page
+        if (kind == 1)
+          v = static_cast<std::uint32_t>(x / a * 40 + y / b * 7000) & 0xFFFFFF;  // steps of colour
+        if (kind == 2 && (x % 17 < 2 || y % 13 < 2)) v = ink;                    // a grid of boxes
+        if (kind == 3) v = uniform(0, 1) == 0 ? color() : paper + static_cast<std::uint32_t>(x % 30 + y % 9);
+        g.screen.topDown[static_cast<std::size_t>(y) * W + x] = v;
+      }
+    }
+    const char* kinds[] = {"specks", "colour steps", "box grid", "mixed"};
+    const int tw = uniform(12, std::min(36, W)), th = uniform(10, std::min(24, H));
+    const int cx = uniform(0, W - tw), cy = uniform(0, H - th);
+    std::vector<std::uint32_t> t(static_cast<std::size_t>(tw) * th);
+    for (int y = 0; y < th; ++y)
+      for (int x = 0; x < tw; ++x)
+        t[static_cast<std::size_t>(y) * tw + x] =
+            g.screen.topDown[static_cast<std::size_t>(cy + y) * W + cx + x];
+    const int change = uniform(0, 3);
+    if (change == 1)
+      t[static_cast<std::size_t>(uniform(0, 1)) * tw + uniform(0, tw - 1)] = color();  // near the top
+    if (change == 2) std::fill(t.begin(), t.end(), paper);
+    g.bmp = test::MakeBmp24(tw, th, t);
+    std::map<std::uint32_t, int> count;
+    for (const auto v : t) ++count[v];
+    const int mode = uniform(0, 9);
+    if (mode < 6) {
+      g.color = -1;
+    } else if (mode < 9) {
+      std::uint32_t top = t[0];
+      for (const auto& [v, n] : count)
+        if (n > count[top] || (mode == 8 && n < count[top])) top = v;
+      g.color = static_cast<std::int32_t>(top);
+    } else {
+      g.color = static_cast<std::int32_t>(0x10000000u | (rng() & 0x03000000u) | 30u << 16 | 60u);
+    }
+    g.options = static_cast<std::int32_t>(
+        (rng() & 0x70000u) | static_cast<std::uint32_t>(uniform(0, 2) == 0 ? uniform(1, 20) : 0));
+    g.x1 = 0;
+    g.y1 = 0;
+    g.x2 = W - 1;
+    g.y2 = H - 1;
+    g.fourthByte = static_cast<std::uint8_t>(rng());
+    g.what = std::string(kinds[kind]) + (count.size() > 255  ? ", 256+ colours"
+                                         : count.size() > 24 ? ", 25-255 colours"
+                                                             : "");
+    const Outcome out = CheckCase(g, i, i % 8 == 0, "late");
+    if (::testing::Test::HasFailure()) return;
+    const bool position = out.result != -1 && out.result != -10 && out.result != -100;
+    ++outcomes[position ? "position" : std::to_string(out.result)];
+    ++outcomes[g.what];
+    if (position && g.color != -1 && g.color < 0x10000000) ++outcomes["found in shape mode"];
+  }
+  PrintCounts("outcomes", outcomes);
+  EXPECT_GT(outcomes["position"], kLateCases / 4);
+  EXPECT_GT(outcomes["-1"], kLateCases / 10);
+  EXPECT_GT(outcomes["found in shape mode"], kLateCases / 20);
+  EXPECT_GT(outcomes["colour steps, 25-255 colours"] + outcomes["mixed, 25-255 colours"], kLateCases / 20);
+  EXPECT_GT(outcomes["colour steps, 256+ colours"] + outcomes["mixed, 256+ colours"], kLateCases / 40);
+}
+
 }  // namespace
 }  // namespace zadized
