@@ -45,6 +45,15 @@ class FirstAppearanceNumbers {
 
 }  // namespace
 
+TemplateColors ReadTemplateColors(const BitmapRecord& templ) {
+  TemplateColors t{};
+  t.pixels = templ.pixels;
+  t.bytesPerPixel = BytesPerPixel(templ.bitCount);
+  t.stride = RowStride(templ.width, t.bytesPerPixel);
+  if (t.bytesPerPixel == 1) ResolveColorTable(templ, t.table);
+  return t;
+}
+
 std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color) {
   if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return nullptr;
   const std::uint64_t count =

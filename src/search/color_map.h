@@ -22,4 +22,10 @@ namespace zadized {
 // without pixels or with a width or height below 1.
 std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color);
 
+// The template's pixels as the near-colour test compares them: 8-bit indices
+// through the colour table that the corner colours come from, 16-bit words
+// widened from 5-5-5, and for 24 and 32 bits blue, green and red. Allocates
+// nothing; the record must describe pixels (the loader's records do).
+TemplateColors ReadTemplateColors(const BitmapRecord& templ);
+
 }  // namespace zadized

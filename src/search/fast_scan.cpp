@@ -565,6 +565,11 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
   Acceptance acceptance(s, templ, order, test);
   const HeadStart head = LiteralHeadStart(s, c, acceptance);
   if (head.finished) return head.hit;
+  if (s.colors != nullptr) {
+    return c.Walk([&](std::int32_t x, std::int32_t y) {
+      return c.IndexOf(x, y) >= head.visited && WindowMatches(s, x, y) && acceptance.Accept(x, y);
+    });
+  }
 
   WindowCheck check(s);
   Program g;

@@ -31,6 +31,12 @@ ColorTest DecodeColorWord(std::int32_t color) {
                      static_cast<std::int32_t>(bits >> 16 & 0xFFu),
                      static_cast<std::int32_t>(bits >> 24 & 3u)};
   }
+  if (mode == 2) {
+    const auto bits = static_cast<std::uint32_t>(color);
+    const auto percent = static_cast<std::int32_t>(bits >> 8 & 0xFFu);
+    return ColorTest{
+        -1, false, 0, 0, 0, true, static_cast<std::int32_t>(bits & 0xFFu), percent < 100 ? percent : 100};
+  }
   return ColorTest{-1, false, 0, 0, 0};
 }
 
@@ -76,10 +82,14 @@ std::int32_t CompareCornerColor(ColorValue templateColor, ColorValue screenColor
 }
 
 // Cheap once per scan, and it keeps every read of the loop on the screen.
+std::int64_t AllowedMisses(std::int32_t percent, std::int32_t templateWidth, std::int32_t templateHeight) {
+  return static_cast<std::int64_t>(percent) * templateWidth * templateHeight / 100;
+}
+
 bool ScanFits(const ScanSetup& s, const Rectangle& r) {
   const std::int32_t tw = s.templateWidth, th = s.templateHeight;
-  if (s.screen == nullptr || s.map == nullptr || tw <= 0 || th <= 0 || s.width <= 0 || s.height <= 0 ||
-      r.x1 < 0 || r.y1 < 0 || r.x2 >= s.width || r.y2 >= s.height) {
+  if (s.screen == nullptr || (s.map == nullptr && s.colors == nullptr) || tw <= 0 || th <= 0 ||
+      s.width <= 0 || s.height <= 0 || r.x1 < 0 || r.y1 < 0 || r.x2 >= s.width || r.y2 >= s.height) {
     return false;
   }
   return static_cast<std::int64_t>(r.x2) - tw + 1 >= r.x1 && static_cast<std::int64_t>(r.y2) - th + 1 >= r.y1;
@@ -92,6 +102,27 @@ bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int6
     if (pixelsRead != nullptr) *pixelsRead = m - s.map;
     return answer;
   };
+  if (s.colors != nullptr) {
+    // Pixels that miss by more than the tolerance are counted until there
+    // are more than are allowed.
+    const TemplateColors& t = *s.colors;
+    std::int64_t misses = 0, pixels = 0;
+    const auto answer = [&](bool matches) {
+      if (pixelsRead != nullptr) *pixelsRead = pixels;
+      return matches;
+    };
+    for (std::int32_t r = 0; r < s.templateHeight; ++r) {
+      const std::uint8_t* p = PixelAddress(s.screen, x, y + s.templateHeight - 1 - r, stride, s.height, 4);
+      const std::uint8_t* q = t.pixels + static_cast<std::ptrdiff_t>(r) * t.stride;
+      for (std::int32_t c = 0; c < s.templateWidth; ++c, p += 4, q += t.bytesPerPixel) {
+        ++pixels;
+        if (!WithinTolerance(t.At(q), MaskPixel(p, 3), s.tolerance) && ++misses > s.allowedMisses) {
+          return answer(false);
+        }
+      }
+    }
+    return answer(true);
+  }
   if (!s.shape) {
     // Numbers by first appearance, exactly as the pattern map numbers the
     // template: a full table gives every further new value 255.

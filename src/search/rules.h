@@ -29,13 +29,17 @@ ScanOrder DecodeOptions(std::int32_t options);
 
 // The colour word. Mode (color / 2^28, truncated) 0 hands the word itself to
 // the colour map (-1 pattern, else shape); mode 1 is pattern plus a corner
-// tolerance test; every other mode is plain pattern.
+// tolerance test; mode 2 is the near-colour test, which needs no map; every
+// other mode is plain pattern.
 struct ColorTest {
   std::int32_t mapColor;
   bool tolerance;
   std::int32_t sumTolerance;      // 0-65535
   std::int32_t channelTolerance;  // 0-255
   std::int32_t corner;            // bit 0 right, bit 1 bottom
+  bool near = false;
+  std::int32_t nearTolerance = 0;  // n: 0-255 in each of blue, green and red
+  std::int32_t nearPercent = 0;    // p: 0-100 percent of the pixels may miss
 };
 ColorTest DecodeColorWord(std::int32_t color);
 
@@ -81,16 +85,56 @@ inline std::int32_t NumberByFirstAppearance(ColorValue v, ColorValue (&seen)[256
   return number;
 }
 
+// A template's pixels as the near-colour test compares them: blue, green and
+// red in a ColorValue, whatever the template's depth (ReadTemplateColors).
+struct TemplateColors {
+  const std::uint8_t* pixels;  // bottom-up rows, as the file stores them
+  std::int32_t stride;
+  std::int32_t bytesPerPixel;  // 0 below 8 bits: every pixel is the first three bytes
+  ColorValue table[256];       // 8 bits: the colours the indices select
+
+  ColorValue At(const std::uint8_t* p) const {
+    if (bytesPerPixel == 1) return table[p[0]] & 0xFFFFFFu;
+    if (bytesPerPixel == 2) {
+      // 5-5-5, each channel widened to 8 bits as c << 3 | c >> 2.
+      const unsigned word = p[0] | p[1] << 8;
+      const auto widen = [](unsigned c) { return (c << 3 | c >> 2) & 0xFFu; };
+      return static_cast<ColorValue>(widen(word & 31u) | widen(word >> 5 & 31u) << 8 |
+                                     widen(word >> 10 & 31u) << 16);
+    }
+    return static_cast<ColorValue>(p[0] | p[1] << 8 | p[2] << 16);
+  }
+};
+
+// Whether every one of blue, green and red differs by at most `tolerance`.
+inline bool WithinTolerance(ColorValue a, ColorValue b, std::int32_t tolerance) {
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const auto x = static_cast<std::int32_t>(a >> shift & 0xFFu),
+               y = static_cast<std::int32_t>(b >> shift & 0xFFu);
+    if (x - y > tolerance || y - x > tolerance) return false;
+  }
+  return true;
+}
+
+// The number of template pixels that may miss in the near-colour test:
+// percent x width x height / 100, rounded down.
+std::int64_t AllowedMisses(std::int32_t percent, std::int32_t templateWidth, std::int32_t templateHeight);
+
 // What one scan needs, checked once (ScanFits) so the per-position test
 // checks nothing.
 struct ScanSetup {
   const std::uint8_t* screen;  // 32-bit bottom-up rows of width * 4 bytes
   std::int32_t width;
   std::int32_t height;
-  const std::uint8_t* map;  // from BuildColorMap
+  const std::uint8_t* map;  // from BuildColorMap; null in near-colour mode
   std::int32_t templateWidth;
   std::int32_t templateHeight;
   bool shape;
+  // Near-colour mode: the template's colours, how far each channel may be
+  // off, and how many pixels may miss.
+  const TemplateColors* colors = nullptr;
+  std::int32_t tolerance = 0;
+  std::int64_t allowedMisses = 0;
 };
 
 // The rectangle holds at least one candidate position and no read of any

@@ -20,19 +20,38 @@ struct ScanArea {
 };
 
 // Map, scan, encode, release: -100 when there is no map, else -1 or the
-// encoded position on the display.
+// encoded position on the display. The near-colour test needs no map.
 std::int32_t MapAndScan(const ScanArea& area, const BitmapRecord& templ, std::int32_t options,
                         std::int32_t color) {
   const ScanOrder order = DecodeOptions(options);
   const ColorTest test = DecodeColorWord(color);
+  const ScreenImage& image = area.image;
+  const auto encode = [&](const ScanHit& hit) {
+    return hit.found ? EncodePosition(area.left + hit.x, area.top + hit.y, area.screenWidth) : kNotFound;
+  };
+  if (test.near) {
+    // No map: the scan compares the template's own colours.
+    if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return kNotFound;
+    const TemplateColors colors = ReadTemplateColors(templ);
+    const ScanSetup setup{image.pixels,
+                          image.width,
+                          image.height,
+                          nullptr,
+                          templ.width,
+                          templ.height,
+                          false,
+                          &colors,
+                          test.nearTolerance,
+                          AllowedMisses(test.nearPercent, templ.width, templ.height)};
+    return encode(Scan(setup, templ, area.rectangle, order, test));
+  }
   std::uint8_t* map = BuildColorMap(templ, test.mapColor);
   if (map == nullptr) return kNoColorMap;
-  const ScreenImage& image = area.image;
   const ScanSetup setup{image.pixels, image.width,  image.height,       map,
                         templ.width,  templ.height, test.mapColor != -1};
   const ScanHit hit = Scan(setup, templ, area.rectangle, order, test);
   platform::Current().freeBlock(map);
-  return hit.found ? EncodePosition(area.left + hit.x, area.top + hit.y, area.screenWidth) : kNotFound;
+  return encode(hit);
 }
 
 }  // namespace

@@ -108,6 +108,11 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
   const int sumTolerance = static_cast<int>(colorBits & 0xFFFF);
   const int channelTolerance = static_cast<int>((colorBits >> 16) & 0xFF);
   const int corner = static_cast<int>((colorBits >> 24) & 3);
+  // Near colours: bits 0-7 how far each channel may be off, bits 8-15 the
+  // percentage of pixels that may be further off (over 100 counts as 100).
+  const bool near = mode == 2;
+  const int nearChannel = static_cast<int>(colorBits & 0xFF);
+  const std::int64_t nearPercent = std::min<std::int64_t>((colorBits >> 8) & 0xFF, 100);
 
   const Template t = Decode(bmp);
   const std::int64_t W = screen.width, H = screen.height;
@@ -122,10 +127,30 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
   if (bottom >= H) bottom = H - 1;
   if (t.width > right - left + 1 || t.height > bottom - top + 1) return -10;
 
+  // The template's colours as the near test sees them.
+  std::vector<std::uint32_t> nearColors;
+  for (const std::uint32_t v : t.stored) {
+    if (t.bitCount / 8 == 1) {
+      nearColors.push_back(t.table[v] & 0xFFFFFF);
+    } else if (t.bitCount / 8 == 2) {
+      std::uint32_t c = 0;
+      for (int i = 0; i < 3; ++i) {
+        const std::uint32_t five = (v >> (5 * i)) & 31;
+        c |= ((five << 3) | (five >> 2)) << (8 * i);
+      }
+      nearColors.push_back(c);
+    } else {
+      nearColors.push_back(v);
+    }
+  }
+  const std::int64_t allowedMisses = nearPercent * t.width * t.height / 100;
+
   // The template's map.
-  const bool shape = mapColor != -1;
+  const bool shape = !near && mapColor != -1;
   std::vector<int> map;
-  if (!shape) {
+  if (near) {
+    // compared by colour, no map
+  } else if (!shape) {
     map = Numbers(t.stored);
   } else {
     std::uint32_t wanted = static_cast<std::uint32_t>(mapColor);
@@ -164,7 +189,18 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
       window.push_back(screenAt(x + kk % t.width, y + t.height - 1 - kk / t.width));
     }
     bool pass = true;
-    if (!shape) {
+    if (near) {
+      std::int64_t misses = 0;
+      for (std::size_t k = 0; k < window.size(); ++k) {
+        for (int i = 0; i < 3; ++i) {
+          if (std::abs(Channel(window[k], i) - Channel(nearColors[k], i)) > nearChannel) {
+            ++misses;
+            break;
+          }
+        }
+      }
+      pass = misses <= allowedMisses;
+    } else if (!shape) {
       pass = Numbers(window) == map;
     } else {
       bool remembered = false;

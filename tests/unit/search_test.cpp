@@ -353,7 +353,11 @@ TEST(ToleranceSearch, OtherModesAreTheBarePatternTest) {
   screen.at(1, 0) = 0x010101;  // far from red/white: a colour test would fail
   const std::int32_t expected = EncodePosition(0, 0, 2);
   EXPECT_EQ(Search(templ, screen, 0, 0, 1, 0, 0, -1), expected);
-  EXPECT_EQ(Search(templ, screen, 0, 0, 1, 0, 0, 536870912), expected);
+  EXPECT_EQ(Search(templ, screen, 0, 0, 1, 0, 0, 0x30000000), expected);
+  // Mode 2 compares the colours themselves: with no tolerance both pixels
+  // miss; with 255 in every channel neither does.
+  EXPECT_EQ(Search(templ, screen, 0, 0, 1, 0, 0, 536870912), -1);
+  EXPECT_EQ(Search(templ, screen, 0, 0, 1, 0, 0, 0x200000FF), expected);
   EXPECT_EQ(Search(templ, screen, 0, 0, 1, 0, 0, -268435456), expected);
   EXPECT_EQ(Search(templ, screen, 0, 0, 1, 0, 0, INT_MIN), expected);
   EXPECT_EQ(Search(templ, screen, 0, 0, 1, 0, 0, 0x10000000), -1);  // mode 1, zero tolerance
