@@ -37,7 +37,7 @@ struct ColorTest {
   std::int32_t sumTolerance;      // 0-65535
   std::int32_t channelTolerance;  // 0-255
   std::int32_t corner;            // bit 0 right, bit 1 bottom
-  bool near = false;
+  bool nearColors = false;
   std::int32_t nearTolerance = 0;  // n: 0-255 in each of blue, green and red
   std::int32_t nearPercent = 0;    // p: 0-100 percent of the pixels may miss
 };
@@ -119,6 +119,23 @@ inline bool WithinTolerance(ColorValue a, ColorValue b, std::int32_t tolerance) 
 // The number of template pixels that may miss in the near-colour test:
 // percent x width x height / 100, rounded down.
 std::int64_t AllowedMisses(std::int32_t percent, std::int32_t templateWidth, std::int32_t templateHeight);
+
+// Calls visit(column, rowFromTop) once for every pixel of a tw x th window:
+// first a grid whose spacing is the largest power of two within the window,
+// then grids of half the spacing, each giving only the pixels not yet given.
+template <typename Visit>
+inline void InSpreadOrder(std::int64_t tw, std::int64_t th, const Visit& visit) {
+  std::int64_t top = 1;
+  while (top * 2 <= (tw > th ? tw : th)) top *= 2;
+  for (std::int64_t step = top; step >= 1; step /= 2) {
+    for (std::int64_t row = 0; row < th; row += step) {
+      const bool rowSeen = step != top && row % (2 * step) == 0;
+      for (std::int64_t column = rowSeen ? step : 0; column < tw; column += rowSeen ? 2 * step : step) {
+        visit(column, row);
+      }
+    }
+  }
+}
 
 // What one scan needs, checked once (ScanFits) so the per-position test
 // checks nothing.

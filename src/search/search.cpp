@@ -29,7 +29,7 @@ std::int32_t MapAndScan(const ScanArea& area, const BitmapRecord& templ, std::in
   const auto encode = [&](const ScanHit& hit) {
     return hit.found ? EncodePosition(area.left + hit.x, area.top + hit.y, area.screenWidth) : kNotFound;
   };
-  if (test.near) {
+  if (test.nearColors) {
     // No map: the scan compares the template's own colours.
     if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return kNotFound;
     const TemplateColors colors = ReadTemplateColors(templ);

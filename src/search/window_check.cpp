@@ -11,23 +11,6 @@ namespace {
 
 inline ColorValue Pix(const std::uint8_t* p) { return MaskPixel(p, 3); }
 
-// Calls visit(column, rowFromTop) once for every pixel of a tw x th window:
-// first a grid whose spacing is the largest power of two within the window,
-// then grids of half the spacing, each giving only the pixels not yet given.
-template <typename Visit>
-void InSpreadOrder(std::int64_t tw, std::int64_t th, const Visit& visit) {
-  std::int64_t top = 1;
-  while (top * 2 <= (tw > th ? tw : th)) top *= 2;
-  for (std::int64_t step = top; step >= 1; step /= 2) {
-    for (std::int64_t row = 0; row < th; row += step) {
-      const bool rowSeen = step != top && row % (2 * step) == 0;
-      for (std::int64_t column = rowSeen ? step : 0; column < tw; column += rowSeen ? 2 * step : step) {
-        visit(column, row);
-      }
-    }
-  }
-}
-
 // Whether `map` numbers its values by first appearance, as BuildColorMap's
 // pattern maps do; the check below relies on it.
 bool IsFirstAppearanceNumbering(const std::uint8_t* map, std::int64_t n) {

@@ -110,7 +110,7 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
   const int corner = static_cast<int>((colorBits >> 24) & 3);
   // Near colours: bits 0-7 how far each channel may be off, bits 8-15 the
   // percentage of pixels that may be further off (over 100 counts as 100).
-  const bool near = mode == 2;
+  const bool nearMode = mode == 2;
   const int nearChannel = static_cast<int>(colorBits & 0xFF);
   const std::int64_t nearPercent = std::min<std::int64_t>((colorBits >> 8) & 0xFF, 100);
 
@@ -146,9 +146,9 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
   const std::int64_t allowedMisses = nearPercent * t.width * t.height / 100;
 
   // The template's map.
-  const bool shape = !near && mapColor != -1;
+  const bool shape = !nearMode && mapColor != -1;
   std::vector<int> map;
-  if (near) {
+  if (nearMode) {
     // compared by colour, no map
   } else if (!shape) {
     map = Numbers(t.stored);
@@ -189,7 +189,7 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
       window.push_back(screenAt(x + kk % t.width, y + t.height - 1 - kk / t.width));
     }
     bool pass = true;
-    if (near) {
+    if (nearMode) {
       std::int64_t misses = 0;
       for (std::size_t k = 0; k < window.size(); ++k) {
         for (int i = 0; i < 3; ++i) {

@@ -646,5 +646,153 @@ TEST(SearchDifferential, LargeWindowsThatFailLate) {
   EXPECT_GT(outcomes["colour steps, 256+ colours"] + outcomes["mixed, 256+ colours"], kLateCases / 40);
 }
 
+// The near-colour mode on templates of every depth: copies of the template on
+// the screen with every channel shifted by up to d, some pixels replaced, and
+// colour words whose tolerance n and share p sit at 0, around what the copies
+// need, in between and at their limits (p over 100 too), some with bits 16-27
+// set. Small screens and wide ones (blocks of eight, column strips).
+TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
+  constexpr int kNearCases = 1500;
+  std::mt19937 rng(0x2EA4u);
+  const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto bits = [&] { return static_cast<std::uint32_t>(rng()); };
+  std::map<std::string, int> outcomes;
+  for (int i = 0; i < kNearCases; ++i) {
+    Generated g;
+    const int bitCount = std::initializer_list<int>{8, 16, 24, 32}.begin()[uniform(0, 3)];
+    const bool wide = uniform(0, 2) == 0;
+    const int tw = uniform(1, wide ? 16 : 8), th = uniform(1, wide ? 12 : 7);
+    // The template's pixels as stored values and as the colours the test sees.
+    std::vector<std::uint32_t> palette(256);
+    for (auto& e : palette) e = bits() & (uniform(0, 3) == 0 ? 0xFFFFFFFFu : 0xFFFFFFu);
+    const int distinct = uniform(1, 6);
+    std::vector<std::uint32_t> stored(static_cast<std::size_t>(tw) * th), seen(stored.size());  // top-down
+    std::vector<std::uint32_t> values;
+    for (int v = 0; v < distinct; ++v) values.push_back(bits());
+    for (std::size_t k = 0; k < stored.size(); ++k) {
+      const std::uint32_t v =
+          uniform(0, 9) == 0 ? bits() : values[static_cast<std::size_t>(uniform(0, distinct - 1))];
+      if (bitCount == 8) {
+        stored[k] = v & 0xFF;
+        seen[k] = palette[stored[k]] & 0xFFFFFF;
+      } else if (bitCount == 16) {
+        stored[k] = v & 0x7FFF;
+        std::uint32_t c = 0;
+        for (int ch = 0; ch < 3; ++ch) {
+          const std::uint32_t five = stored[k] >> (5 * ch) & 31;
+          c |= (five << 3 | five >> 2) << (8 * ch);
+        }
+        seen[k] = c;
+      } else {
+        stored[k] = seen[k] = v & 0xFFFFFF;
+      }
+    }
+    test::BmpSpec header;
+    header.width = tw;
+    header.height = th;
+    header.bitCount = static_cast<std::uint16_t>(bitCount);
+    if (bitCount == 8) header.paletteEntries = 256;
+    const int bpp = bitCount / 8, stride = (tw * bpp + 3) / 4 * 4;
+    std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * th);
+    for (auto& b : px) b = static_cast<std::uint8_t>(bits());
+    for (int y = 0; y < th; ++y) {
+      for (int x = 0; x < tw; ++x) {
+        std::uint8_t* q =
+            &px[static_cast<std::size_t>(th - 1 - y) * stride + static_cast<std::size_t>(x) * bpp];
+        for (int b = 0; b < std::min(bpp, 3); ++b)
+          q[b] = static_cast<std::uint8_t>(stored[static_cast<std::size_t>(y) * tw + x] >> (8 * b));
+      }
+    }
+    g.bmp = test::MakeBmp(header, palette, px);
+    g.what = std::to_string(bitCount) + "-bit";
+
+    // The screen: noise of a few colours, sometimes one, with shifted copies.
+    const int W = uniform(tw, wide ? 60 : 30), H = uniform(th, wide ? 40 : 24);
+    g.screen.width = W;
+    g.screen.height = H;
+    std::vector<std::uint32_t> noise;
+    for (int k = uniform(1, 4); k > 0; --k) noise.push_back(bits() & 0xFFFFFF);
+    noise.push_back(seen[0]);
+    g.screen.topDown.resize(static_cast<std::size_t>(W) * H);
+    for (auto& v : g.screen.topDown)
+      v = noise[static_cast<std::size_t>(uniform(0, static_cast<int>(noise.size()) - 1))];
+    const int d = std::initializer_list<int>{0, 1, 3, 12, 40}.begin()[uniform(0, 4)];
+    int replaced = 0;
+    for (int copies = uniform(0, 3); copies > 0; --copies) {
+      const int cx = uniform(0, W - tw), cy = uniform(0, H - th);
+      for (int y = 0; y < th; ++y) {
+        for (int x = 0; x < tw; ++x) {
+          std::uint32_t c = seen[static_cast<std::size_t>(y) * tw + x], out = 0;
+          for (int ch = 0; ch < 3; ++ch) {
+            const int v = std::clamp(static_cast<int>(c >> (8 * ch) & 0xFF) + uniform(-d, d), 0, 255);
+            out |= static_cast<std::uint32_t>(v) << (8 * ch);
+          }
+          if (uniform(0, 15) == 0) {
+            out = bits() & 0xFFFFFF;
+            ++replaced;
+          }
+          g.screen.topDown[static_cast<std::size_t>(cy + y) * W + cx + x] = out;
+        }
+      }
+    }
+
+    // The colour word.
+    const int n = std::initializer_list<int>{0, 255, std::max(d - 1, 0), d, d + 1, uniform(0, 255)}
+                      .begin()[uniform(0, 5)];
+    const int percent = std::initializer_list<int>{0,
+                                                   0,
+                                                   100,
+                                                   uniform(101, 255),
+                                                   uniform(1, 30),
+                                                   (100 * replaced + tw * th - 1) / std::max(tw * th, 1)}
+                            .begin()[uniform(0, 5)];
+    const std::uint32_t high = uniform(0, 3) == 0 ? bits() & 0x0FFF0000u : 0;
+    g.color = static_cast<std::int32_t>(0x20000000u | high | static_cast<std::uint32_t>(percent) << 8 |
+                                        static_cast<std::uint32_t>(n));
+    const int skip = std::initializer_list<int>{0, 0, 0, 1, 2, uniform(3, 30)}.begin()[uniform(0, 5)];
+    g.options = static_cast<std::int32_t>((bits() & 0x70000u) | static_cast<std::uint32_t>(skip));
+    if (uniform(0, 4) == 0) {
+      g.x1 = uniform(-3, W);
+      g.y1 = uniform(-3, H);
+      g.x2 = uniform(-3, W + 3);
+      g.y2 = uniform(-3, H + 3);
+    } else {
+      g.x1 = 0;
+      g.y1 = 0;
+      g.x2 = W - 1;
+      g.y2 = H - 1;
+    }
+    g.fourthByte = static_cast<std::uint8_t>(bits());
+
+    const Outcome out = CheckCase(g, i, i % 8 == 0, "near");
+    if (::testing::Test::HasFailure()) return;
+    const bool position = out.result != -1 && out.result != -10;
+    ++outcomes[position ? "position" : std::to_string(out.result)];
+    ++outcomes[g.what];
+    if (position) {
+      ++outcomes["found, " + g.what];
+      if (n == 0) ++outcomes["found with n = 0"];
+      if (n > 0 && n < 255) ++outcomes["found with n between 0 and 255"];
+      if (percent == 0) ++outcomes["found with p = 0"];
+      if (percent > 0 && percent < 100) ++outcomes["found with p between 0 and 100"];
+      if (percent >= 100) ++outcomes["found with p of 100 or more"];
+      if (high != 0) ++outcomes["found with bits 16-27 set"];
+      if (skip > 0) ++outcomes["found after skipping"];
+      if (wide) ++outcomes["found on a wide screen"];
+    }
+  }
+  PrintCounts("outcomes", outcomes);
+  EXPECT_EQ(outcomes["-100"], 0) << "the near-colour mode has no colour map to refuse";
+  EXPECT_GT(outcomes["position"], kNearCases / 4);
+  EXPECT_GT(outcomes["-1"], kNearCases / 5);
+  for (const char* depth : {"8-bit", "16-bit", "24-bit", "32-bit"})
+    EXPECT_GT(outcomes[std::string("found, ") + depth], kNearCases / 40) << depth;
+  for (const char* kind : {"found with n = 0", "found with n between 0 and 255", "found with p = 0",
+                           "found with p between 0 and 100", "found with p of 100 or more",
+                           "found with bits 16-27 set", "found after skipping", "found on a wide screen"}) {
+    EXPECT_GT(outcomes[kind], kNearCases / 60) << kind;
+  }
+}
+
 }  // namespace
 }  // namespace zadized

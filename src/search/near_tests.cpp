@@ -1,0 +1,175 @@
+#include "search/near_tests.h"
+
+#include "image/pixel.h"
+#include "platform/platform.h"
+#include "search/lanes.h"
+
+namespace zadized {
+
+namespace {
+
+// Pixels ranked on the screen: the first of them in visiting order, which
+// lie spread over the whole window.
+constexpr std::int64_t kRankedPixels = 64;
+constexpr std::int64_t kSampleBlocks = 32;
+
+// Lanes whose screen pixel at `p + 4 * lane` is within the tolerance of
+// `color` in blue, green and red. `tolerance` holds n in the three colour
+// bytes of each pixel and 255 in the fourth, which never takes part.
+// As all ones in each of the pixel's 32 bits, for lanes 0-3 and 4-7.
+inline void Within(const std::uint8_t* p, __m128i color, __m128i tolerance, __m128i* in0, __m128i* in1) {
+  const __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+  // |s - c| per byte, then what exceeds the tolerance.
+  const __m128i d0 = _mm_or_si128(_mm_subs_epu8(s0, color), _mm_subs_epu8(color, s0));
+  const __m128i d1 = _mm_or_si128(_mm_subs_epu8(s1, color), _mm_subs_epu8(color, s1));
+  const __m128i zero = _mm_setzero_si128();
+  *in0 = _mm_cmpeq_epi32(_mm_subs_epu8(d0, tolerance), zero);
+  *in1 = _mm_cmpeq_epi32(_mm_subs_epu8(d1, tolerance), zero);
+}
+
+inline unsigned LaneBits(__m128i lo, __m128i hi) {
+  return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(lo))) |
+         static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(hi))) << 4;
+}
+
+inline unsigned WithinLanes(const std::uint8_t* p, __m128i color, __m128i tolerance) {
+  __m128i in0, in1;
+  Within(p, color, tolerance, &in0, &in1);
+  return LaneBits(in0, in1);
+}
+
+__m128i ToleranceVector(std::int32_t n) {
+  const auto t = static_cast<std::uint32_t>(n & 0xFF);
+  return _mm_set1_epi32(static_cast<int>(t | t << 8 | t << 16 | 0xFF000000u));
+}
+
+}  // namespace
+
+NearTests::NearTests(const ScanSetup& s) : s_(s) {
+  const std::int64_t tw = s.templateWidth, th = s.templateHeight;
+  const std::int64_t n = tw * th;
+  if (s.colors == nullptr || tw <= 0 || th <= 0 ||
+      n > 0x7FFFFFFF / static_cast<std::int64_t>(sizeof(std::ptrdiff_t))) {
+    return;
+  }
+  const platform::Ops& os = platform::Current();
+  offsets_ =
+      static_cast<std::ptrdiff_t*>(os.allocZeroed(static_cast<std::uint32_t>(n * sizeof(std::ptrdiff_t))));
+  colors_ = static_cast<ColorValue*>(os.allocZeroed(static_cast<std::uint32_t>(n * sizeof(ColorValue))));
+  if (offsets_ == nullptr || colors_ == nullptr) {
+    if (offsets_ != nullptr) os.freeBlock(offsets_);
+    if (colors_ != nullptr) os.freeBlock(colors_);
+    offsets_ = nullptr;
+    colors_ = nullptr;
+    return;
+  }
+  const TemplateColors& t = *s.colors;
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s.width) * 4;
+  InSpreadOrder(tw, th, [&](std::int64_t column, std::int64_t row) {
+    offsets_[count_] = static_cast<std::ptrdiff_t>(column * 4) - static_cast<std::ptrdiff_t>(row) * stride;
+    colors_[count_++] = t.At(t.pixels + static_cast<std::ptrdiff_t>(th - 1 - row) * t.stride +
+                             static_cast<std::ptrdiff_t>(column) * t.bytesPerPixel);
+  });
+}
+
+NearTests::~NearTests() {
+  const platform::Ops& os = platform::Current();
+  if (offsets_ != nullptr) os.freeBlock(offsets_);
+  if (colors_ != nullptr) os.freeBlock(colors_);
+}
+
+void NearTests::Rank(const Candidates& c) {
+  if (c.columns < kLanes) return;
+  const std::int64_t pool = count_ < kRankedPixels ? count_ : kRankedPixels;
+  const std::uint8_t* at[kSampleBlocks];
+  SampleSpots(s_, c, kSampleBlocks, true, at);
+  const __m128i tolerance = ToleranceVector(s_.tolerance);
+  // Bit j of within[i] word w: sample 64w + j is within at pixel i.
+  std::uint64_t within[kRankedPixels][kSampleBlocks / 8] = {};
+  int misses[kRankedPixels] = {};
+  for (std::int64_t i = 0; i < pool; ++i) {
+    const __m128i color = _mm_set1_epi32(static_cast<int>(colors_[i]));
+    for (std::int64_t b = 0; b < kSampleBlocks; ++b) {
+      const std::uint64_t lanes = WithinLanes(at[b] + offsets_[i], color, tolerance);
+      within[i][b / 8] |= lanes << (8 * (b % 8));
+      misses[i] += kLanes - __builtin_popcount(static_cast<unsigned>(lanes));
+    }
+  }
+  // With no miss allowed, each next pixel is the one that rejects most of
+  // the samples the earlier ones let through; otherwise misses are counted
+  // anyway, so the pixels that miss most often go first.
+  std::int64_t order[kRankedPixels];
+  bool used[kRankedPixels] = {};
+  std::uint64_t alive[kSampleBlocks / 8];
+  for (auto& w : alive) w = ~0ull;
+  for (std::int64_t round = 0; round < pool; ++round) {
+    std::int64_t best = -1;
+    int bestScore = 0;
+    for (std::int64_t i = 0; i < pool; ++i) {
+      if (used[i]) continue;
+      int score = -misses[i];
+      if (s_.allowedMisses == 0) {
+        score = 0;
+        for (int w = 0; w < kSampleBlocks / 8; ++w) score += __builtin_popcountll(alive[w] & within[i][w]);
+      }
+      if (best < 0 || score < bestScore) {
+        best = i;
+        bestScore = score;
+      }
+    }
+    used[best] = true;
+    order[round] = best;
+    for (int w = 0; w < kSampleBlocks / 8; ++w) alive[w] &= within[best][w];
+  }
+  std::ptrdiff_t offsets[kRankedPixels];
+  ColorValue colors[kRankedPixels];
+  for (std::int64_t i = 0; i < pool; ++i) {
+    offsets[i] = offsets_[order[i]];
+    colors[i] = colors_[order[i]];
+  }
+  for (std::int64_t i = 0; i < pool; ++i) {
+    offsets_[i] = offsets[i];
+    colors_[i] = colors[i];
+  }
+}
+
+unsigned NearTests::Mask(const std::uint8_t* topLeft) const {
+  const __m128i tolerance = ToleranceVector(s_.tolerance);
+  if (s_.allowedMisses == 0) {
+    unsigned live = kAllLanes;
+    for (std::int64_t i = 0; i < count_ && live != 0; ++i) {
+      live &= WithinLanes(topLeft + offsets_[i], _mm_set1_epi32(static_cast<int>(colors_[i])), tolerance);
+    }
+    return live;
+  }
+  // Misses per lane, four lanes to a register; a lane is out once it has
+  // more than are allowed.
+  const __m128i limit =
+      _mm_set1_epi32(static_cast<int>(s_.allowedMisses < 0x7FFFFFFF ? s_.allowedMisses : 0x7FFFFFFF));
+  // Within is all ones, so subtracting it and adding one counts a miss.
+  const __m128i one = _mm_set1_epi32(1);
+  __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+  unsigned live = kAllLanes;
+  for (std::int64_t i = 0; i < count_ && live != 0; ++i) {
+    __m128i in0, in1;
+    Within(topLeft + offsets_[i], _mm_set1_epi32(static_cast<int>(colors_[i])), tolerance, &in0, &in1);
+    lo = _mm_add_epi32(lo, _mm_add_epi32(in0, one));
+    hi = _mm_add_epi32(hi, _mm_add_epi32(in1, one));
+    live &= ~LaneBits(_mm_cmpgt_epi32(lo, limit), _mm_cmpgt_epi32(hi, limit));
+  }
+  return live;
+}
+
+bool NearTests::Matches(const std::uint8_t* topLeft) const {
+  std::int64_t misses = 0;
+  for (std::int64_t i = 0; i < count_; ++i) {
+    if (!WithinTolerance(colors_[i], MaskPixel(topLeft + offsets_[i], 3), s_.tolerance) &&
+        ++misses > s_.allowedMisses) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace zadized

@@ -1,0 +1,42 @@
+// The near-colour test on eight positions at a time: every template pixel
+// against the screen pixel under it, within the tolerance in blue, green and
+// red, counting the pixels that miss until every lane has more misses than
+// are allowed. Unlike the pair tests it answers exactly: a lane that is left
+// after the last pixel matches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "search/rules.h"
+
+namespace zadized {
+
+class NearTests {
+ public:
+  // The template's pixels coarse to fine (InSpreadOrder). Ready() is false
+  // when the tables could not be allocated.
+  explicit NearTests(const ScanSetup& s);
+  ~NearTests();
+  NearTests(const NearTests&) = delete;
+  NearTests& operator=(const NearTests&) = delete;
+
+  bool Ready() const { return offsets_ != nullptr; }
+
+  // Puts first the pixels that miss most often on sampled candidates of this
+  // screen, so that a lane that does not match runs out of misses soonest.
+  void Rank(const Candidates& c);
+
+  // The lanes of the eight positions from `topLeft` on that match.
+  unsigned Mask(const std::uint8_t* topLeft) const;
+  // Whether the one position at `topLeft` matches.
+  bool Matches(const std::uint8_t* topLeft) const;
+
+ private:
+  const ScanSetup& s_;
+  std::int64_t count_ = 0;
+  std::ptrdiff_t* offsets_ = nullptr;
+  ColorValue* colors_ = nullptr;
+};
+
+}  // namespace zadized

@@ -1,0 +1,302 @@
+#include "search/pair_tests.h"
+
+#include "image/pixel.h"
+#include "search/lanes.h"
+
+namespace zadized {
+
+namespace {
+
+using PairTest = PairTests::Test;
+using Program = PairTests::Program;
+constexpr auto kEqual = PairTests::kEqual;
+constexpr auto kDiffer = PairTests::kDiffer;
+constexpr auto kAnyDiffers = PairTests::kAnyDiffers;
+constexpr int kMaxTests = PairTests::kMaxTests;
+constexpr int kMaxShapeSet = PairTests::kMaxShapeSet;
+using TestKind = PairTests::Kind;
+
+// Candidate pair tests per kind (equal, differ), and screen samples used to
+// rank them. Enough to reject nearly every position of a real screen within
+// two or three tests, few enough that ranking costs microseconds.
+constexpr int kPoolEach = 24;
+// Tests learnt from sampled positions that passed all the others: on
+// periodic screens only a test at the one pixel that breaks the period
+// rejects anything, and spreading the pool evenly would miss it.
+constexpr int kLearnt = 16;
+// Sampled windows examined for it at most. The examination stops at the
+// first failing pixel, which on a screen that rejects little is far in.
+constexpr int kLearningTries = 24;
+constexpr int kSampleWords = 4;
+constexpr int kMaxSamples = 64 * kSampleWords;
+static_assert(kMaxTests >= 2 * kPoolEach + 1 + kLearnt, "room for every test");
+
+inline ColorValue Pix(const std::uint8_t* p) { return MaskPixel(p, 3); }
+
+// The lanes among `live` that pass one test.
+inline unsigned PassingLanes(const Program& g, const PairTest& pt, const std::uint8_t* p, unsigned live) {
+  if (pt.kind == kAnyDiffers) {
+    unsigned differs = 0;
+    for (int i = 0; i < g.setCount && (differs & live) != live; ++i) {
+      differs |= ~EqualLanes(p + g.set[i], p + pt.a) & kAllLanes;
+    }
+    return live & differs;
+  }
+  const unsigned e = EqualLanes(p + pt.a, p + pt.b);
+  return live & (pt.kind == kEqual ? e : ~e);
+}
+
+bool TestPasses(const Program& g, const PairTest& pt, const std::uint8_t* p) {
+  if (pt.kind == kAnyDiffers) {
+    const ColorValue shape = Pix(p + pt.a);
+    for (int i = 0; i < g.setCount; ++i) {
+      if (Pix(p + g.set[i]) != shape) return true;
+    }
+    return false;
+  }
+  return (Pix(p + pt.a) == Pix(p + pt.b)) == (pt.kind == kEqual);
+}
+
+// Takes exactly `want` of `total` items, spread evenly: item j is taken when
+// (j * want) mod total < want, kept as a running remainder so that walking a
+// large template costs no division per pixel.
+class EvenPick {
+ public:
+  EvenPick(std::int64_t want, std::int64_t total) : want_(want < total ? want : total), total_(total) {}
+  bool Next() {
+    const bool take = remainder_ < want_;
+    remainder_ += want_;
+    if (remainder_ >= total_) remainder_ -= total_;
+    return take;
+  }
+
+ private:
+  std::int64_t want_;
+  std::int64_t total_;
+  std::int64_t remainder_ = 0;
+};
+
+class Compiler {
+ public:
+  Compiler(const ScanSetup& s, Program& g, const WindowCheck* check = nullptr)
+      : s_(s), g_(g), stride_(static_cast<std::ptrdiff_t>(s.width) * 4), check_(check) {}
+
+  void Pattern() {
+    const std::uint8_t* m = s_.map;
+    const std::int32_t tw = s_.templateWidth;
+    const std::int64_t n = static_cast<std::int64_t>(tw) * s_.templateHeight;
+    std::int64_t rep[256];
+    for (std::int64_t& r : rep) r = -1;
+    // Same number below 255: the same screen value. Number 255 stands for
+    // every value past the 255th, so two 255s say nothing about each other.
+    std::int64_t equal = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+      if (rep[m[k]] < 0) {
+        rep[m[k]] = k;
+      } else if (m[k] != 255) {
+        ++equal;
+      }
+    }
+    EvenPick pickEqual(kPoolEach, equal);
+    for (std::int64_t k = 0; k < n && equal > 0; ++k) {
+      if (m[k] != 255 && rep[m[k]] != k && pickEqual.Next()) Add(k, rep[m[k]], kEqual);
+    }
+
+    // Different numbers, at least one below 255: different screen values.
+    // Neighbors across an edge of the template first (a uniform screen area
+    // fails them at once), then the first pixels of the first classes. Both
+    // are walked twice, to count and then to pick.
+    std::int64_t classes = 0;
+    for (const std::int64_t r : rep) classes += r >= 0 ? 1 : 0;
+    const std::int64_t reps = classes < 16 ? classes : 16;
+    const auto eachDifferPair = [&](const auto& take) {
+      std::int32_t column = 0;
+      for (std::int64_t k = 0; k < n; ++k) {
+        if (column + 1 < tw && m[k] != m[k + 1]) take(k, k + 1);
+        if (k + tw < n && m[k] != m[k + tw]) take(k, k + tw);
+        if (++column == tw) column = 0;
+      }
+      for (std::int64_t i = 0; i < reps; ++i) {
+        for (std::int64_t j = i + 1; j < reps; ++j) {
+          if (rep[i] >= 0 && rep[j] >= 0) take(rep[i], rep[j]);
+        }
+      }
+    };
+    std::int64_t differ = 0;
+    eachDifferPair([&](std::int64_t, std::int64_t) { ++differ; });
+    if (differ == 0) return;
+    EvenPick pickDiffer(kPoolEach, differ);
+    eachDifferPair([&](std::int64_t a, std::int64_t b) {
+      if (pickDiffer.Next()) Add(a, b, kDiffer);
+    });
+  }
+
+  void Shape() {
+    const std::uint8_t* m = s_.map;
+    const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
+    std::int64_t first = -1, unmarked = 0, after = 0, marked = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+      if (m[k] != 0) {
+        if (first < 0) first = k;
+        ++marked;
+      } else {
+        ++unmarked;
+        if (first >= 0) ++after;
+      }
+    }
+    if (first < 0) return;
+    // Every marked pixel shows the first marked pixel's colour.
+    EvenPick pickEqual(kPoolEach, marked - 1);
+    for (std::int64_t k = first + 1; k < n && marked > 1; ++k) {
+      if (m[k] != 0 && pickEqual.Next()) Add(k, first, kEqual);
+    }
+
+    // Background after the first marked pixel is what the rule counts; if
+    // more of it than a third of all background could be in the shape's
+    // colour, any limit + 1 of those pixels must hold one that is not.
+    const std::int64_t limit = unmarked / 3;
+    if (after > limit && limit + 1 <= kMaxShapeSet) {
+      g_.tests[g_.count++] = PairTest{Offset(first), 0, kAnyDiffers};
+      EvenPick pickSet(limit + 1, after);
+      for (std::int64_t k = first + 1; k < n; ++k) {
+        if (m[k] == 0 && pickSet.Next()) g_.set[g_.setCount++] = Offset(k);
+      }
+    }
+  }
+
+  // Puts the most selective tests first, judged on positions of this screen:
+  // each next test is the one that rejects most of the sampled positions the
+  // earlier ones let through.
+  void Rank(const Candidates& c) {
+    const std::int64_t columns = c.columns;
+    const std::int64_t total = c.columns * c.rows;
+    std::int64_t samples = total / 256;
+    if (samples < 64) samples = 64;
+    if (samples > kMaxSamples) samples = kMaxSamples;
+    if (samples > total) samples = total;
+
+    // Wide enough for blocks, the samples are blocks of eight positions,
+    // measured eight at a time as the scan will run them.
+    const bool blocks = columns >= kLanes;
+    if (blocks) samples = kMaxSamples;
+    const std::int64_t spots = blocks ? samples / kLanes : samples;
+    std::uint64_t pass[kMaxTests][kSampleWords] = {};
+    const std::uint8_t* at[kMaxSamples];
+    SampleSpots(s_, c, spots, blocks, at);
+    for (std::int64_t i = spots - 1; blocks && i >= 0; --i) {
+      for (int lane = kLanes - 1; lane >= 0; --lane) at[i * kLanes + lane] = at[i] + 4 * lane;
+    }
+    const auto measure = [&](int t) {
+      if (blocks) {
+        for (std::int64_t i = 0; i < spots; ++i) {
+          const std::uint64_t lanes = PassingLanes(g_, g_.tests[t], at[i * kLanes], kAllLanes);
+          pass[t][i / 8] |= lanes << (8 * (i % 8));
+        }
+        return;
+      }
+      for (std::int64_t i = 0; i < samples; ++i) {
+        if (TestPasses(g_, g_.tests[t], at[i])) pass[t][i / 64] |= 1ull << (i % 64);
+      }
+    };
+    std::uint64_t survivors[kSampleWords] = {};
+    for (std::int64_t i = 0; i < samples; ++i) survivors[i / 64] |= 1ull << (i % 64);
+    for (int t = 0; t < g_.count; ++t) {
+      measure(t);
+      for (int w = 0; w < kSampleWords; ++w) survivors[w] &= pass[t][w];
+    }
+    // Learn from the sampled positions that every test lets through: the
+    // pair of pixels that fails each of them. A sampled window that matches
+    // means the template is on the screen, and there is little left to learn.
+    for (int learnt = 0, tries = 0;
+         learnt < kLearnt && tries < kLearningTries && g_.count < kMaxTests && check_ != nullptr; ++tries) {
+      int i = -1;
+      for (int w = 0; w < kSampleWords && i < 0; ++w) {
+        if (survivors[w] != 0) i = 64 * w + __builtin_ctzll(survivors[w]);
+      }
+      if (i < 0) break;
+      survivors[i / 64] &= ~(1ull << (i % 64));
+      PixelPair found{};
+      const WindowCheck::Verdict verdict = check_->Examine(at[i], &found);
+      if (verdict == WindowCheck::kMatch) break;
+      if (verdict == WindowCheck::kFailsOnCount) continue;  // no pair expresses the one-third rule
+      g_.tests[g_.count] = PairTest{found.a, found.b, found.equal ? kEqual : kDiffer};
+      measure(g_.count);
+      for (int w = 0; w < kSampleWords; ++w) survivors[w] &= pass[g_.count][w];
+      ++g_.count;
+      ++learnt;
+    }
+
+    std::uint64_t alive[kSampleWords];
+    for (auto& w : alive) w = ~0ull;
+    bool used[kMaxTests] = {};
+    PairTest ordered[kMaxTests];
+    for (int round = 0; round < g_.count; ++round) {
+      int best = -1;
+      int bestAlive = 0, bestAlone = 0;
+      for (int t = 0; t < g_.count; ++t) {
+        if (used[t]) continue;
+        int stillAlive = 0, alone = 0;
+        for (int w = 0; w < kSampleWords; ++w) {
+          stillAlive += __builtin_popcountll(alive[w] & pass[t][w]);
+          alone += __builtin_popcountll(pass[t][w]);
+        }
+        if (best < 0 || stillAlive < bestAlive || (stillAlive == bestAlive && alone < bestAlone)) {
+          best = t;
+          bestAlive = stillAlive;
+          bestAlone = alone;
+        }
+      }
+      used[best] = true;
+      ordered[round] = g_.tests[best];
+      for (int w = 0; w < kSampleWords; ++w) alive[w] &= pass[best][w];
+    }
+    for (int t = 0; t < g_.count; ++t) g_.tests[t] = ordered[t];
+  }
+
+ private:
+  // Map byte k is the pixel in column k mod tw and, from the window's top,
+  // row th - 1 - k div tw.
+  std::ptrdiff_t Offset(std::int64_t k) const {
+    const std::int64_t dx = k % s_.templateWidth;
+    const std::int64_t fromTop = s_.templateHeight - 1 - k / s_.templateWidth;
+    return static_cast<std::ptrdiff_t>(dx * 4) - static_cast<std::ptrdiff_t>(fromTop) * stride_;
+  }
+
+  void Add(std::int64_t a, std::int64_t b, TestKind kind) {
+    g_.tests[g_.count++] = PairTest{Offset(a), Offset(b), kind};
+  }
+
+  const ScanSetup& s_;
+  Program& g_;
+  std::ptrdiff_t stride_;
+  const WindowCheck* check_ = nullptr;
+};
+
+}  // namespace
+
+PairTests::PairTests(const ScanSetup& s) : s_(s) {
+  Compiler compiler(s, program_);
+  if (s.shape) {
+    compiler.Shape();
+  } else {
+    compiler.Pattern();
+  }
+}
+
+void PairTests::Rank(const Candidates& c, const WindowCheck* check) { Compiler(s_, program_, check).Rank(c); }
+
+unsigned PairTests::Mask(const std::uint8_t* topLeft) const {
+  unsigned live = kAllLanes;
+  for (int t = 0; t < program_.count && live != 0; ++t)
+    live = PassingLanes(program_, program_.tests[t], topLeft, live);
+  return live;
+}
+
+bool PairTests::Passes(const std::uint8_t* topLeft) const {
+  for (int t = 0; t < program_.count; ++t) {
+    if (!TestPasses(program_, program_.tests[t], topLeft)) return false;
+  }
+  return true;
+}
+
+}  // namespace zadized

@@ -1,0 +1,65 @@
+// Pixel-pair tests that a pattern or shape template implies: pixels of the
+// window that must show the same colour, or different ones, and shape mode's
+// one-third rule as "one of these background pixels differs from the shape".
+// Compiled once per search, ranked on the screen at hand, and run on eight
+// positions at a time. Passing them is necessary for a window to match, not
+// enough: a window that passes still goes through the exact test.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "search/rules.h"
+#include "search/window_check.h"
+
+namespace zadized {
+
+class PairTests {
+ public:
+  enum Kind : std::uint8_t {
+    kEqual,       // pixels a and b show the same colour
+    kDiffer,      // they do not
+    kAnyDiffers,  // some pixel of the set differs from pixel a
+  };
+  // Byte offsets from a window's top-left pixel, so one compiled program
+  // serves every position.
+  struct Test {
+    std::ptrdiff_t a;
+    std::ptrdiff_t b;
+    Kind kind;
+  };
+  // Tests from the template (up to 24 of each kind and the one-third test)
+  // and tests learnt from the screen.
+  static constexpr int kMaxTests = 2 * 24 + 1 + 16;
+  // The one-third test needs limit + 1 background pixels; beyond this many
+  // it is left to the exact test.
+  static constexpr int kMaxShapeSet = 2048;
+  struct Program {
+    Test tests[kMaxTests];
+    int count = 0;
+    std::ptrdiff_t set[kMaxShapeSet];
+    int setCount = 0;
+  };
+
+  // The tests the setup's map implies, in no particular order.
+  explicit PairTests(const ScanSetup& s);
+
+  // Puts the most selective tests first, judged on sampled candidates, after
+  // learning from sampled windows that pass them all, through `check`, the
+  // pair of pixels each fails on (no learning without a check).
+  void Rank(const Candidates& c, const WindowCheck* check);
+
+  // The lanes of the eight positions from `topLeft` on that pass every test.
+  unsigned Mask(const std::uint8_t* topLeft) const;
+  // Whether the one position at `topLeft` passes every test.
+  bool Passes(const std::uint8_t* topLeft) const;
+
+  int Count() const { return program_.count; }
+  int BackgroundPixels() const { return program_.setCount; }
+
+ private:
+  const ScanSetup& s_;
+  Program program_;
+};
+
+}  // namespace zadized
