@@ -66,15 +66,6 @@ void* AllocateArray(std::size_t count, std::size_t size) {
   return Allocate(count * size);  // blocks are zero-filled already
 }
 
-// The budget of one decode; none is left outside it.
-class BudgetScope {
- public:
-  BudgetScope() { g_budgetLeft = kPngDecoderBudget; }
-  ~BudgetScope() { g_budgetLeft = 0; }
-  BudgetScope(const BudgetScope&) = delete;
-  BudgetScope& operator=(const BudgetScope&) = delete;
-};
-
 void Put16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -271,15 +262,19 @@ std::uint8_t* DecodePngAsBmp(const std::uint8_t* png, std::uint32_t size, std::u
     *reason = SPNG_ESIGNATURE;
     return nullptr;
   }
-  const BudgetScope budget;
+  // No object with a destructor lives here: a cleanup around the decoder's
+  // calls would bring the C++ unwinder into the DLL.
+  g_budgetLeft = kPngDecoderBudget;
   spng_alloc alloc{Allocate, Reallocate, AllocateArray, Release};
   spng_ctx* ctx = spng_ctx_new2(&alloc, 0);
+  std::uint8_t* bmp = nullptr;
   if (ctx == nullptr) {
     *reason = SPNG_EMEM;
-    return nullptr;
+  } else {
+    bmp = Decode(ctx, png, size, bmpSize, reason);
+    spng_ctx_free(ctx);
   }
-  std::uint8_t* bmp = Decode(ctx, png, size, bmpSize, reason);
-  spng_ctx_free(ctx);
+  g_budgetLeft = 0;
   return bmp;
 }
 
