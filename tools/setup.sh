@@ -39,9 +39,13 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
   fi
   apt-get update -qq
+  rm -rf "$spng_dir"  # a half-unpacked tree from an interrupted run
   mkdir -p "$(dirname "$spng_dir")"
-  (cd "$(dirname "$spng_dir")" && apt-get source -qq "libspng=$spng_version" >/dev/null 2>&1) ||
-    { echo "setup: could not fetch the libspng $spng_version source package"; exit 1; }
+  # The pinned revision, or whatever bookworm carries now (a security update
+  # keeps the upstream version, so the folder name holds).
+  (cd "$(dirname "$spng_dir")" && { apt-get source -qq "libspng=$spng_version" >/dev/null 2>&1 ||
+    apt-get source -qq libspng >/dev/null 2>&1; }) ||
+    { echo "setup: could not fetch the libspng source package"; exit 1; }
   [ -f "$spng_dir/spng/spng.c" ] || { echo "setup: libspng source missing from $spng_dir"; exit 1; }
 fi
 
