@@ -6,7 +6,9 @@
 #     base-relocation directory), without which DYNAMIC_BASE is an empty
 #     promise: the loader cannot move the image, so ASLR never happens;
 #   - no section is both writable and executable;
-#   - a Release build carries no symbol table and no debug sections.
+#   - a Release build carries no symbol table and no debug sections;
+#   - it imports from system DLLs only (its libraries, zlib and libspng
+#     among them, are linked in, never loaded beside it).
 #
 #   tools/check_dll_hardening.sh OBJDUMP DLL [BUILD_TYPE]
 set -uo pipefail
@@ -40,6 +42,15 @@ echo ".reloc section 0x${reloc:-0} bytes, relocation directory 0x${relocdir:-0} 
 wx=$(awk '/^ *[0-9]+ / { name = $2; next }
           name != "" { if ($0 ~ /CODE/ && $0 !~ /READONLY/) print name; name = "" }' <<<"$headers")
 [ -z "$wx" ] || fail "writable and executable: $wx"
+
+imports=$(awk '/DLL Name:/ { print tolower($3) }' <<<"$private" | sort -u | tr '\n' ' ')
+echo "imports from: ${imports:-nothing}"
+for name in $imports; do
+  case "$name" in
+    kernel32.dll | gdi32.dll | user32.dll | winmm.dll | msvcrt.dll) ;;
+    *) fail "imports from $name, which is not a system DLL" ;;
+  esac
+done
 
 if [ "$type" = Release ]; then
   symbols=$("$objdump" -t "$dll" | grep -c '^\[')

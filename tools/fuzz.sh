@@ -14,6 +14,7 @@ jobs=${FUZZ_JOBS:-1}
 build=$root/build/fuzz-run
 shared=${ZADIZED_SHARED_DIR:-$root/../shared}
 suite=$shared/testdata/bmpsuite
+pngs=$shared/testdata/pngsuite
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZADIZED_SHARED_DIR="$shared" >/dev/null || { echo "fuzz: configure failed"; exit 1; }
@@ -55,6 +56,7 @@ run() {
   mkdir -p "$corpus" "$artifacts"
   local seeds=("$root/tests/regressions")
   for folder in g q b; do [ -d "$suite/$folder" ] && seeds+=("$suite/$folder"); done
+  for folder in "" /crashers /badpal; do [ -d "$pngs$folder" ] && seeds+=("$pngs$folder"); done
   [ "$name" = search_fuzzer ] && seeds+=("$(seed_search)")
   nice "$build/$name" -max_total_time="$seconds" -max_len=70000 -timeout=20 -rss_limit_mb=4096 \
     -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "${seeds[@]}" >"$build/$name.log" 2>&1

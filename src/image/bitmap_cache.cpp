@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/pixel.h"
+#include "image/png_template.h"
 #include "platform/platform.h"
 
 namespace zadized {
@@ -89,6 +90,9 @@ Header ReadHeader(const std::uint8_t* data) {
                 static_cast<std::int32_t>(Read32(data + 22)), Read16(data + 28)};
 }
 
+// File header, 40-byte info header and 256 colour-table entries.
+constexpr std::uint32_t kStandardPixelOffset = 14 + 40 + 1024;
+
 // Where the file's declared colour table starts and how many entries it has,
 // and whether ReadPixel's 1024-bytes-before-the-pixels rule finds exactly it.
 struct DeclaredTable {
@@ -105,7 +109,15 @@ DeclaredTable DeclaredColorTable(const std::uint8_t* data, std::uint32_t size, s
   std::uint32_t declared = 0;
   if (infoSize >= 36 && size >= 50) declared = Read32(data + 46);  // colours used
   t.entries = (declared == 0 || declared > 256) ? 256 : declared;
-  t.standard = t.entries == 256 && declared <= 256 && t.start + 1024 == pixelOffset;
+  // A full table lies directly before the pixels unless a Windows info
+  // header (40 bytes or more) shows it ending before them. Any other
+  // header-size field (0, an OS/2 size, one too large for the table to fit)
+  // is not taken to move the table: read by it, the colours would be header
+  // bytes or pixels.
+  const std::uint64_t declaredEnd = t.start + 1024;
+  const bool detached = infoSize >= 40 && declaredEnd < pixelOffset;
+  t.standard = t.entries == 256 && declared <= 256 && !detached &&
+               (declaredEnd == pixelOffset || pixelOffset >= kStandardPixelOffset);
   return t;
 }
 
@@ -124,8 +136,10 @@ bool IsLoadableBmp(const std::uint8_t* data, std::uint32_t size) {
   if (rowBytes > 0x7FFFFFFF - 3) return false;
   const std::int64_t stride = RowStride(h.width, BytesPerPixel(h.bitCount));
   // Below 8 bits every pixel reads the first three bytes of the pixel data.
-  const std::uint64_t needed =
-      stride == 0 ? 3 : static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(h.height);
+  // The last row's padding is never read, so a file may end without it.
+  const std::uint64_t needed = stride == 0 ? 3
+                                           : static_cast<std::uint64_t>(stride) * (h.height - 1ull) +
+                                                 static_cast<std::uint64_t>(rowBytes);
   return needed <= size - h.pixelOffset;
 }
 
@@ -196,8 +210,8 @@ BitmapRecord OpenBitmap(BitmapCache& c, const char* fileName) {
     os.closeFile(file);
     return failed;
   }
-  const auto size = static_cast<std::uint32_t>(length);
-  auto* block = static_cast<std::uint8_t*>(os.allocZeroed(size));
+  const auto length32 = static_cast<std::uint32_t>(length);
+  auto* block = static_cast<std::uint8_t*>(os.allocZeroed(length32));
   if (block == nullptr) {
     os.closeFile(file);
     return failed;
@@ -205,10 +219,25 @@ BitmapRecord OpenBitmap(BitmapCache& c, const char* fileName) {
   // A read that stops early would leave part of the template zero and the
   // search would then look for a picture that is not the file's, so it is a
   // failed load like any other.
-  const std::uint32_t delivered = os.readFile(file, block, size);
+  const std::uint32_t delivered = os.readFile(file, block, length32);
   os.closeFile(file);
+  if (delivered != length32) {
+    os.freeBlock(block);
+    return failed;
+  }
+  // A PNG file is cached as the BMP file of the same picture; from here on
+  // nothing can tell the two apart.
+  std::uint32_t size = length32;
+  if (HasPngSignature(block, size)) {
+    std::uint32_t bmpSize = 0;
+    std::uint8_t* bmp = DecodePngAsBmp(block, size, &bmpSize);
+    os.freeBlock(block);
+    if (bmp == nullptr) return failed;
+    block = bmp;
+    size = bmpSize;
+  }
 
-  if (delivered != size || !IsLoadableBmp(block, size) || (c.count == RecordCapacity(c) && !GrowRecords(c))) {
+  if (!IsLoadableBmp(block, size) || (c.count == RecordCapacity(c) && !GrowRecords(c))) {
     os.freeBlock(block);
     return failed;
   }

@@ -439,6 +439,36 @@ TEST(FindProgram, FindsListsExplainsAndMarks) {
   EXPECT_NE(inside.out.find("found     x=1 y=2 result=6"), std::string::npos) << inside.out;
 }
 
+TEST(FindProgram, PngScreenshotTemplateAndMarkGiveTheBmpAnswers) {
+  // The same run on PNG copies of both files (written by the tool's own PNG
+  // writer) prints the same lines, and a mark named .png is a PNG file.
+  std::vector<std::uint32_t> screen(18, kA);
+  screen[1 * 6 + 4] = kB;
+  screen[2 * 6 + 2] = kB;
+  const std::string shot = WriteFile("png-screen.bmp", MakeBmp24(6, 3, screen));
+  const std::string tpl = WriteFile("png-template.bmp", MakeBmp24(2, 1, {kRed, kWhite}));
+  Screenshot s, t;
+  ASSERT_EQ(zadized::find::LoadScreenshot(shot, s), "");
+  ASSERT_EQ(zadized::find::LoadScreenshot(tpl, t), "");
+  const std::string shotPng = TempPath("png-screen.png"), tplPng = TempPath("png-template.PNG");
+  ASSERT_EQ(zadized::find::WriteScreenshot(shotPng, s), "");
+  ASSERT_EQ(zadized::find::WriteScreenshot(tplPng, t), "");
+  const std::string mark = TempPath("png-mark.png");
+  const CliRun bmp = RunFind(shot + " " + tpl + " --all");
+  const CliRun png = RunFind(shotPng + " " + tplPng + " --all --mark " + mark);
+  EXPECT_EQ(png.exitCode, 0) << png.out;
+  const auto from = [](const std::string& out) { return out.substr(out.find("\nrectangle")); };
+  EXPECT_EQ(from(png.out).substr(0, from(bmp.out).size()), from(bmp.out));
+  std::ifstream f(mark, std::ios::binary);
+  char signature[4] = {};
+  f.read(signature, 4);
+  EXPECT_EQ(std::string(signature + 1, 3), "PNG");
+  Screenshot marked;
+  ASSERT_EQ(zadized::find::LoadScreenshot(mark, marked), "");
+  EXPECT_EQ(zadized::find::ScreenPixel(marked.image, 3, 1), 0x00FF00u);
+  EXPECT_EQ(zadized::find::ScreenPixel(marked.image, 0, 0), kA);
+}
+
 TEST(FindProgram, ExitCodesAndMessages) {
   const std::string shot = WriteFile("cli-uniform.bmp", MakeBmp24(4, 4, std::vector<std::uint32_t>(16, kA)));
   const std::string tpl = WriteFile("cli-pair.bmp", MakeBmp24(2, 1, {kRed, kWhite}));

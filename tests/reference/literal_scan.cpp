@@ -77,8 +77,11 @@ std::vector<std::uint32_t> LiteralColorTable(const std::vector<std::uint8_t>& bm
   const std::uint64_t infoSize = Bytes(bmp, 14, 4);
   const std::uint64_t declared = (infoSize >= 36 && bmp.size() >= 50) ? Bytes(bmp, 46, 4) : 0;
   std::vector<std::uint32_t> table(256, 0);
-  // Standard: the whole table (declared 0 or 256) directly before the pixels.
-  if ((declared == 0 || declared == 256) && 14 + infoSize + 1024 == offset) {
+  // Standard: the whole table (declared 0 or 256) directly before the pixels,
+  // unless an info header of 40 bytes or more puts a gap between them.
+  const bool gap = infoSize >= 40 && 14 + infoSize + 1024 < offset;
+  const bool room = 14 + infoSize + 1024 == offset || offset >= 1078;
+  if ((declared == 0 || declared == 256) && !gap && room) {
     for (std::uint64_t i = 0; i < 256; ++i) table[i] = Bytes(bmp, offset - 1024 + 4 * i, 4);
     return table;
   }

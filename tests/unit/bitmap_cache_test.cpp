@@ -81,6 +81,50 @@ TEST(OpenBitmap, EightBitStandardLayoutReadsTheTableBeforeThePixels) {
   EXPECT_EQ(r.topLeftColor, ReadPixel(r.pixels, 0, 0, 8, 2, 1));
 }
 
+TEST(OpenBitmap, EightBitFullTableBeforeThePixelsWhateverTheHeaderSizeSays) {
+  // The table at bytes 54 to 1077 and the pixels right after it, under every
+  // header-size field a writer might leave there.
+  BmpSpec s;
+  s.bitCount = 8;
+  s.paletteEntries = 256;
+  std::vector<std::uint32_t> palette(256);
+  for (std::uint32_t i = 0; i < 256; ++i) palette[i] = 0x010203u * i;
+  for (const std::uint32_t headerSize : {0u, 12u, 16u, 40u, 64u, 124u, 0xFFFFFFFFu}) {
+    auto bytes = MakeBmp(s, palette, {7, 0, 0, 0});
+    test::Put32(bytes, 14, headerSize);
+    Cache cache;
+    const BitmapRecord r = cache.Open(WriteFile("hs.bmp", bytes));
+    ASSERT_GT(r.fileSize, 0) << headerSize;
+    EXPECT_EQ(r.topLeftColor, palette[7]) << headerSize;
+    ColorValue table[256];
+    ResolveColorTable(r, table);
+    EXPECT_EQ(std::vector<ColorValue>(table, table + 256), palette) << headerSize;
+  }
+}
+
+TEST(OpenBitmap, TheLastRowNeedsNoPadding) {
+  // 1 x 1 at 24 bits: 3 pixel bytes and 1 fill byte (57 bytes without it);
+  // 2 x 2: 6 and 2. Without the last row's fill the file loads; one byte
+  // less and it does not.
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::size_t fill;
+    ColorValue bottomRight;
+  } cases[] = {{"one.bmp", MakeBmp24(1, 1, {0x0A0B0C}), 1, 0x0A0B0C},
+               {"two.bmp", MakeBmp24(2, 2, {1, 2, 3, 4}), 2, 4}};
+  Cache cache;
+  for (const auto& k : cases) {
+    const std::vector<std::uint8_t> unpadded(k.bytes.begin(),
+                                             k.bytes.end() - static_cast<std::ptrdiff_t>(k.fill));
+    const BitmapRecord r = cache.Open(WriteFile(std::string("unpadded-") + k.name, unpadded));
+    EXPECT_EQ(r.fileSize, static_cast<std::int32_t>(unpadded.size())) << k.name;
+    EXPECT_EQ(r.bottomRightColor, k.bottomRight) << k.name;
+    const std::vector<std::uint8_t> cut(unpadded.begin(), unpadded.end() - 1);
+    EXPECT_EQ(cache.Open(WriteFile(std::string("cut-") + k.name, cut)).fileSize, -1) << k.name;
+  }
+}
+
 TEST(OpenBitmap, EightBitShortOrDetachedTablesUseTheDeclaredColors) {
   std::vector<std::uint32_t> palette = {0x111111, 0x222222, 0x333333};
   struct Case {

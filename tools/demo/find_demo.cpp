@@ -1,11 +1,15 @@
 // Demo host: shows tools/demo/desktop.bmp at the top-left of the screen and
 // asks the real zadized.dll, as a scripting host would, where things are.
-// Usage: find_demo.exe zadized.dll desktop.bmp [TEMPLATE_FOLDER]
+// Usage: find_demo.exe zadized.dll desktop.bmp [TEMPLATE_FOLDER [HOLD_SECONDS]]
+// With HOLD_SECONDS the picture stays on the screen that long after the
+// searches, for other programs to read the screen.
 // The expected positions are where make_desktop.py draws; keep them in step.
+#include <spng.h>
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -62,6 +66,38 @@ std::string Cut(const char* name, int x, int y, int w, int h, std::uint32_t (*re
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
   }
+  return path;
+}
+
+// The same template as a PNG file, as a screenshot tool would save it.
+std::string SavePng(const std::string& bmpPath, const char* name) {
+  std::vector<std::uint8_t> b;
+  if (std::FILE* f = std::fopen(bmpPath.c_str(), "rb")) {
+    for (int c; (c = std::fgetc(f)) != EOF;) b.push_back(static_cast<std::uint8_t>(c));
+    std::fclose(f);
+  }
+  const std::uint32_t w = b[18] | b[19] << 8, h = b[22] | b[23] << 8, stride = (w * 3 + 3) / 4 * 4;
+  std::vector<std::uint8_t> rgb;
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x) {
+      const std::uint8_t* p = b.data() + 54 + (h - 1 - y) * stride + 3 * x;
+      rgb.insert(rgb.end(), {p[2], p[1], p[0]});
+    }
+  }
+  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+  spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+  spng_ihdr ihdr{w, h, 8, SPNG_COLOR_TYPE_TRUECOLOR, 0, 0, 0};
+  spng_set_ihdr(ctx, &ihdr);
+  int error = spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+  std::size_t length = 0;
+  void* png = error == 0 ? spng_get_png_buffer(ctx, &length, &error) : nullptr;
+  spng_ctx_free(ctx);
+  const std::string path = g_templateDir + name;
+  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+    if (png != nullptr) std::fwrite(png, 1, length, f);
+    std::fclose(f);
+  }
+  std::free(png);
   return path;
 }
 
@@ -149,6 +185,10 @@ int main(int argc, char** argv) {
                 {0x40000, 24, 24},  {0x50000, 24, 104},  {0x60000, 600, 24},  {0x70000, 600, 24},
                 {0x00001, 600, 24}, {0x00002, 24, 104},  {0x00003, 436, 340}, {0x00004, -1, -1}};
   for (const auto& o : orders) Show(search, "pattern: inverted folder icon", folder, o.options, -1, o.x, o.y);
+  // The same template saved as PNG is found at the same places.
+  const std::string folderPng = SavePng(folder, "zadized-demo-folder.png");
+  Show(search, "pattern: inverted folder icon, PNG file", folderPng, 0x00000, -1, 24, 24);
+  Show(search, "pattern: inverted folder icon, PNG, bottom up", folderPng, 0x10000, -1, 436, 340);
 
   // Shape mode: the letter Z (white in the title) as a red shape on white.
   const std::string z = Cut("zadized-demo-z.bmp", 307, 204, 12, 16, Glyph);
@@ -165,5 +205,7 @@ int main(int argc, char** argv) {
   Show(search, "no limits: inverted close button", closeInv, 0x00000, 0x10FF02FD, 698, 205);
 
   std::printf("\n%s\n", g_failures == 0 ? "all as expected" : "some results differ from the expected ones");
+  std::fflush(stdout);
+  if (argc > 4) Pump(static_cast<DWORD>(std::atoi(argv[4])) * 1000);
   return g_failures == 0 ? 0 : 1;
 }

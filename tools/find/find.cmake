@@ -7,6 +7,14 @@ target_link_libraries(zadized_find_core PUBLIC zadized_core)
 
 add_executable(zadized-find ${CMAKE_SOURCE_DIR}/tools/find/zadized_find.cpp)
 target_compile_options(zadized-find PRIVATE ${ZADIZED_WARNINGS})
+# The command line is parsed by CLI11 (libcli11-dev, header-only). Its
+# headers sit among the host's in /usr/include, which the Windows build must
+# not search, so that build sees them through a folder holding only them.
+find_path(ZADIZED_CLI11_INCLUDE CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(cli11_dir ${CMAKE_BINARY_DIR}/cli11)
+file(MAKE_DIRECTORY ${cli11_dir})
+file(CREATE_LINK ${ZADIZED_CLI11_INCLUDE}/CLI ${cli11_dir}/CLI SYMBOLIC)
+target_include_directories(zadized-find SYSTEM PRIVATE ${cli11_dir})
 target_link_libraries(zadized-find PRIVATE zadized_find_core)
 if(WIN32)
   target_link_options(zadized-find PRIVATE -static -static-libgcc -static-libstdc++)

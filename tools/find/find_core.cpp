@@ -1,11 +1,16 @@
 #include "find/find_core.h"
 
+#include <spng.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
+#include "image/capture.h"
 #include "image/pixel.h"
+#include "image/png_template.h"
 #include "platform/platform.h"
 #include "search/color_map.h"
 
@@ -79,11 +84,30 @@ std::string Hex6(ColorValue v) {
   return text;
 }
 
+namespace {
+
+std::string PngRefusal(std::int32_t reason) {
+  if (reason == kPngTooLarge) return "the picture is too large (its BMP form would pass 256 MiB)";
+  if (reason == kPngNoMemory) return "not enough memory for the picture";
+  return std::string("not a PNG file the library reads (") + spng_strerror(reason) + ")";
+}
+
+}  // namespace
+
 std::string LoadScreenshot(const std::string& path, Screenshot& out) {
   std::vector<std::uint8_t> b;
   std::string error;
   if (!ReadWhole(path, b, error)) return error;
   const std::string what = path + ": ";
+  if (HasPngSignature(b.data(), static_cast<std::uint32_t>(b.size()))) {
+    // Decoded as templates are; the BMP form then goes the way of any BMP.
+    std::uint32_t size = 0;
+    std::int32_t reason = 0;
+    std::uint8_t* bmp = DecodePngAsBmp(b.data(), static_cast<std::uint32_t>(b.size()), &size, &reason);
+    if (bmp == nullptr) return what + PngRefusal(reason);
+    b.assign(bmp, bmp + size);
+    platform::Current().freeBlock(bmp);
+  }
   if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return what + "not a BMP file (no 'BM' header)";
   const std::uint32_t offset = Get32(b, 10);
   const std::uint32_t headerSize = Get32(b, 14);
@@ -165,6 +189,76 @@ std::string WriteBmp24(const std::string& path, const Screenshot& shot) {
   return "";
 }
 
+namespace {
+
+bool EndsWithPng(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string end = path.substr(path.size() - 4);
+  for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return end == ".png";
+}
+
+std::string WritePng(const std::string& path, const Screenshot& shot) {
+  const std::int32_t w = shot.image.width, h = shot.image.height;
+  std::vector<std::uint8_t> rgb;
+  rgb.reserve(static_cast<std::size_t>(w) * h * 3);
+  for (std::int32_t y = 0; y < h; ++y) {
+    for (std::int32_t x = 0; x < w; ++x) {
+      const ColorValue v = ScreenPixel(shot.image, x, y);
+      rgb.insert(rgb.end(), {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+                             static_cast<std::uint8_t>(v)});
+    }
+  }
+  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+  if (ctx == nullptr) return "cannot write " + path + ": out of memory";
+  spng_ihdr ihdr{
+      static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), 8, SPNG_COLOR_TYPE_TRUECOLOR, 0, 0, 0};
+  int error = spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+  if (error == 0) error = spng_set_ihdr(ctx, &ihdr);
+  if (error == 0) error = spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+  std::size_t length = 0;
+  void* png = error == 0 ? spng_get_png_buffer(ctx, &length, &error) : nullptr;
+  spng_ctx_free(ctx);
+  if (png == nullptr) return "cannot encode " + path + " as PNG: " + spng_strerror(error);
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  const bool written = f != nullptr && std::fwrite(png, 1, length, f) == length;
+  std::free(png);
+  if (f == nullptr) return "cannot create " + path + ": " + std::strerror(errno);
+  if (std::fclose(f) != 0 || !written) return "cannot write " + path;
+  return "";
+}
+
+}  // namespace
+
+std::string WriteScreenshot(const std::string& path, const Screenshot& shot) {
+  return EndsWithPng(path) ? WritePng(path, shot) : WriteBmp24(path, shot);
+}
+
+std::string CutRectangle(const Screenshot& shot, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                         std::int32_t y2, Screenshot& out) {
+  const Rectangle r = NormalizeRectangle(x1, y1, x2, y2, shot.image.width, shot.image.height);
+  if (r.x2 < r.x1 || r.y2 < r.y1) return "the rectangle lies outside the screen";
+  const std::int32_t w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
+  out.storage.assign(static_cast<std::size_t>(w) * h * 4, 0);
+  for (std::int32_t y = 0; y < h; ++y) {  // rows counted from the top; both stored bottom-up
+    const std::uint8_t* src =
+        PixelAddress(shot.image.pixels, r.x1, r.y1 + y, shot.image.width * 4, shot.image.height, 4);
+    std::memcpy(out.storage.data() + static_cast<std::size_t>(h - 1 - y) * w * 4, src,
+                static_cast<std::size_t>(w) * 4);
+  }
+  out.image = ScreenImage{nullptr, out.storage.data(), w, h, 32};
+  return "";
+}
+
+std::string CaptureLiveScreen(Screenshot& out) {
+  const ScreenImage live = CaptureScreen();
+  if (live.pixels == nullptr) return "the screen could not be captured (no display?)";
+  out.storage.assign(live.pixels, live.pixels + static_cast<std::size_t>(live.width) * live.height * 4);
+  platform::Current().deleteObject(live.bitmap);
+  out.image = ScreenImage{nullptr, out.storage.data(), live.width, live.height, 32};
+  return "";
+}
+
 std::string DescribeTemplateFailure(const std::string& path) {
   std::vector<std::uint8_t> b;
   std::string error;
@@ -172,6 +266,14 @@ std::string DescribeTemplateFailure(const std::string& path) {
   const std::string what = path + ": ";
   if (b.empty()) return what + "the file is empty";
   if (b.size() < 30) return what + "only " + std::to_string(b.size()) + " bytes; a BMP header needs 30";
+  if (HasPngSignature(b.data(), static_cast<std::uint32_t>(b.size()))) {
+    std::uint32_t size = 0;
+    std::int32_t reason = 0;
+    std::uint8_t* bmp = DecodePngAsBmp(b.data(), static_cast<std::uint32_t>(b.size()), &size, &reason);
+    if (bmp == nullptr) return what + PngRefusal(reason);
+    platform::Current().freeBlock(bmp);
+    return what + "the library refused the file (out of memory, or the cache could not take its name)";
+  }
   const std::uint32_t offset = Get32(b, 10);
   const auto width = static_cast<std::int32_t>(Get32(b, 18));
   const auto height = static_cast<std::int32_t>(Get32(b, 22));
@@ -185,7 +287,11 @@ std::string DescribeTemplateFailure(const std::string& path) {
     return what + "the pixel data offset " + std::to_string(offset) + " lies beyond the end of the file";
   }
   const std::int64_t stride = RowStride(width, BytesPerPixel(bitCount));
-  const std::uint64_t needed = stride == 0 ? 3 : static_cast<std::uint64_t>(stride) * height;
+  // The last row's padding is never read.
+  const std::uint64_t needed = stride == 0 ? 3
+                                           : static_cast<std::uint64_t>(stride) * (height - 1ull) +
+                                                 static_cast<std::uint64_t>(width) *
+                                                     static_cast<std::uint64_t>(BytesPerPixel(bitCount));
   if (needed > b.size() - offset) {
     return what + "the pixel rows need " + std::to_string(needed) + " bytes but only " +
            std::to_string(b.size() - offset) + " follow the pixel data offset (truncated?)";

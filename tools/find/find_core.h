@@ -35,13 +35,27 @@ class PrivateCache {
   BitmapCache* cache_;
 };
 
-// Reads a 24- or 32-bit uncompressed BMP (bottom-up or top-down; 32-bit
-// files may carry the standard bit-field masks). An empty string on success,
-// otherwise what is wrong with the file.
+// Reads a PNG file (any colour type and depth, decoded as templates are) or
+// a 24- or 32-bit uncompressed BMP (bottom-up or top-down; 32-bit files may
+// carry the standard bit-field masks). An empty string on success, otherwise
+// what is wrong with the file.
 std::string LoadScreenshot(const std::string& path, Screenshot& out);
 
 // Writes the screenshot as a 24-bit bottom-up BMP. Empty on success.
 std::string WriteBmp24(const std::string& path, const Screenshot& shot);
+
+// Writes the screenshot as an 8-bit truecolour PNG when `path` ends in
+// ".png" (any case), otherwise as WriteBmp24 does. Empty on success.
+std::string WriteScreenshot(const std::string& path, const Screenshot& shot);
+
+// The rectangle x1,y1 to x2,y2 of `shot` (corners inclusive, in either order,
+// cut to the screenshot as SearchImage cuts its rectangle). Empty on success.
+std::string CutRectangle(const Screenshot& shot, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                         std::int32_t y2, Screenshot& out);
+
+// The live screen, through the library's own capture (CaptureScreen's code,
+// the same as the DLL's). Empty on success.
+std::string CaptureLiveScreen(Screenshot& out);
 
 // Why OpenBitmap refused `path` (it answers only fileSize -1).
 std::string DescribeTemplateFailure(const std::string& path);

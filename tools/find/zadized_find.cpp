@@ -1,6 +1,8 @@
-// zadized-find: tries a template on a screenshot file with the library's own
+// zadized-find: tries a template on a screenshot with the library's own
 // loader and search, so a script author can see what SearchImage would
-// answer, and why a template is not found, without the live screen.
+// answer, and why a template is not found. The Windows build also makes
+// templates from the live screen and searches it.
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -21,25 +23,13 @@ constexpr int kExitRefused = 4;
 constexpr int kExitCannotWrite = 5;
 constexpr int kExitDisagreement = 6;
 
-const char kUsageText[] =
-    "usage: zadized-find SCREEN.bmp TEMPLATE.bmp [x1 y1 x2 y2] [--options N] [--color N]\n"
-    "                    [--all] [--explain X,Y] [--mark OUT.bmp]\n"
-    "\n"
-    "Searches SCREEN.bmp (a 24- or 32-bit screenshot) for TEMPLATE.bmp exactly as\n"
-    "SearchImage searches the screen, and prints what SearchImage would answer.\n"
-    "  x1 y1 x2 y2    the rectangle, both corners inclusive (default: the whole screenshot)\n"
-    "  --options N    the option word (default 0); N decimal or 0x hexadecimal\n"
-    "  --color N      the colour word (default -1, pattern mode)\n"
-    "  --all          list every accepted position in scan order\n"
-    "  --explain X,Y  say why the template is or is not accepted at (X, Y)\n"
-    "  --mark OUT.bmp write the screenshot with accepted positions outlined\n"
-    "                 (red; the returned position green)\n"
-    "exit codes: 0 found, 1 not found, 2 bad arguments, 3 a file is missing or not a\n"
-    "usable BMP, 4 the search refused (result -3, -10 or -100), 5 OUT.bmp not written,\n"
+const char kExitCodes[] =
+    "exit codes: 0 found (or grabbed), 1 not found, 2 bad arguments, 3 a file is missing or not a\n"
+    "usable BMP or PNG, 4 the search refused (result -3, -10 or -100), 5 an output file not written,\n"
     "6 internal disagreement between this tool and the library (a bug)\n";
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "zadized-find: %s\n\n%s", problem.c_str(), kUsageText);
+int Usage(const CLI::App& app, const std::string& problem) {
+  std::fprintf(stderr, "zadized-find: %s\n\n%s", problem.c_str(), app.help().c_str());
   return kExitUsage;
 }
 
@@ -101,48 +91,96 @@ int main(int argc, char** argv) {
   using namespace zadized;
   using namespace zadized::find;
 
+  CLI::App app(
+      "usage: zadized-find SCREEN TEMPLATE [x1 y1 x2 y2] [OPTIONS]\n"
+#if defined(_WIN32)
+      "       zadized-find --screen TEMPLATE [x1 y1 x2 y2] [OPTIONS]\n"
+      "       zadized-find --grab X1,Y1,X2,Y2 OUT.png\n"
+#endif
+      "\n"
+      "Searches SCREEN (a screenshot, PNG or 24/32-bit BMP) for TEMPLATE (PNG or BMP) exactly as\n"
+      "SearchImage searches the screen, and prints what SearchImage would answer.",
+      "zadized-find");
+  app.footer(kExitCodes);
   std::vector<std::string> positional;
-  std::int32_t options = 0, color = -1;
-  bool all = false, explain = false;
-  Position explainAt{};
-  std::string markPath;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)name;
-      return argv[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      std::printf("%s", kUsageText);
-      return kExitFound;
-    } else if (a == "--options" || a == "--color") {
-      const char* v = value(a.c_str());
-      if (v == nullptr || !ParseWord(v, a == "--options" ? options : color)) {
-        return Usage(a + " needs a number (decimal or 0x hexadecimal)");
-      }
-    } else if (a == "--all") {
-      all = true;
-    } else if (a == "--explain") {
-      const char* v = value(a.c_str());
-      if (v == nullptr || !ParsePoint(v, explainAt)) return Usage("--explain needs X,Y, for example 120,45");
-      explain = true;
-    } else if (a == "--mark") {
-      const char* v = value(a.c_str());
-      if (v == nullptr || *v == '\0') return Usage("--mark needs a file name");
-      markPath = v;
-    } else if (a.size() > 1 && a[0] == '-' && (a[1] < '0' || a[1] > '9')) {
-      return Usage("unknown option " + a);
-    } else {
-      positional.push_back(a);
-    }
+  std::string optionsText = "0", colorText = "-1", explainText, markPath;
+  std::vector<std::string> grab;
+  bool all = false, live = false;
+  app.add_option("files", positional,
+                 "SCREEN TEMPLATE, then the rectangle x1 y1 x2 y2, both corners inclusive")
+      ->expected(0, 6);
+  app.add_option("--options", optionsText, "the option word (default 0); decimal or 0x hexadecimal")
+      ->type_name("N");
+  app.add_option("--color", colorText, "the colour word (default -1, pattern mode)")->type_name("N");
+  app.add_flag("--all", all, "list every accepted position in scan order");
+  app.add_option("--explain", explainText, "say why the template is or is not accepted at (X, Y)")
+      ->type_name("X,Y");
+  app.add_option("--mark", markPath,
+                 "write the screenshot with accepted positions outlined (red; the returned position "
+                 "green), as PNG when OUT ends in .png, otherwise BMP")
+      ->type_name("OUT");
+#if defined(_WIN32)
+  app.add_flag("--screen", live,
+               "search the live screen, captured as SearchImage captures it, instead of a file");
+  app.add_option("--grab", grab,
+                 "save that rectangle of the live screen as a template (PNG or BMP by the name)")
+      ->expected(2)
+      ->type_name("X1,Y1,X2,Y2 OUT");
+#endif
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::printf("%s", app.help().c_str());
+    return kExitFound;
+  } catch (const CLI::ParseError& e) {
+    return Usage(app, e.what());
   }
+
+  std::int32_t options = 0, color = -1;
+  if (!ParseWord(optionsText, options))
+    return Usage(app, "--options needs a number (decimal or 0x hexadecimal)");
+  if (!ParseWord(colorText, color)) return Usage(app, "--color needs a number (decimal or 0x hexadecimal)");
+  Position explainAt{};
+  const bool explain = app.count("--explain") != 0;
+  if (explain && !ParsePoint(explainText, explainAt))
+    return Usage(app, "--explain needs X,Y, for example 120,45");
+  if (app.count("--mark") != 0 && markPath.empty()) return Usage(app, "--mark needs a file name");
+
+  if (!grab.empty()) {
+    std::int32_t g[4] = {0, 0, 0, 0};
+    const std::string& c = grab[0];
+    const std::size_t a = c.find(','), b = c.find(',', a + 1), d = c.find(',', b + 1);
+    if (!positional.empty() || live) return Usage(app, "--grab takes only X1,Y1,X2,Y2 OUT");
+    if (a == std::string::npos || b == std::string::npos || d == std::string::npos ||
+        !ParseWord(c.substr(0, a), g[0]) || !ParseWord(c.substr(a + 1, b - a - 1), g[1]) ||
+        !ParseWord(c.substr(b + 1, d - b - 1), g[2]) || !ParseWord(c.substr(d + 1), g[3])) {
+      return Usage(app, "--grab needs X1,Y1,X2,Y2, for example 100,200,131,215");
+    }
+    Screenshot screen, cut;
+    std::string error = CaptureLiveScreen(screen);
+    if (error.empty()) error = CutRectangle(screen, g[0], g[1], g[2], g[3], cut);
+    if (!error.empty()) {
+      std::fprintf(stderr, "zadized-find: %s\n", error.c_str());
+      return kExitBadFile;
+    }
+    error = WriteScreenshot(grab[1], cut);
+    if (!error.empty()) {
+      std::fprintf(stderr, "zadized-find: %s\n", error.c_str());
+      return kExitCannotWrite;
+    }
+    std::printf("grabbed   %s: %d x %d from the screen\n", grab[1].c_str(), cut.image.width,
+                cut.image.height);
+    return kExitFound;
+  }
+  // With the live screen there is no screenshot name ahead of the template.
+  if (live) positional.insert(positional.begin(), "(the screen)");
   if (positional.size() != 2 && positional.size() != 6) {
-    return Usage("expected SCREEN.bmp TEMPLATE.bmp and optionally the four rectangle coordinates");
+    return Usage(app, live ? "expected TEMPLATE and optionally the four rectangle coordinates"
+                           : "expected SCREEN TEMPLATE and optionally the four rectangle coordinates");
   }
 
   Screenshot shot;
-  const std::string screenError = LoadScreenshot(positional[0], shot);
+  const std::string screenError = live ? CaptureLiveScreen(shot) : LoadScreenshot(positional[0], shot);
   if (!screenError.empty()) {
     std::fprintf(stderr, "zadized-find: screenshot %s\n", screenError.c_str());
     return kExitBadFile;
@@ -151,7 +189,7 @@ int main(int argc, char** argv) {
   if (positional.size() == 6) {
     for (int k = 0; k < 4; ++k) {
       if (!ParseWord(positional[2 + k], r[k]))
-        return Usage("not a rectangle coordinate: " + positional[2 + k]);
+        return Usage(app, "not a rectangle coordinate: " + positional[2 + k]);
     }
   }
 
@@ -229,7 +267,7 @@ int main(int argc, char** argv) {
     for (const Accepted& a : accepted) all_positions.push_back(a.at);
     Outline(shot, all_positions, templ.width, templ.height, 0xFF0000);
     if (found) Outline(shot, {returned}, templ.width, templ.height, 0x00FF00);
-    const std::string error = WriteBmp24(markPath, shot);
+    const std::string error = WriteScreenshot(markPath, shot);
     if (!error.empty()) {
       std::fprintf(stderr, "zadized-find: %s\n", error.c_str());
       return kExitCannotWrite;

@@ -1,0 +1,378 @@
+// PNG templates. Two independent sources of truth: ImageMagick's decoding of
+// every PngSuite image, and PNG files this test encodes itself from random
+// pictures, whose BMP form is known before any decoder runs. Every hostile
+// variant of those files must be refused with nothing left allocated.
+#include "image/png_template.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "image/bitmap_cache.h"
+#include "platform/platform.h"
+#include "platform/platform_portable.h"
+
+namespace zadized {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Cache {
+  std::unique_ptr<BitmapCache> c = std::make_unique<BitmapCache>();
+  ~Cache() { ReleaseBitmapCache(*c); }
+  BitmapRecord Open(const std::string& path) { return OpenBitmap(*c, path.c_str()); }
+};
+
+Bytes Contents(const BitmapRecord& r) {
+  return r.fileSize > 0 ? Bytes(r.fileData, r.fileData + r.fileSize) : Bytes();
+}
+
+// ---- Writing PNG files ----
+
+void PutBe32(Bytes& b, std::uint32_t v) {
+  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<std::uint8_t>(v >> s));
+}
+
+struct Chunk {
+  std::string type;
+  Bytes data;
+};
+
+Bytes Assemble(const std::vector<Chunk>& chunks) {
+  Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (const Chunk& c : chunks) {
+    PutBe32(b, static_cast<std::uint32_t>(c.data.size()));
+    const std::size_t typeAt = b.size();
+    b.insert(b.end(), c.type.begin(), c.type.end());
+    b.insert(b.end(), c.data.begin(), c.data.end());
+    PutBe32(b, static_cast<std::uint32_t>(crc32(0, b.data() + typeAt, static_cast<uInt>(b.size() - typeAt))));
+  }
+  return b;
+}
+
+Bytes Deflate(const Bytes& raw) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  Bytes out(size);
+  EXPECT_EQ(compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 9), Z_OK);
+  out.resize(size);
+  return out;
+}
+
+Bytes Ihdr(std::uint32_t w, std::uint32_t h, int depth, int colorType) {
+  Bytes d;
+  PutBe32(d, w);
+  PutBe32(d, h);
+  d.insert(d.end(), {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colorType), 0, 0, 0});
+  return d;
+}
+
+// A random picture stored as one PNG colour type and depth, with the top-down
+// 0x00RRGGBB pixels its BMP form must have.
+struct Sample {
+  std::string what;
+  int w = 0, h = 0;
+  std::vector<std::uint32_t> expected;
+  std::vector<Chunk> before;  // IHDR and the chunks ahead of the image data
+  Bytes raw;                  // filter byte 0 and the samples, row by row
+  std::vector<Chunk> after;   // between the image data and IEND
+};
+
+Sample RandomSample(std::mt19937& rng) {
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  static const int kTypes[][2] = {{0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
+  const int kind = pick(9), type = kTypes[kind][0], depth = kTypes[kind][1];
+  Sample s;
+  s.w = 1 + pick(19);
+  s.h = 1 + pick(13);
+  s.what = "type " + std::to_string(type) + ", depth " + std::to_string(depth) + ", " + std::to_string(s.w) +
+           " x " + std::to_string(s.h);
+  s.before.push_back({"IHDR", Ihdr(s.w, s.h, depth, type)});
+  const int channels = type == 0 ? 1 : type == 2 ? 3 : type == 3 ? 1 : type == 4 ? 2 : 4;
+  Bytes palette;
+  if (type == 3) {
+    for (int i = 0; i < 3 * 40; ++i) palette.push_back(static_cast<std::uint8_t>(rng()));
+    s.before.push_back({"PLTE", palette});
+    s.before.push_back({"tRNS", Bytes(7, 0x10)});
+  }
+  // Chunks that must change nothing: gamma, chromaticities, sRGB, a colour
+  // profile, a background, transparency, text; and an animation whose frames
+  // come after the default image.
+  s.before.push_back({"gAMA", {0, 0, 0x27, 0x10}});  // 0.01: any correction would show
+  s.before.push_back({"cHRM", Bytes(32, 0x01)});
+  s.before.push_back({"sRGB", {static_cast<std::uint8_t>(pick(4))}});
+  Bytes profile = {'p', 0, 0};
+  const Bytes packed = Deflate(Bytes(200, 0x42));
+  profile.insert(profile.end(), packed.begin(), packed.end());
+  if (pick(2) == 0) s.before.push_back({"iCCP", profile});
+  if (type != 3) s.before.push_back({"bKGD", Bytes(type == 0 || type == 4 ? 2 : 6, 0xFF)});
+  if (type == 0) s.before.push_back({"tRNS", {0, 0}});
+  const bool animated = pick(2) == 0;
+  if (animated) {
+    Bytes actl;
+    PutBe32(actl, 2);
+    PutBe32(actl, 0);
+    s.before.push_back({"acTL", actl});
+    Bytes fctl;
+    PutBe32(fctl, 0);
+    PutBe32(fctl, static_cast<std::uint32_t>(s.w));
+    PutBe32(fctl, static_cast<std::uint32_t>(s.h));
+    fctl.resize(26, 0);
+    s.before.push_back({"fcTL", fctl});
+  }
+  for (int y = 0; y < s.h; ++y) {
+    s.raw.push_back(0);
+    for (int x = 0; x < s.w; ++x) {
+      std::uint8_t high[4];
+      for (int c = 0; c < channels; ++c) {
+        high[c] = static_cast<std::uint8_t>(rng());
+        if (type == 3) high[c] = static_cast<std::uint8_t>(high[c] % 40);
+        s.raw.push_back(high[c]);
+        if (depth == 16) s.raw.push_back(static_cast<std::uint8_t>(rng()));  // the low byte, dropped
+      }
+      std::uint32_t v = 0;
+      if (type == 3) {
+        const std::uint8_t* e = &palette[3u * high[0]];
+        v = static_cast<std::uint32_t>(e[0] << 16 | e[1] << 8 | e[2]);
+      } else if (channels <= 2) {
+        v = high[0] * 0x010101u;
+      } else {
+        v = static_cast<std::uint32_t>(high[0] << 16 | high[1] << 8 | high[2]);
+      }
+      s.expected.push_back(v);
+    }
+  }
+  if (animated) {
+    Bytes fdat;
+    PutBe32(fdat, 1);
+    const Bytes other = Deflate(Bytes(s.raw.size(), 0x00));
+    fdat.insert(fdat.end(), other.begin(), other.end());
+    s.after.push_back({"fdAT", fdat});
+  }
+  s.after.push_back({"tEXt", {'k', 0, 'v'}});
+  return s;
+}
+
+// The file, with its image data compressed once and cut into `pieces` chunks.
+Bytes Encode(const Sample& s, int pieces, Bytes* idat = nullptr) {
+  const Bytes z = Deflate(s.raw);
+  if (idat != nullptr) *idat = z;
+  std::vector<Chunk> chunks = s.before;
+  for (int i = 0; i < pieces; ++i) {
+    const std::size_t from = z.size() * i / pieces, to = z.size() * (i + 1) / pieces;
+    chunks.push_back({"IDAT", Bytes(z.begin() + static_cast<std::ptrdiff_t>(from),
+                                    z.begin() + static_cast<std::ptrdiff_t>(to))});
+  }
+  chunks.insert(chunks.end(), s.after.begin(), s.after.end());
+  chunks.push_back({"IEND", {}});
+  return Assemble(chunks);
+}
+
+// ---- Tests ----
+
+TEST(PngTemplate, RandomPicturesLoadAsTheirBmpFormAndEveryDamagedCopyIsRefused) {
+  std::mt19937 rng(20240611);
+  const std::int64_t blocksAtStart = platform::Live().blocks;
+  int damaged = 0;
+  for (int round = 0; round < 60; ++round) {
+    const Sample s = RandomSample(rng);
+    SCOPED_TRACE(s.what);
+    Bytes z;
+    const Bytes png = Encode(s, 1 + round % 3, &z);
+    const Bytes bmp = test::MakeBmp24(s.w, s.h, s.expected);
+    {
+      Cache cache;
+      const BitmapRecord r = cache.Open(test::WriteFile("good.png", png));
+      const BitmapRecord b = cache.Open(test::WriteFile("good.bmp", bmp));
+      ASSERT_EQ(Contents(r), bmp);
+      EXPECT_EQ(r.pixels - r.fileData, 54);
+      EXPECT_EQ(std::vector<std::int32_t>({r.fileSize, r.width, r.height, r.bitCount}),
+                std::vector<std::int32_t>({b.fileSize, b.width, b.height, b.bitCount}));
+      EXPECT_EQ(
+          std::vector<ColorValue>({r.topLeftColor, r.topRightColor, r.bottomLeftColor, r.bottomRightColor}),
+          std::vector<ColorValue>({b.topLeftColor, b.topRightColor, b.bottomLeftColor, b.bottomRightColor}));
+    }
+    // Damage: one flipped bit anywhere past the signature (a CRC no longer
+    // matches, or a length or type goes wrong), a cut anywhere, a wrong
+    // checksum over the image data with every CRC right.
+    std::vector<Bytes> bad;
+    Bytes flipped = png;
+    flipped[8 + rng() % (png.size() - 8)] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+    bad.push_back(flipped);
+    bad.emplace_back(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(8 + rng() % (png.size() - 8)));
+    bad.emplace_back(png.begin(), png.end() - 12);  // no IEND
+    Bytes zBad = z;
+    zBad.back() ^= 0x01;
+    std::vector<Chunk> chunks = s.before;
+    // The checksum alone in the last IDAT chunk, where a decoder that stops
+    // at the last row never looks.
+    chunks.push_back({"IDAT", Bytes(zBad.begin(), zBad.end() - 4)});
+    chunks.push_back({"IDAT", Bytes(zBad.end() - 4, zBad.end())});
+    chunks.push_back({"IEND", {}});
+    bad.push_back(Assemble(chunks));
+    for (const Bytes& b : bad) {
+      Cache cache;
+      EXPECT_EQ(cache.Open(test::WriteFile("bad.png", b)).fileSize, -1)
+          << "damaged copy " << damaged << ", " << b.size() << " of " << png.size() << " bytes";
+      EXPECT_EQ(cache.c->count, 0);
+      ++damaged;
+    }
+  }
+  EXPECT_EQ(platform::Live().blocks, blocksAtStart);
+}
+
+TEST(PngTemplate, PicturesPastTheLimitAndInflatingChunksAreRefusedBeforeTheyCost) {
+  std::mt19937 rng(7);
+  const Sample s = RandomSample(rng);
+  const Bytes data = Deflate(Bytes(1000, 0));
+  std::int32_t reason = 0;
+  std::uint32_t size = 1;
+  // 16384 x 5462 x 3 bytes passes 256 MiB; the file is a few hundred bytes.
+  const Bytes huge = Assemble({{"IHDR", Ihdr(16384, 5462, 8, 2)}, {"IDAT", data}, {"IEND", {}}});
+  EXPECT_EQ(DecodePngAsBmp(huge.data(), static_cast<std::uint32_t>(huge.size()), &size, &reason), nullptr);
+  EXPECT_EQ(reason, kPngTooLarge);
+  EXPECT_EQ(size, 0u);
+  // Image data that goes on inflating past the picture's rows.
+  Bytes longer = s.raw;
+  longer.resize(s.raw.size() + (4u << 20), 0);
+  std::vector<Chunk> overlong = s.before;
+  overlong.push_back({"IDAT", Deflate(longer)});
+  overlong.push_back({"IEND", {}});
+  const Bytes longFile = Assemble(overlong);
+  EXPECT_EQ(DecodePngAsBmp(longFile.data(), static_cast<std::uint32_t>(longFile.size()), &size, &reason),
+            nullptr);
+  // A text chunk that inflates to 16 MiB.
+  Bytes text = {'k', 0, 0};
+  const Bytes bomb = Deflate(Bytes(16u << 20, 'a'));
+  text.insert(text.end(), bomb.begin(), bomb.end());
+  std::vector<Chunk> chunks = s.before;
+  chunks.push_back({"zTXt", text});
+  chunks.push_back({"IDAT", Deflate(s.raw)});
+  chunks.push_back({"IEND", {}});
+  const Bytes withBomb = Assemble(chunks);
+  const std::int64_t blocks = platform::Live().blocks;
+  EXPECT_EQ(DecodePngAsBmp(withBomb.data(), static_cast<std::uint32_t>(withBomb.size()), &size, &reason),
+            nullptr);
+  EXPECT_GT(reason, 0);
+  EXPECT_EQ(platform::Live().blocks, blocks);
+}
+
+// The n-th allocation of a load fails, for every n the load reaches: the
+// decoder's own blocks come from the same allocator as the file and the BMP
+// form, so each failure must end in a refusal with every block given back.
+int g_failAt = 0, g_allocations = 0;
+
+TEST(PngTemplate, EveryFailedAllocationIsARefusalThatLeavesNothingBehind) {
+  std::mt19937 rng(99);
+  const Sample s = RandomSample(rng);
+  const std::string path = test::WriteFile("alloc.png", Encode(s, 2));
+  platform::Ops ops = platform::Native();
+  ops.allocZeroed = [](std::uint32_t bytes) -> void* {
+    return ++g_allocations == g_failAt ? nullptr : platform::Native().allocZeroed(bytes);
+  };
+  for (g_failAt = 1;; ++g_failAt) {
+    g_allocations = 0;
+    const std::int64_t blocks = platform::Live().blocks;
+    Cache cache;
+    platform::Override(&ops);
+    const BitmapRecord r = cache.Open(path);
+    platform::Override(nullptr);
+    if (g_allocations < g_failAt) {
+      EXPECT_EQ(Contents(r), test::MakeBmp24(s.w, s.h, s.expected));
+      EXPECT_GT(g_failAt, 3) << "the file, the decoder and the BMP form each allocate";
+      break;
+    }
+    EXPECT_EQ(r.fileSize, -1) << "allocation " << g_failAt;
+    EXPECT_EQ(platform::Live().blocks, blocks) << "allocation " << g_failAt;
+  }
+}
+
+// ---- The PngSuite against ImageMagick ----
+
+std::vector<std::string> PngFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string n = e->d_name;
+      if (n.size() > 4 && n.compare(n.size() - 4, 4, ".png") == 0) names.push_back(dir + "/" + n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// ImageMagick's pixels for `path` as a 16-bit PPM, taken as stored (a picture
+// whose gAMA chunk says linear is declared sRGB, so no curve is applied),
+// alpha switched off (not blended), reduced to the high byte of each sample: the BMP form a
+// converter that keeps samples as stored would write.
+bool ConvertedBmp(const std::string& path, Bytes& bmp) {
+  const std::string command =
+      "convert '" + path + "' -set colorspace sRGB -alpha off -depth 16 ppm:- 2>/dev/null";
+  std::FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return false;
+  int w = 0, h = 0, max = 0;
+  const bool header = std::fscanf(p, "P6 %d %d %d", &w, &h, &max) == 3 && std::fgetc(p) != EOF;
+  std::vector<std::uint32_t> px;
+  std::uint8_t sample[6];
+  while (header && max == 65535 && px.size() < static_cast<std::size_t>(w) * h &&
+         std::fread(sample, 1, 6, p) == 6)
+    px.push_back(static_cast<std::uint32_t>(sample[0] << 16 | sample[2] << 8 | sample[4]));
+  const bool ok = pclose(p) == 0 && header && w > 0 && px.size() == static_cast<std::size_t>(w) * h;
+  if (ok) bmp = test::MakeBmp24(w, h, px);
+  return ok;
+}
+
+TEST(PngSuite, EveryImageLoadsAsImageMagicksPixelsAndHostileFilesAreSurvived) {
+  const std::string dir = std::string(ZADIZED_SHARED_DIR) + "/testdata/pngsuite";
+  const std::vector<std::string> images = PngFiles(dir);
+  if (images.empty()) GTEST_SKIP() << "no PngSuite at " << dir << " (the shared test data is absent)";
+  if (std::system("convert -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick's convert is absent";
+  Cache cache;
+  for (const std::string& path : images) {
+    SCOPED_TRACE(path);
+    Bytes bmp;
+    ASSERT_TRUE(ConvertedBmp(path, bmp));
+    const BitmapRecord png = cache.Open(path);
+    const BitmapRecord converted = cache.Open(test::WriteFile(path.substr(dir.size() + 1) + ".bmp", bmp));
+    ASSERT_GT(png.fileSize, 0);
+    EXPECT_EQ(std::vector<std::int64_t>({png.fileSize, png.width, png.height, png.bitCount, png.topLeftColor,
+                                         png.topRightColor, png.bottomLeftColor, png.bottomRightColor}),
+              std::vector<std::int64_t>({converted.fileSize, converted.width, converted.height,
+                                         converted.bitCount, converted.topLeftColor, converted.topRightColor,
+                                         converted.bottomLeftColor, converted.bottomRightColor}));
+    EXPECT_EQ(Contents(png), bmp);
+  }
+  int refused = 0, loaded = 0;
+  for (const char* folder : {"/crashers", "/badpal"}) {
+    for (const std::string& path : PngFiles(dir + folder)) {
+      const std::int64_t blocks = platform::Live().blocks;
+      std::uint32_t size = 0;
+      Bytes file;
+      if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        for (int c; (c = std::fgetc(f)) != EOF;) file.push_back(static_cast<std::uint8_t>(c));
+        std::fclose(f);
+      }
+      std::uint8_t* bmp = DecodePngAsBmp(file.data(), static_cast<std::uint32_t>(file.size()), &size);
+      if (bmp != nullptr) {
+        EXPECT_TRUE(IsLoadableBmp(bmp, size)) << path;
+        platform::Native().freeBlock(bmp);
+      }
+      ++(bmp != nullptr ? loaded : refused);
+      EXPECT_EQ(platform::Live().blocks, blocks) << path;
+    }
+  }
+  std::printf("PngSuite: %zu images as ImageMagick decodes them; hostile files: %d refused, %d loaded\n",
+              images.size(), refused, loaded);
+}
+
+}  // namespace
+}  // namespace zadized
