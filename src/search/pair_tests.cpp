@@ -229,6 +229,7 @@ class Compiler {
     std::uint64_t alive[kSampleWords];
     for (auto& w : alive) w = ~0ull;
     bool used[kMaxTests] = {};
+    g_.head = 0;
     PairTest ordered[kMaxTests];
     for (int round = 0; round < g_.count; ++round) {
       int best = -1;
@@ -249,6 +250,17 @@ class Compiler {
       used[best] = true;
       ordered[round] = g_.tests[best];
       for (int w = 0; w < kSampleWords; ++w) alive[w] &= pass[best][w];
+      // Run without a branch the tests after which more than an eighth of
+      // the sampled blocks still have a lane alive: there, whether to go on
+      // is a guess the processor would often get wrong, which costs more
+      // than a test.
+      if (blocks && g_.head == round) {
+        int liveBlocks = 0;
+        for (int w = 0; w < kSampleWords; ++w) {
+          for (int b = 0; b < 8; ++b) liveBlocks += (alive[w] >> (8 * b) & 0xFF) != 0 ? 1 : 0;
+        }
+        if (8 * liveBlocks > spots) g_.head = round + 1;
+      }
     }
     for (int t = 0; t < g_.count; ++t) g_.tests[t] = ordered[t];
   }
@@ -272,6 +284,17 @@ class Compiler {
   const WindowCheck* check_ = nullptr;
 };
 
+// Where the block loop may run tests without looking at what is left: a
+// branch whose outcome the screen decides costs more than a test does.
+void FindHead(Program& g, int wanted) {
+  g.head = 0;
+  while (g.head < g.count && g.head <= wanted && g.head < PairTests::kHead &&
+         g.tests[g.head].kind != kAnyDiffers) {
+    ++g.head;
+  }
+  for (int t = 0; t < g.count; ++t) g.flip[t] = g.tests[t].kind == kDiffer ? kAllLanes : 0;
+}
+
 }  // namespace
 
 PairTests::PairTests(const ScanSetup& s) : s_(s) {
@@ -281,14 +304,20 @@ PairTests::PairTests(const ScanSetup& s) : s_(s) {
   } else {
     compiler.Pattern();
   }
+  FindHead(program_, 0);
 }
 
-void PairTests::Rank(const Candidates& c, const WindowCheck* check) { Compiler(s_, program_, check).Rank(c); }
+void PairTests::Rank(const Candidates& c, const WindowCheck* check) {
+  Compiler(s_, program_, check).Rank(c);
+  FindHead(program_, program_.head);
+}
 
 unsigned PairTests::Mask(const std::uint8_t* topLeft) const {
+  const Program& g = program_;
   unsigned live = kAllLanes;
-  for (int t = 0; t < program_.count && live != 0; ++t)
-    live = PassingLanes(program_, program_.tests[t], topLeft, live);
+  for (int t = 0; t < g.head; ++t)
+    live &= EqualLanes(topLeft + g.tests[t].a, topLeft + g.tests[t].b) ^ g.flip[t];
+  for (int t = g.head; t < g.count && live != 0; ++t) live = PassingLanes(g, g.tests[t], topLeft, live);
   return live;
 }
 

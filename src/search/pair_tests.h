@@ -34,9 +34,16 @@ class PairTests {
   // The one-third test needs limit + 1 background pixels; beyond this many
   // it is left to the exact test.
   static constexpr int kMaxShapeSet = 2048;
+  static constexpr int kHead = 4;
   struct Program {
     Test tests[kMaxTests];
     int count = 0;
+    // The leading tests that compare two pixels, run without a branch
+    // between them (at least one, at most kHead, as many as ranking found
+    // worth it), and what each flips: nothing for equal, every lane for
+    // differ.
+    int head = 0;
+    unsigned flip[kMaxTests] = {};
     std::ptrdiff_t set[kMaxShapeSet];
     int setCount = 0;
   };
