@@ -168,9 +168,9 @@ void ZADIZED_API PtrPutString(ZadizedAddress source, ZadizedAddress destination,
 /* [15] Looks for the template in the BMP file `fileName` inside the screen
  * rectangle with the corners (x1, y1) and (x2, y2), both inclusive, in either
  * order. `options` is an option word (zadized_options), `color` a colour word
- * (ZADIZED_PATTERN, ZADIZED_SHAPE, zadized_tolerance). The answer is an
- * encoded position (zadized_decode_result) or one of the ZADIZED_* codes
- * below; read the caveat there about negative results. */
+ * (ZADIZED_PATTERN, ZADIZED_SHAPE, zadized_tolerance, zadized_near_colors).
+ * The answer is an encoded position (zadized_decode_result) or one of the
+ * ZADIZED_* codes below; read the caveat there about negative results. */
 int32_t ZADIZED_API SearchImage(const char* fileName, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                                 int32_t options, int32_t color);
 
@@ -265,6 +265,22 @@ ZADIZED_INLINE int32_t zadized_tolerance(int corner, int32_t channelLimit, int32
   const uint32_t channel = channelLimit < 0 ? 0u : channelLimit > 255 ? 255u : (uint32_t)channelLimit;
   const uint32_t sum = sumLimit < 0 ? 0u : sumLimit > 0xFFFF ? 0xFFFFu : (uint32_t)sumLimit;
   return (int32_t)(0x10000000u | ((uint32_t)corner & 3u) << 24 | channel << 16 | sum);
+}
+
+/* Near-colour mode: the screen may show the template's colours a little off.
+ * Bits 0-7 are the channel limit, bits 8-15 the share in percent (values
+ * over 100 count as 100), bits 16-27 are ignored. */
+#define ZADIZED_NEAR_COLORS 0x20000000
+
+/* A place matches when at most percent x width x height / 100 (rounded down)
+ * template pixels differ from the screen pixel under them by more than
+ * channelLimit in blue, green or red. channelLimit is cut to 0-255 and
+ * percent to 0-100; (0, 0) demands exactly the template's colours. There is
+ * no colour map, so this mode never answers -100. */
+ZADIZED_INLINE int32_t zadized_near_colors(int32_t channelLimit, int32_t percent) {
+  const uint32_t channel = channelLimit < 0 ? 0u : channelLimit > 255 ? 255u : (uint32_t)channelLimit;
+  const uint32_t share = percent < 0 ? 0u : percent > 100 ? 100u : (uint32_t)percent;
+  return (int32_t)((uint32_t)ZADIZED_NEAR_COLORS | share << 8 | channel);
 }
 
 #ifdef __cplusplus

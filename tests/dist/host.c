@@ -165,6 +165,13 @@ static void TestOnePixelTemplate(void) {
    * passes wherever the pattern does. */
   CHECK_EQ(SearchImage(path, 5, 7, 9, 8, 0, zadized_tolerance(ZADIZED_CORNER_TOP_LEFT, 255, 765)),
            zadized_encode_position(5, 7, width));
+
+  /* Near colours: a channel limit of 255 forgives any colour, and so does a
+   * share of 100 percent, whose budget is the template's one pixel. */
+  CHECK_EQ(SearchImage(path, 5, 7, 9, 8, 0, zadized_near_colors(255, 0)),
+           zadized_encode_position(5, 7, width));
+  CHECK_EQ(SearchImage(path, 5, 7, 9, 8, ZADIZED_SKIP(1), zadized_near_colors(0, 100)),
+           zadized_encode_position(6, 7, width));
   DeleteFileA(path);
 }
 

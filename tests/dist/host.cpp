@@ -131,6 +131,8 @@ void TestHelpers() {
   CHECK_EQ(zadized_options(0, 1, 1, 1), 0x70000);
   CHECK_EQ(zadized_options(70000, 0, 0, 0), 65535);
   CHECK_EQ(zadized_tolerance(ZADIZED_CORNER_BOTTOM_RIGHT, 10, 12), 0x130A000C);
+  CHECK_EQ(zadized_near_colors(24, 10), 0x20000A18);
+  CHECK_EQ(zadized_near_colors(300, 250), ZADIZED_NEAR_COLORS | 100 << 8 | 255);
   std::int32_t x = 0, y = 0;
   CHECK(zadized_decode_result(-1025, 1024, &x, &y));
   CHECK_EQ(x, 0);

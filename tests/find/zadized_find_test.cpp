@@ -102,6 +102,18 @@ TEST(HostHeader, ColorWordsDecodeAsComposed) {
   EXPECT_EQ(zadized::DecodeColorWord(ZADIZED_PATTERN).mapColor, -1);
   // The guide's worked example.
   EXPECT_EQ(zadized_tolerance(ZADIZED_CORNER_BOTTOM_RIGHT, 10, 12), 0x130A000C);
+
+  for (std::int32_t channel : {-7, 0, 24, 255, 256, 100000}) {
+    for (std::int32_t percent : {-1, 0, 10, 100, 101, 255, 256}) {
+      const zadized::ColorTest t = zadized::DecodeColorWord(zadized_near_colors(channel, percent));
+      EXPECT_TRUE(t.nearColors);
+      EXPECT_FALSE(t.tolerance);
+      EXPECT_EQ(t.mapColor, -1);
+      EXPECT_EQ(t.nearTolerance, channel < 0 ? 0 : channel > 255 ? 255 : channel);
+      EXPECT_EQ(t.nearPercent, percent < 0 ? 0 : percent > 100 ? 100 : percent);
+    }
+  }
+  EXPECT_EQ(zadized_near_colors(24, 10), 0x20000A18);
 }
 
 TEST(HostHeader, EveryPositionDecodesBack) {
@@ -151,22 +163,27 @@ TEST(FindSession, AgreesWithTheLibraryOnRandomSearches) {
     } else {
       for (auto& v : tpl) v = palette[pick(colors)];
     }
-    const Screenshot shot = ShotOf(w, h, screen);
-    PrivateCache cache;
-    const BitmapRecord t = cache.Open(WriteFile("random-template.bmp", MakeBmp24(tw, th, tpl)));
-    ASSERT_NE(t.fileSize, -1);
-    const std::int32_t options = zadized_options(pick(3), pick(2), pick(2), pick(2));
     std::int32_t color = ZADIZED_PATTERN;
-    switch (pick(3)) {
+    switch (pick(4)) {
       case 1:
         color = static_cast<std::int32_t>(pick(4) == 0 ? 0x123456 : tpl[pick(tw * th)]);
         break;
       case 2:
         color = zadized_tolerance(pick(4), pick(256), pick(800));
         break;
+      case 3:
+        // Shades on the screen, so that some copies are near and some not.
+        for (auto& v : screen) v ^= static_cast<std::uint32_t>(pick(8) << 16 | pick(8) << 8 | pick(8));
+        color = zadized_near_colors(pick(10), pick(3) == 0 ? pick(120) : 0);
+        break;
       default:
         break;
     }
+    const Screenshot shot = ShotOf(w, h, screen);
+    PrivateCache cache;
+    const BitmapRecord t = cache.Open(WriteFile("random-template.bmp", MakeBmp24(tw, th, tpl)));
+    ASSERT_NE(t.fileSize, -1);
+    const std::int32_t options = zadized_options(pick(3), pick(2), pick(2), pick(2));
     const std::int32_t x1 = pick(w + 2) - 1, y1 = pick(h + 2) - 1, x2 = pick(w + 2) - 1, y2 = pick(h + 2) - 1;
     const Session s(shot.image, t, x1, y1, x2, y2, options, color);
     const std::int32_t library = s.LibraryResult();
@@ -500,6 +517,69 @@ TEST(FindProgram, ExitCodesAndMessages) {
   EXPECT_EQ(RunFind(shot + " " + tpl + " --frobnicate").exitCode, 2);
   EXPECT_EQ(RunFind(shot + " " + tpl + " 1 2 x 4").exitCode, 2);
   EXPECT_EQ(RunFind(shot + " " + tpl + " --mark " + TempPath("no-such-dir/out.bmp")).exitCode, 5);
+}
+
+TEST(FindProgram, NearColorsCountMissesAgainstTheBudget) {
+  // A 5 x 3 template whose blues step by 16, and two copies under it on a
+  // black row-0 screen: at (0, 1) twelve pixels with green 11 too high, at
+  // (6, 1) three with red 64 too low and one with blue exactly 10 too high.
+  // Channel limit 10 and 20 percent: 3 of the 15 pixels may miss.
+  std::vector<std::uint32_t> tpl(15);
+  for (std::uint32_t k = 0; k < 15; ++k) tpl[k] = 0x406000u | k * 16;
+  std::vector<std::uint32_t> screen(12 * 4, 0);
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 5; ++c) {
+      const std::uint32_t v = tpl[r * 5 + c];
+      screen[(r + 1) * 12 + c] = v + (r > 0 || c > 2 ? 0x000B00u : 0);
+      screen[(r + 1) * 12 + 6 + c] = r == 1 && c > 0 && c < 4 ? v - 0x400000u : r == 2 && c == 4 ? v + 10 : v;
+    }
+  }
+  const std::string shot = WriteFile("near-screen.bmp", MakeBmp24(12, 4, screen));
+  const std::string tplPath = WriteFile("near-template.bmp", MakeBmp24(5, 3, tpl));
+
+  const CliRun missed = RunFind(shot + " " + tplPath + " --color 0x2000140A --explain 0,1");
+  EXPECT_EQ(missed.exitCode, 0) << missed.out;
+  EXPECT_NE(
+      missed.out.find("(0x2000140A): near-colour mode (blue, green and red each within 10; up to 20% of "
+                      "the pixels may differ more: 3 of this 5 x 3 template's pixels)\n"),
+      std::string::npos)
+      << missed.out;
+  EXPECT_NE(missed.out.find("found     x=6 y=1 result=5\n"), std::string::npos) << missed.out;
+  EXPECT_NE(
+      missed.out.find("explain   (0, 1): near colours: 12 of the 15 template pixels differ by more than "
+                      "10 in blue, green or red; at most 3 may (20% of 5 x 3, rounded down); the "
+                      "misses, bottom row first, each row left to right:\n"
+                      "explain   (0, 1): miss 1: template pixel (0, 2) 0x4060A0, screen pixel (0, 3) "
+                      "0x406BA0; apart by blue 0, green 11, red 0\n"),
+      std::string::npos)
+      << missed.out;
+  EXPECT_NE(missed.out.find("miss 4: template pixel (3, 2) 0x4060D0, screen pixel (3, 3) 0x406BD0; apart by "
+                            "blue 0, green 11, red 0 (one more than allowed)\n"),
+            std::string::npos)
+      << missed.out;
+  // Ten listed, the last of them in the middle row; the top row's two left over.
+  EXPECT_NE(missed.out.find("miss 10: template pixel (4, 1) 0x406090, screen pixel (4, 2) 0x406B90"),
+            std::string::npos)
+      << missed.out;
+  EXPECT_NE(missed.out.find("explain   (0, 1): and 2 more misses\n"), std::string::npos) << missed.out;
+  EXPECT_EQ(missed.out.find("miss 11"), std::string::npos) << missed.out;
+
+  const CliRun passed = RunFind(shot + " " + tplPath + " --color 0x2000140A --explain 6,1");
+  EXPECT_NE(passed.out.find("explain   (6, 1): window test passed (near colours: 3 of the 15 template pixels "
+                            "differ by more than 10"),
+            std::string::npos)
+      << passed.out;
+  EXPECT_NE(passed.out.find("miss 1: template pixel (1, 1) 0x406060, screen pixel (7, 2) 0x006060; apart by "
+                            "blue 0, green 0, red 64\n"),
+            std::string::npos)
+      << passed.out;
+  EXPECT_NE(passed.out.find("explain   (6, 1): accepted; this is the position the search returns"),
+            std::string::npos)
+      << passed.out;
+  // One percent less leaves a budget of 2 (19% of 15 is 2.85): nothing found.
+  const CliRun tighter = RunFind(shot + " " + tplPath + " --color 0x2000130A");
+  EXPECT_EQ(tighter.exitCode, 1) << tighter.out;
+  EXPECT_NE(tighter.out.find("2 of this 5 x 3 template's pixels)"), std::string::npos) << tighter.out;
 }
 
 TEST(FindProgram, TopRowPositionsAreFlaggedAsAmbiguous) {

@@ -181,10 +181,11 @@ TEST_CASE(PatternShapeAndToleranceModes) {
   const Template recolored = Write("recoloured.bmp", 5, Color(kBlock, kRed, kWhite, kBlack));
   const Template exact = Write("exact.bmp", 5, Color(kBlock, 0x112233, 0x445566, 0x778899));
   Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, -1, Encode(120, 60));
-  Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, 0x30000000, Encode(120, 60));
-  // Near colours with no tolerance: the colours themselves, not their pattern.
-  Expect(exact, 0, 0, p.width - 1, p.height - 1, 0, 536870912, Encode(120, 60));
+  // Modes 3 and above are pattern mode; mode 2 asks for near colours, and the
+  // recoloured block is far from the template's own colours.
+  Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, 805306368, Encode(120, 60));
   Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, 536870912, -1);
+  Expect(exact, 0, 0, p.width - 1, p.height - 1, 0, 536870912, Encode(120, 60));
   // Corner tolerance: the recoloured corner is far off, the exact one is not.
   Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, 0x10000000, -1);
   Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, 0x10FF02FD, Encode(120, 60));

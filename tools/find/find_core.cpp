@@ -315,6 +315,23 @@ Session::Session(const ScreenImage& screen, const BitmapRecord& templ, std::int3
   }
   refusal_ = PlaceRectangle(x1, y1, x2, y2, screen.width, screen.height, templ.width, templ.height, &rect_);
   if (refusal_ != 0) return;
+  if (test_.nearColors) {
+    // No map, as in the library. A record without pixels (which the loader
+    // never hands out) leaves setup_.colors null, and nothing matches.
+    if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return;
+    colors_ = ReadTemplateColors(templ);
+    setup_ = ScanSetup{screen.pixels,
+                       screen.width,
+                       screen.height,
+                       nullptr,
+                       templ.width,
+                       templ.height,
+                       false,
+                       &colors_,
+                       test_.nearTolerance,
+                       AllowedMisses(test_.nearPercent, templ.width, templ.height)};
+    return;
+  }
   map_ = BuildColorMap(templ, test_.mapColor);
   if (map_ == nullptr) {
     refusal_ = kNoColorMap;
@@ -339,7 +356,10 @@ void Session::ForEachCandidate(const std::function<bool(Position)>& visit) const
   });
 }
 
-bool Session::PassesWindow(Position at) const { return refusal_ == 0 && WindowMatches(setup_, at.x, at.y); }
+bool Session::PassesWindow(Position at) const {
+  return refusal_ == 0 && (setup_.map != nullptr || setup_.colors != nullptr) &&
+         WindowMatches(setup_, at.x, at.y);
+}
 
 bool Session::PassesCorner(Position at) const {
   if (!test_.tolerance) return true;
@@ -478,6 +498,50 @@ std::string Session::ExplainWindow(Position at, bool& passes) const {
          " pixels outside it share that colour, at most " + std::to_string(limit) + " may)";
 }
 
+std::vector<std::string> Session::ExplainNearColors(Position at, bool& passes) const {
+  passes = false;
+  if (setup_.colors == nullptr) return {"the template has no pixels to compare"};
+  const std::int32_t tw = templ_.width, th = templ_.height;
+  const std::int64_t allowed = setup_.allowedMisses;
+  // Enough to see what kind of difference it is without flooding the screen.
+  constexpr std::int64_t kListed = 10;
+  std::int64_t misses = 0;
+  std::vector<std::string> listed;
+  // Every pixel is compared, not only those up to the first miss past the
+  // budget, so the count says how far off the place is.
+  for (std::int32_t r = 0; r < th; ++r) {
+    const std::uint8_t* q = colors_.pixels + static_cast<std::ptrdiff_t>(r) * colors_.stride;
+    for (std::int32_t c = 0; c < tw; ++c, q += colors_.bytesPerPixel) {
+      const std::int32_t sx = at.x + c, sy = at.y + th - 1 - r;
+      const ColorValue t = colors_.At(q), v = ScreenPixel(screen_, sx, sy);
+      if (WithinTolerance(t, v, setup_.tolerance) || ++misses > kListed) continue;
+      std::ostringstream line;
+      line << "miss " << misses << ": template pixel " << Point(c, th - 1 - r) << " " << Hex6(t)
+           << ", screen pixel " << Point(sx, sy) << " " << Hex6(v) << "; apart by";
+      static const char* const channel[3] = {"blue", "green", "red"};
+      for (int k = 0; k < 3; ++k) {
+        const auto a = static_cast<std::int32_t>(t >> (8 * k) & 0xFF),
+                   b = static_cast<std::int32_t>(v >> (8 * k) & 0xFF);
+        line << (k == 0 ? " " : ", ") << channel[k] << " " << (a > b ? a - b : b - a);
+      }
+      if (misses == allowed + 1) line << " (one more than allowed)";
+      listed.push_back(line.str());
+    }
+  }
+  passes = misses <= allowed;
+  std::ostringstream verdict;
+  if (passes) verdict << "window test passed (";
+  verdict << "near colours: " << misses << " of the " << static_cast<std::int64_t>(tw) * th
+          << " template pixels differ by more than " << setup_.tolerance << " in blue, green or red; at most "
+          << allowed << " may (" << test_.nearPercent << "% of " << tw << " x " << th << ", rounded down)";
+  if (passes) verdict << ")";
+  if (misses > 0) verdict << "; the misses, bottom row first, each row left to right:";
+  std::vector<std::string> lines{verdict.str()};
+  lines.insert(lines.end(), listed.begin(), listed.end());
+  if (misses > kListed) lines.push_back("and " + std::to_string(misses - kListed) + " more misses");
+  return lines;
+}
+
 std::string Session::ExplainCorner(Position at, bool& passes) const {
   const std::int32_t cx = at.x + ((test_.corner & 1) != 0 ? templ_.width - 1 : 0);
   const std::int32_t cy = at.y + ((test_.corner & 2) != 0 ? templ_.height - 1 : 0);
@@ -538,7 +602,11 @@ std::vector<std::string> Session::Explain(Position at) const {
             Point(rect_.x2, rect_.y2)};
   }
   bool window = false;
-  lines.push_back(where + ": " + ExplainWindow(at, window));
+  if (test_.nearColors) {
+    for (const std::string& line : ExplainNearColors(at, window)) lines.push_back(where + ": " + line);
+  } else {
+    lines.push_back(where + ": " + ExplainWindow(at, window));
+  }
   if (window != PassesWindow(at)) {
     lines.push_back("internal error: this explanation disagrees with the library's window test");
   }

@@ -78,7 +78,8 @@ struct Accepted {
 // One search of one template on one screenshot, with the arguments of
 // SearchImage. Everything the library decides is taken from the library's
 // own functions (DecodeOptions, DecodeColorWord, PlaceRectangle, Candidates,
-// BuildColorMap, WindowMatches, CompareCornerColor, SearchCapture).
+// BuildColorMap or, for near colours, ReadTemplateColors and AllowedMisses,
+// WindowMatches, WithinTolerance, CompareCornerColor, SearchCapture).
 class Session {
  public:
   Session(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1, std::int32_t y1,
@@ -116,6 +117,7 @@ class Session {
 
  private:
   std::string ExplainWindow(Position at, bool& passes) const;
+  std::vector<std::string> ExplainNearColors(Position at, bool& passes) const;
   std::string ExplainCorner(Position at, bool& passes) const;
 
   ScreenImage screen_;
@@ -126,6 +128,7 @@ class Session {
   Rectangle rect_{};
   std::int32_t refusal_ = 0;
   std::uint8_t* map_ = nullptr;
+  TemplateColors colors_{};  // near colours: what setup_.colors points to
   ScanSetup setup_{};
 };
 

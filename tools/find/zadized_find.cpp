@@ -54,7 +54,16 @@ bool ParsePoint(const std::string& text, zadized::find::Position& out) {
   return ParseWord(text.substr(0, comma), out.x) && ParseWord(text.substr(comma + 1), out.y);
 }
 
-std::string DescribeColorWord(const zadized::ColorTest& t, std::int32_t word) {
+std::string DescribeColorWord(const zadized::ColorTest& t, std::int32_t word,
+                              const zadized::BitmapRecord& templ) {
+  if (t.nearColors) {
+    const auto written = static_cast<std::int32_t>(static_cast<std::uint32_t>(word) >> 8 & 0xFFu);
+    return "near-colour mode (blue, green and red each within " + std::to_string(t.nearTolerance) +
+           "; up to " + std::to_string(t.nearPercent) + "% of the pixels may differ more" +
+           (written > 100 ? " (the word's " + std::to_string(written) + " counts as 100)" : "") + ": " +
+           std::to_string(zadized::AllowedMisses(t.nearPercent, templ.width, templ.height)) + " of this " +
+           std::to_string(templ.width) + " x " + std::to_string(templ.height) + " template's pixels)";
+  }
   if (t.tolerance) {
     static const char* const corners[4] = {"top-left", "top-right", "bottom-left", "bottom-right"};
     return "pattern mode with a corner test (" + std::string(corners[t.corner & 3]) +
@@ -214,7 +223,7 @@ int main(int argc, char** argv) {
   std::printf("\noptions   %d (0x%08X): %s\n", options, static_cast<unsigned>(options),
               DescribeOrder(session.Order()).c_str());
   std::printf("color     %d (0x%08X): %s\n", color, static_cast<unsigned>(color),
-              DescribeColorWord(session.Test(), color).c_str());
+              DescribeColorWord(session.Test(), color, templ).c_str());
 
   const std::int32_t result = session.LibraryResult();
   int status = kExitNotFound;
