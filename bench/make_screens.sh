@@ -274,7 +274,8 @@ convert -size 1920x1080 xc:'#d4d4d4' \
   -strip -define png:compression-level=9 "$out/document.png"
 
 # ---- A wallpaper desktop: a sunset-like gradient with cloud texture, a menu
-# bar, a dock, desktop icons, a photo viewer, a terminal and a calculator ----
+# bar, a dock, desktop icons, a photo viewer, a terminal, a calculator and a
+# notification ----
 # The texture is a plasma fractal at a quarter of the size, blurred and
 # enlarged, so that neighbouring pixels are close but seldom equal: a 64x64
 # piece holds 300 to 550 colours.
@@ -291,6 +292,7 @@ app_icon "$work/b6.png" 52 '#607d8b' 'S'
 app_icon "$work/b7.png" 52 '#00acc1' 'C'
 folder_icon "$work/folder56.png" 56
 picture_icon "$work/picture56.png" 56
+picture_icon "$work/picture48.png" 48
 convert "$work/wall.png" \
   \( -size 1920x26 xc:'#ececf0' -channel A -evaluate set 85% +channel \) -geometry +0+0 -composite \
   -font "$bold" -pointsize 13 -fill '#1a1a1a' -annotate +40+18 'Files' \
@@ -309,20 +311,25 @@ convert "$work/wall.png" \
   "$work/folder56.png" -geometry +1836+148 -composite -annotate +1836+220 'Downloads' \
   "$work/picture56.png" -geometry +1836+248 -composite -annotate +1832+320 'sunset.jpg' \
   "$work/picture56.png" -geometry +1836+348 -composite -annotate +1838+420 'rose.png' \
+  \( -size 344x84 xc:none -fill '#26262b' -draw 'roundrectangle 0,0 343,83 12,12' \
+  -channel A -evaluate multiply 0.92 +channel \) -geometry +1556+904 -composite \
+  "$work/picture48.png" -geometry +1570+922 -composite \
+  -font "$bold" -pointsize 13 -fill '#f4f4f8' -annotate +1632+936 'Screenshot saved' \
+  -font "$sans" -pointsize 12 -fill '#c8c8d0' -annotate +1632+956 'sunset.png, 1920 x 1080, 2.1 MB' \
+  -annotate +1632+974 'Click to open it in the viewer' \
   "$work/wallpaper-bg.png"
 convert rose: -filter Mitchell -resize 600% -depth 8 "$work/rose.png"
 set_background "$work/wallpaper-bg.png"
-start_program display -geometry +760+120 -title rose.png "$work/rose.png"
+start_program display -geometry +1180+90 -title rose.png "$work/rose.png"
 start_program xterm -bg '#fdfdfd' -fg '#202020' -fa "$mono" -fs 10 -geometry 76x22+90+520 \
   -title terminal -e sh -c "cat '$work/session.txt'; exec sleep 600"
-start_program xcalc -geometry +1320+470
+start_program xcalc -geometry +846+345
 start_program xeyes -geometry 130x90+300+110
 shoot "$out/wallpaper.png"
 
 # ---- A folder of identical icons: 122 pictures in a file manager ----
 # The grid the benchmark counts on: first icon at (268, 118), 14 columns 112
 # pixels apart, rows 104 pixels apart, 122 icons (the last row holds 10).
-picture_icon "$work/picture48.png" 48
 grid=()
 for i in $(seq 0 121); do
   col=$((i % 14)) row=$((i / 14))

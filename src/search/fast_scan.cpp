@@ -15,8 +15,11 @@ namespace {
 
 #if defined(_WIN32)
 // The DLL has no configuration; only a test program linked with the core
-// flips the switch.
-bool g_referenceForced = false;
+// flips the switch, and the benchmark's literal twin is built with it on.
+#if !defined(ZADIZED_START_WITH_REFERENCE_SCAN)
+#define ZADIZED_START_WITH_REFERENCE_SCAN 0
+#endif
+bool g_referenceForced = ZADIZED_START_WITH_REFERENCE_SCAN != 0;
 #else
 bool StartingValue() {
   const char* v = std::getenv("ZADIZED_REFERENCE_SCAN");
