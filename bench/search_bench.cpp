@@ -779,7 +779,7 @@ int Report() {
       "found: x floor <= %.0f; G5 median x lit of G4's cases >= %.0f.\n",
       kSlowerAllowed, kSlowerFloorSeconds * 1e6, kPlainOrEarlyFrom * 1e3, kPlainOrEarly, kManyColours,
       kFloorRatio, kMedianSpeedUp);
-  std::printf("%-56s %-11s %-15s %5s %10s %11s %9s %10s %7s %s\n", "case", "kind", "found", "cols", "fast",
+  std::printf("%-56s %-11s %-15s %7s %10s %11s %9s %10s %7s %s\n", "case", "kind", "found", "colours", "fast",
               "literal", "x lit", "opencv", "x floor", "misses");
   bool wrong = false;
   std::vector<double> notFoundSpeedUps, earlierSpeedUps;
@@ -829,7 +829,7 @@ int Report() {
     if (o > 0) std::snprintf(opencv, sizeof opencv, "%.1f", o * 1e3);
     if (floorCase) std::snprintf(floorRatio, sizeof floorRatio, "%.2f", f / floor);
     std::snprintf(colours, sizeof colours, "%zu", c.colours);
-    std::printf("%-56s %-11s %-15s %5s %10.3f %11.3f %9.2f %10s %7s %s%s\n", c.name.c_str(),
+    std::printf("%-56s %-11s %-15s %7s %10.3f %11.3f %9.2f %10s %7s %s%s\n", c.name.c_str(),
                 c.adversarial ? "adversarial" : "everyday", where.c_str(), colours, f * 1e3, l * 1e3, l / f,
                 opencv, floorRatio, misses.c_str(), problems.c_str());
   }
