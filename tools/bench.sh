@@ -24,15 +24,17 @@ cmake --build "$build" --target zadized_bench >/dev/null
 
 if [ "${BENCH_NATIVE:-1}" != 0 ]; then
   echo "== Native: fast scan, literal scan, OpenCV and a read pass, 1920x1080 screens"
+  echo "$(nproc) cores; load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
   start=$(date +%s)
   "$build/zadized_bench" "$@"
-  echo "Native part: $(($(date +%s) - start)) s. Reproduce this table: tools/bench.sh $*" \
-    "(or $build/zadized_bench $* after one build)"
+  echo "Native part: $(($(date +%s) - start)) s, load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
+  echo "Reproduce this table: tools/bench.sh $* (or $build/zadized_bench $* once built)"
 fi
 
 if [ "${BENCH_WINE:-1}" != 0 ]; then
   echo
   echo "== SearchImage through the DLL under Wine (the 32-bit process is emulated where the kernel cannot run it)"
+  echo "Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
   start=$(date +%s)
   cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -49,5 +51,6 @@ if [ "${BENCH_WINE:-1}" != 0 ]; then
   echo
   tools/wine/run build/win32/wine_search_cases.exe "$(win "$root/build/win32/zadized.dll")" \
     "$(win "$root/build/win32/zadized_literal.dll")" "$(win "$cases")" "${BENCH_WINE_SECONDS:-2}"
-  echo "Wine part: $(($(date +%s) - start)) s. Reproduce these figures: BENCH_NATIVE=0 tools/bench.sh"
+  echo "Wine part: $(($(date +%s) - start)) s, load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
+  echo "Reproduce these figures: BENCH_NATIVE=0 tools/bench.sh"
 fi
