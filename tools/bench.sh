@@ -28,7 +28,7 @@ if [ "${BENCH_NATIVE:-1}" != 0 ]; then
   start=$(date +%s)
   "$build/zadized_bench" "$@"
   echo "Native part: $(($(date +%s) - start)) s, load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
-  echo "Reproduce this table: tools/bench.sh $* (or $build/zadized_bench $* once built)"
+  echo "Reproduce this table: tools/bench.sh${*:+ $*} (or $build/zadized_bench${*:+ $*} once built)"
 fi
 
 if [ "${BENCH_WINE:-1}" != 0 ]; then
