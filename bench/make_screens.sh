@@ -37,7 +37,7 @@ mono="DejaVu Sans Mono"
 app_icon() {
   local file=$1 size=$2 colour=$3 letter=$4 r=$(($2 / 5)) e=$(($2 - 3))
   convert -size "${size}x${size}" xc:none \
-    \( -size "${size}x${size}" "gradient:$colour-#101010" -evaluate multiply 1 \) \
+    \( -size "${size}x${size}" "gradient:$colour-#101010" \) \
     \( -size "${size}x${size}" xc:none -fill white -draw "roundrectangle 1,1 $e,$e $r,$r" \) \
     -delete 0 -compose DstIn -composite \
     \( -size "${size}x${size}" xc:none -fill "$colour" -draw "roundrectangle 1,1 $e,$((size / 2)) $r,$r" \
