@@ -1,22 +1,37 @@
-// Search speed on 1920x1080 screens: the fast scan against the library's own
-// literal scan (the baseline), OpenCV's matchTemplate on the same pixels (the
-// peer) and one plain read pass over the capture (the floor), all in one run.
-// Screens: desktop screenshots of X11 programs (bench/data/*.png) and made-up
-// worst cases. Each case's results from the fast and the literal scan must
-// agree, or the run fails.
+// Search speed on 1920x1080 screens, all in one run: the fast scan against the
+// library's own literal scan (the baseline), OpenCV's matchTemplate on the
+// same pixels (the peer) and one plain read pass over the capture (the floor).
+//
+// The cases are the searches scripts make on real desktops (bench/data, made
+// by bench/make_screens.sh): templates found early, in the middle and late in
+// every mode and scan order, plain templates of every size, boxes with a
+// border, text in shape mode, many-coloured pieces of photos and gradients,
+// icon lists with skip counts; and made-up worst cases (one-colour, noise and
+// stripe screens). Each is labelled everyday or adversarial. Every answer is
+// checked: the fast and the literal scan must agree and answer the place the
+// case expects (where the template was cut, or the n-th of its copies in scan
+// order), or the run fails. The table at the end holds each case against the
+// speed goals and names the cases that miss one; missing a goal does not fail
+// the run, it is what the table is for.
+//
+// --wine-cases=DIR writes the cases marked for the end-to-end run under Wine
+// (screens, templates, expected answers) for bench/wine_search_cases.cpp and
+// exits without timing anything.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +46,32 @@ using zadized::ScreenImage;
 
 constexpr int kW = 1920;
 constexpr int kH = 1080;
+
+// The four scan orders every found case is run in: row by row from the
+// top-left or from the bottom-right corner, column by column likewise.
+constexpr std::int32_t kRowsTL = 0;
+constexpr std::int32_t kRowsBR = 1 << 16 | 1 << 17;
+constexpr std::int32_t kColsTL = 1 << 18;
+constexpr std::int32_t kColsBR = 1 << 16 | 1 << 17 | 1 << 18;
+constexpr std::int32_t kOrders[4] = {kRowsTL, kRowsBR, kColsTL, kColsBR};
+const char* OrderName(std::int32_t options) {
+  switch (options & 0x70000) {
+    case kRowsTL:
+      return "rows-TL";
+    case kRowsBR:
+      return "rows-BR";
+    case kColsTL:
+      return "cols-TL";
+    case kColsBR:
+      return "cols-BR";
+    default:
+      return "rows-other";
+  }
+}
+
+constexpr std::int32_t kPattern = -1;
+// Tolerance mode: the top-left corner within 16 per channel and 40 in all.
+constexpr std::int32_t kTolerance = 0x10000000 | 16 << 16 | 40;
 
 struct Screen {
   std::string name;
@@ -54,8 +95,7 @@ std::unique_ptr<Screen> MakeScreen(const std::string& name, std::vector<std::uin
       p[1] = static_cast<std::uint8_t>(v >> 8);
       p[2] = static_cast<std::uint8_t>(v >> 16);
       p[3] = 0;
-      auto& q = s->bgr.at<cv::Vec3b>(y, x);
-      q = cv::Vec3b(p[0], p[1], p[2]);
+      s->bgr.at<cv::Vec3b>(y, x) = cv::Vec3b(p[0], p[1], p[2]);
     }
   }
   return s;
@@ -82,6 +122,7 @@ struct Template {
   int w, h;
   std::vector<std::uint32_t> px;  // top-down
   std::uint32_t& at(int x, int y) { return px[static_cast<std::size_t>(y) * w + x]; }
+  std::uint32_t at(int x, int y) const { return px[static_cast<std::size_t>(y) * w + x]; }
 };
 
 Template Cut(const Screen& s, int x0, int y0, int w, int h) {
@@ -91,9 +132,13 @@ Template Cut(const Screen& s, int x0, int y0, int w, int h) {
   return t;
 }
 
+Template Plain(int w, int h, std::uint32_t colour) {
+  return Template{w, h, std::vector<std::uint32_t>(static_cast<std::size_t>(w) * h, colour)};
+}
+
 // Gives the middle pixel the colour of another pixel of the template that
-// differs from it: the pattern (or shape) at the cut place no longer holds,
-// and nowhere else on a real screen does it.
+// differs from it: the pattern at the cut place no longer holds, and nowhere
+// else on a real screen does it.
 Template Defect(Template t) {
   const std::size_t mid = t.px.size() / 2 + static_cast<std::size_t>(t.w) / 2;
   for (std::size_t k = 0; k < t.px.size(); ++k) {
@@ -106,30 +151,245 @@ Template Defect(Template t) {
   return t;
 }
 
+// A template of more than 255 colours compares its 256th and later colours
+// (bottom row first) only loosely, so a defect there changes nothing: this
+// one makes pixels k and k + 1 of that order repeat the first two pixels'
+// colours (two, so that no window of a noise screen has both by chance).
+Template EarlyDefect(Template t, int k) {
+  for (int i = 0; i < 2; ++i) t.at((k + i) % t.w, t.h - 1 - (k + i) / t.w) = t.at(i, t.h - 1);
+  return t;
+}
+
+// Shape mode's counterpart: background pixels near the middle join the
+// shape, so the shape no longer shows in one colour where it was cut.
+Template ShapeDefect(Template t, std::uint32_t shape, int pixels) {
+  const std::size_t mid = t.px.size() / 2 + static_cast<std::size_t>(t.w) / 2;
+  for (std::size_t d = 0; d < t.px.size() && pixels > 0; ++d) {
+    const std::size_t k = (mid + d) % t.px.size();
+    if (t.px[k] != shape) {
+      t.px[k] = shape;
+      --pixels;
+    }
+  }
+  return t;
+}
+
+std::size_t Colours(const Template& t) { return std::set<std::uint32_t>(t.px.begin(), t.px.end()).size(); }
+
+// Shape mode on a cut piece takes its most common colour as the shape: the
+// face of a button, the ground of a panel, the white of a page.
+std::uint32_t MostCommon(const Template& t) {
+  std::map<std::uint32_t, int> count;
+  for (std::uint32_t v : t.px) ++count[v];
+  return std::max_element(count.begin(), count.end(),
+                          [](const auto& a, const auto& b) { return a.second < b.second; })
+      ->first;
+}
+
+struct Rect {
+  int x1, y1, x2, y2;
+};
+constexpr Rect kAll{0, 0, kW - 1, kH - 1};
+bool FullScreen(const Rect& r) { return r.x1 == 0 && r.y1 == 0 && r.x2 == kW - 1 && r.y2 == kH - 1; }
+
+// Where (x, y) comes in the order the option word asks for, over the
+// template's candidate positions in r: 0 for the first, total - 1 for the last.
+struct ScanPlace {
+  std::int64_t index, total;
+};
+ScanPlace PlaceInScan(const Rect& r, int tw, int th, std::int32_t options, int x, int y) {
+  const std::int64_t lastX = r.x2 - tw + 1, lastY = r.y2 - th + 1;
+  const std::int64_t columns = lastX - r.x1 + 1, rows = lastY - r.y1 + 1;
+  const std::int64_t j = options & 1 << 17 ? lastX - x : x - r.x1;
+  const std::int64_t i = options & 1 << 16 ? lastY - y : y - r.y1;
+  return ScanPlace{options & 1 << 18 ? j * rows + i : i * columns + j, columns * rows};
+}
+
+struct Point {
+  int x, y;
+};
+
+// The n-th (from 0) of a template's copies that a scan meets, for the skip
+// count n.
+Point NthInScan(std::vector<Point> copies, const Rect& r, int tw, int th, std::int32_t options, int n) {
+  std::sort(copies.begin(), copies.end(), [&](const Point& a, const Point& b) {
+    return PlaceInScan(r, tw, th, options, a.x, a.y).index < PlaceInScan(r, tw, th, options, b.x, b.y).index;
+  });
+  return copies.at(static_cast<std::size_t>(n));
+}
+
+std::int32_t Encode(int x, int y) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>((static_cast<std::int64_t>(y) - 1) * kW +
+                                                              (static_cast<std::int64_t>(x) - 1)));
+}
+
 struct Case {
   std::string name;
-  const Screen* screen;
-  Template templ;
-  int x1, y1, x2, y2;
-  std::int32_t options;
-  std::int32_t color;
-  bool notFoundSet;  // a full-screen scan that finds nothing: counted in the medians
+  bool adversarial = false;
+  const Screen* screen = nullptr;
+  Template templ{0, 0, {}};
+  Rect r = kAll;
+  std::int32_t options = 0;
+  std::int32_t color = -1;
+  bool found = false;  // expected to be found, at `expected`
+  Point expected{0, 0};
+  int listUpTo = 0;      // > 0: one script listing copies, skip 0 .. listUpTo in turn
+  bool wine = false;     // also timed end to end through the DLL under Wine
+  bool earlier = false;  // one of the not-found set the benchmark began with
+  // Filled in by Prepare and the runs.
+  std::size_t colours = 0;
+  bool plain = false;  // a one-colour template or a one-colour screen
+  std::string peer;    // the OpenCV benchmark that stands for this case
+  std::vector<std::int32_t> listExpected;
   BitmapRecord record{};
   std::int32_t fastResult = 0, literalResult = 0;
+  bool fastRan = false, literalRan = false, fastListOk = true, literalListOk = true;
 };
 
 std::vector<std::unique_ptr<Screen>> g_screens;
 std::vector<Case> g_cases;
-std::map<std::string, double> g_seconds;  // benchmark name -> seconds per iteration
+// Benchmark name -> seconds per iteration: the CPU time of the thread that
+// runs it, which other work on a shared machine inflates far less than the
+// wall-clock time; and the wall-clock time, for OpenCV's several threads.
+std::map<std::string, double> g_seconds, g_wallSeconds;
 
-std::int32_t Run(const Case& c) {
-  const ScreenImage image{nullptr, const_cast<std::uint8_t*>(c.screen->bits.data()), kW, kH, 32};
-  return zadized::SearchCapture(image, c.record, c.x1, c.y1, c.x2, c.y2, c.options, c.color);
+const Screen& ScreenNamed(const std::string& name) {
+  for (const auto& s : g_screens)
+    if (s->name == name) return *s;
+  std::fprintf(stderr, "bench: no screen %s\n", name.c_str());
+  std::exit(2);
 }
 
+std::int32_t Search(const Case& c, std::int32_t options) {
+  const ScreenImage image{nullptr, const_cast<std::uint8_t*>(c.screen->bits.data()), kW, kH, 32};
+  return zadized::SearchCapture(image, c.record, c.r.x1, c.r.y1, c.r.x2, c.r.y2, options, c.color);
+}
+
+// One search, or for a listing every search of the list; the answer of the
+// last, and whether each answer of the list was the expected one.
+std::int32_t Run(const Case& c, bool* listOk) {
+  if (c.listUpTo == 0) return Search(c, c.options);
+  std::int32_t r = 0;
+  for (int k = 0; k <= c.listUpTo; ++k) {
+    r = Search(c, c.options + k);
+    if (r != c.listExpected[static_cast<std::size_t>(k)]) *listOk = false;
+  }
+  return r;
+}
+
+// ---- The cases ----
+
+Case& Add(const std::string& name, bool adversarial, const Screen& s, Template t, std::int32_t options,
+          std::int32_t color, const Rect& r) {
+  g_cases.emplace_back();
+  Case& c = g_cases.back();
+  c.name = name;
+  c.adversarial = adversarial;
+  c.screen = &s;
+  c.templ = std::move(t);
+  c.r = r;
+  c.options = options;
+  c.color = color;
+  return c;
+}
+
+// A template expected at (x, y).
+void Found(const std::string& name, bool adversarial, const Screen& s, Template t, int x, int y,
+           std::int32_t options, std::int32_t color, const Rect& r = kAll) {
+  Case& c = Add(name, adversarial, s, std::move(t), options, color, r);
+  c.found = true;
+  c.expected = Point{x, y};
+}
+
+// A template cut at (x, y) and expected there.
+void FoundAtCut(const std::string& name, bool adversarial, const Screen& s, int x, int y, int w, int h,
+                std::int32_t options, std::int32_t color) {
+  Found(name, adversarial, s, Cut(s, x, y, w, h), x, y, options, color);
+}
+
+void NotFound(const std::string& name, bool adversarial, const Screen& s, Template t, std::int32_t options,
+              std::int32_t color, const Rect& r = kAll) {
+  Add(name, adversarial, s, std::move(t), options, color, r);
+}
+
+const char* ModeName(std::int32_t color) {
+  return color == kPattern ? "pattern" : color / 0x10000000 == 1 ? "tolerance" : "shape";
+}
+
+// Three things on a screen, one near each of its top-left corner, middle and
+// bottom-right corner, so that each scan order meets one early, one in the
+// middle and one late: each in pattern, shape and tolerance mode, in all four
+// orders. shapeColour 0 takes the piece's most common colour.
+struct Thing {
+  const char* what;
+  int x, y, w, h;
+  std::uint32_t shapeColour;
+};
+void EveryModeAndOrder(const Screen& s, const std::vector<Thing>& things) {
+  for (const Thing& t : things) {
+    const Template piece = Cut(s, t.x, t.y, t.w, t.h);
+    const std::uint32_t shape = t.shapeColour != 0 ? t.shapeColour : MostCommon(piece);
+    for (const std::int32_t color : {kPattern, static_cast<std::int32_t>(shape), kTolerance}) {
+      for (const std::int32_t order : kOrders) {
+        const std::string name = s.name + " " + t.what + " " + std::to_string(t.w) + "x" +
+                                 std::to_string(t.h) + " " + ModeName(color) + " " + OrderName(order);
+        FoundAtCut(name, false, s, t.x, t.y, t.w, t.h, order, color);
+      }
+    }
+  }
+}
+
+// The icon folder as bench/make_screens.sh draws it.
+constexpr int kIconX = 268, kIconY = 118, kIconDx = 112, kIconDy = 104, kIconColumns = 14, kIcons = 122;
+std::vector<Point> IconCopies() {
+  std::vector<Point> p;
+  for (int i = 0; i < kIcons; ++i)
+    p.push_back(Point{kIconX + i % kIconColumns * kIconDx, kIconY + i / kIconColumns * kIconDy});
+  return p;
+}
+
+// The document's sidebar: five sections of four rows, each with a check box.
+std::vector<Point> CheckBoxes() {
+  std::vector<Point> p;
+  int y = 140;
+  for (int section = 0; section < 5; ++section) {
+    y += 30;
+    for (int row = 0; row < 4; ++row, y += 34) p.push_back(Point{1800, y - 7});
+    y += 20;
+  }
+  return p;
+}
+
+// The cases also timed end to end through the DLL under Wine: the ones users
+// found slow there, and a few of each other kind. Every search through
+// the literal twin captures the whole screen first; the slowest of these
+// takes minutes under emulation.
+const std::string kWineCases[] = {
+    "dark panel text 76x26 pattern rows-TL",  // found in the top row
+    "dark logo 64x64 shape rows-TL",
+    "document plain white 200x150 pattern rows-TL",
+    "document plain white 600x400 pattern rows-TL",
+    "uniform plain 400x300 pattern rows-TL",
+    "uniform plain 1000x800 pattern rows-TL",
+    "wallpaper gradient 64x64 pattern rows-TL",
+    "wallpaper photo 64x64 pattern rows-TL",
+    "icons icon 48x48 pattern rows-TL skip 0",
+    "icons icon 48x48 pattern rows-TL skip 50",
+    "icons icon 48x48 pattern rows-TL skip 100",
+    "wallpaper gradient 64x64 pattern not on screen",
+    "dark calculator key 48x30 pattern",
+    "icons icon 48x48 pattern",
+    "desktop1 pattern 32x32 calc",
+    "desktop2 pattern 64x64 eyes",
+    "uniform pattern 64x64 one colour",
+    "4-colour noise pattern 16x16",
+    "stripes pattern 64x64 by column",
+    "desktop1 200x200 rectangle 16x16",
+};
+
 void BuildCases() {
-  g_screens.push_back(LoadScreen("desktop1"));
-  g_screens.push_back(LoadScreen("desktop2"));
+  for (const char* name : {"desktop1", "desktop2", "dark", "document", "wallpaper", "icons"})
+    g_screens.push_back(LoadScreen(name));
   std::mt19937 rng(7);
   std::vector<std::uint32_t> px(static_cast<std::size_t>(kW) * kH, 0x3A6EA5);
   g_screens.push_back(MakeScreen("uniform", px));
@@ -141,85 +401,309 @@ void BuildCases() {
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; ++x) px[static_cast<std::size_t>(y) * kW + x] = x % 2 ? 0xFFFFFF : 0x000000;
   g_screens.push_back(MakeScreen("1px stripes", px));
-  const Screen& d1 = *g_screens[0];
-  const Screen& d2 = *g_screens[1];
-  const Screen& uniform = *g_screens[2];
-  const Screen& noise = *g_screens[3];
-  const Screen& few = *g_screens[4];
-  const Screen& stripes = *g_screens[5];
+  const Screen& d1 = ScreenNamed("desktop1");
+  const Screen& d2 = ScreenNamed("desktop2");
+  const Screen& dark = ScreenNamed("dark");
+  const Screen& doc = ScreenNamed("document");
+  const Screen& wall = ScreenNamed("wallpaper");
+  const Screen& icons = ScreenNamed("icons");
+  const Screen& uniform = ScreenNamed("uniform");
+  const Screen& noise = ScreenNamed("noise");
+  const Screen& few = ScreenNamed("4-colour noise");
+  const Screen& stripes = ScreenNamed("1px stripes");
 
-  const int all[4] = {0, 0, kW - 1, kH - 1};
-  const auto add = [&](const std::string& name, const Screen& s, Template t, const int* r,
-                       std::int32_t options, std::int32_t color, bool notFound) {
-    g_cases.push_back(Case{name, &s, std::move(t), r[0], r[1], r[2], r[3], options, color, notFound});
-  };
+  // -- Found early, in the middle and late, every mode and order (everyday) --
+  EveryModeAndOrder(dark, {{"panel text", 10, 0, 76, 26, 0},
+                           {"calculator key", 970, 452, 48, 30, 0},
+                           {"logo", 1816, 916, 64, 64, 0}});
+  // On the document the text itself is the shape: glyphs in shape mode.
+  EveryModeAndOrder(doc, {{"heading word", 228, 236, 144, 34, 0x1A1A1A},
+                          {"text line", 620, 463, 190, 20, 0x1A1A1A},
+                          {"sidebar row", 1452, 1002, 340, 28, 0}});
+  EveryModeAndOrder(wall, {{"menu word", 36, 0, 44, 26, 0},
+                           {"calculator key", 936, 467, 48, 30, 0},
+                           {"notification", 1564, 916, 200, 48, 0}});
+  FoundAtCut("document glyph Q 26x34 shape rows-TL", false, doc, 228, 236, 26, 34, kRowsTL, 0x1A1A1A);
+
+  // -- Icons: a script lists every icon of a folder by raising the skip count --
+  {
+    const Template icon = Cut(icons, kIconX, kIconY, 48, 48);
+    const std::uint32_t shape = MostCommon(icon);
+    for (const std::int32_t color : {kPattern, static_cast<std::int32_t>(shape), kTolerance}) {
+      for (const std::int32_t order : kOrders) {
+        for (const int skip : {0, 100}) {
+          const Point p = NthInScan(IconCopies(), kAll, 48, 48, order, skip);
+          Found(std::string("icons icon 48x48 ") + ModeName(color) + " " + OrderName(order) + " skip " +
+                    std::to_string(skip),
+                false, icons, icon, p.x, p.y, order + skip, color);
+        }
+      }
+    }
+    for (const int skip : {10, 50}) {
+      const Point p = NthInScan(IconCopies(), kAll, 48, 48, kRowsTL, skip);
+      Found("icons icon 48x48 pattern rows-TL skip " + std::to_string(skip), false, icons, icon, p.x, p.y,
+            kRowsTL + skip, kPattern);
+    }
+    const Point last = NthInScan(IconCopies(), kAll, 48, 48, kRowsTL, 100);
+    Found("icons icon 48x48 pattern rows-TL list skip 0-100", false, icons, icon, last.x, last.y, kRowsTL,
+          kPattern);
+    g_cases.back().listUpTo = 100;
+  }
+
+  // -- Plain templates: on a screen of one colour, and on mostly plain screens --
+  // On the one-colour screen every position matches: each order finds the
+  // first position it visits.
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+           {16, 16}, {64, 64}, {200, 150}, {400, 300}, {600, 400}, {1000, 800}}) {
+    const std::string size = std::to_string(w) + "x" + std::to_string(h);
+    Found("uniform plain " + size + " pattern rows-TL", false, uniform, Plain(w, h, 0x3A6EA5), 0, 0, kRowsTL,
+          kPattern);
+    if (w == 1000 || w == 64) {
+      Found("uniform plain " + size + " pattern rows-BR", false, uniform, Plain(w, h, 0x3A6EA5), kW - w,
+            kH - h, kRowsBR, kPattern);
+      Found("uniform plain " + size + " shape cols-TL", false, uniform, Plain(w, h, 0x3A6EA5), 0, 0, kColsTL,
+            0x3A6EA5);
+    }
+  }
+  // The dark desktop: the first plain area of each size below the top panel
+  // (row by row from the top) or above the dock (from the bottom).
+  FoundAtCut("dark plain 16x16 pattern rows-TL", false, dark, 74, 0, 16, 16, kRowsTL, kPattern);
+  FoundAtCut("dark plain 64x64 pattern rows-TL", false, dark, 818, 28, 64, 64, kRowsTL, kPattern);
+  FoundAtCut("dark plain 200x150 pattern rows-TL", false, dark, 818, 28, 200, 150, kRowsTL, kPattern);
+  FoundAtCut("dark plain 200x150 pattern rows-BR", false, dark, 512, 930, 200, 150, kRowsBR, kPattern);
+  FoundAtCut("dark plain 400x300 pattern rows-TL", false, dark, 818, 28, 400, 300, kRowsTL, kPattern);
+  FoundAtCut("dark plain 400x300 pattern cols-TL", false, dark, 0, 761, 400, 300, kColsTL, kPattern);
+  FoundAtCut("dark plain 600x400 pattern rows-TL", false, dark, 1108, 28, 600, 400, kRowsTL, kPattern);
+  FoundAtCut("dark plain 600x400 pattern rows-BR", false, dark, 1320, 330, 600, 400, kRowsBR, kPattern);
+  // The document: white areas of the page, beside the heading and below the
+  // text; every window over the page's white runs far before it fails.
+  FoundAtCut("document plain white 200x150 pattern rows-TL", false, doc, 771, 140, 200, 150, kRowsTL,
+             kPattern);
+  FoundAtCut("document plain white 200x150 pattern cols-TL", false, doc, 110, 592, 200, 150, kColsTL,
+             kPattern);
+  FoundAtCut("document plain white 600x400 pattern rows-TL", false, doc, 699, 504, 600, 400, kRowsTL,
+             kPattern);
+
+  // -- Two-colour templates: boxes with a border --
+  {
+    const Template box = Cut(doc, 1800, 163, 14, 14);
+    for (const std::int32_t order : kOrders) {
+      const Point p = NthInScan(CheckBoxes(), kAll, 14, 14, order, 0);
+      Found(std::string("document check box 14x14 pattern ") + OrderName(order), false, doc, box, p.x, p.y,
+            order, kPattern);
+    }
+  }
+  FoundAtCut("document search field 180x27 pattern rows-TL", false, doc, 1640, 67, 180, 27, kRowsTL,
+             kPattern);
+  FoundAtCut("document search field 180x27 pattern rows-BR", false, doc, 1640, 67, 180, 27, kRowsBR,
+             kPattern);
+  {
+    Template frame = Plain(160, 120, 0xF0F0F0);
+    for (int y = 0; y < 120; ++y)
+      for (int x = 0; x < 160; ++x)
+        if (x == 0 || y == 0 || x == 159 || y == 119) frame.at(x, y) = 0x404040;
+    NotFound("uniform box 160x120 pattern", true, uniform, frame, kRowsTL, kPattern);
+  }
+
+  // -- Many colours (more than 255): pieces of the gradient wallpaper and the photo --
+  FoundAtCut("wallpaper gradient 64x64 pattern rows-TL", false, wall, 300, 45, 64, 64, kRowsTL, kPattern);
+  FoundAtCut("wallpaper gradient 64x64 pattern rows-BR", false, wall, 300, 45, 64, 64, kRowsBR, kPattern);
+  FoundAtCut("wallpaper gradient 64x64 tolerance cols-TL", false, wall, 300, 45, 64, 64, kColsTL, kTolerance);
+  FoundAtCut("wallpaper gradient 128x96 pattern rows-TL", false, wall, 1400, 780, 128, 96, kRowsTL, kPattern);
+  FoundAtCut("wallpaper gradient 128x96 pattern cols-BR", false, wall, 1400, 780, 128, 96, kColsBR, kPattern);
+  FoundAtCut("wallpaper photo 64x64 pattern rows-TL", false, wall, 1300, 200, 64, 64, kRowsTL, kPattern);
+  FoundAtCut("wallpaper photo 64x64 pattern cols-BR", false, wall, 1300, 200, 64, 64, kColsBR, kPattern);
+  FoundAtCut("wallpaper photo corner 64x64 pattern rows-TL", false, wall, 1181, 91, 64, 64, kRowsTL,
+             kPattern);
+  NotFound("wallpaper gradient 64x64 pattern not on screen", false, wall, Defect(Cut(wall, 960, 700, 64, 64)),
+           kRowsTL, kPattern);
+  NotFound("noise 64x64 pattern, 4096 colours", true, noise, EarlyDefect(Cut(noise, 700, 400, 64, 64), 100),
+           kRowsTL, kPattern);
+
+  // -- Not found on the new screens (everyday) --
+  NotFound("dark calculator key 48x30 pattern", false, dark, Defect(Cut(dark, 970, 452, 48, 30)), kRowsTL,
+           kPattern);
+  NotFound("document text line 190x20 shape", false, doc,
+           ShapeDefect(Cut(doc, 620, 463, 190, 20), 0x1A1A1A, 3), kRowsTL, 0x1A1A1A);
+  NotFound("icons icon 48x48 pattern", false, icons, Defect(Cut(icons, kIconX, kIconY, 48, 48)), kRowsTL,
+           kPattern);
+
+  // -- The earlier not-found set: desktop screenshots and made-up worst cases --
+  const std::size_t earlierFrom = g_cases.size();
   // One colour with one pixel of another in the top row, which the literal
   // test reaches last: on a uniform area every position is walked to the end.
-  Template mostlyOne{64, 64, std::vector<std::uint32_t>(64 * 64, 0xC0C0C0)};
+  Template mostlyOne = Plain(64, 64, 0xC0C0C0);
   mostlyOne.at(63, 0) = 0x000080;
-
-  add("d1 pattern 8x8 text", d1, Defect(Cut(d1, 330, 60, 8, 8)), all, 0, -1, true);
-  add("d1 pattern 16x16 text", d1, Defect(Cut(d1, 100, 300, 16, 16)), all, 0, -1, true);
-  add("d1 pattern 32x32 calc", d1, Defect(Cut(d1, 1160, 470, 32, 32)), all, 0, -1, true);
-  add("d2 pattern 64x64 eyes", d2, Defect(Cut(d2, 230, 280, 64, 64)), all, 0, -1, true);
-  add("d2 pattern 24x24 terminal", d2, Defect(Cut(d2, 70, 700, 24, 24)), all, 0, -1, true);
-  add("d1 shape 24x24 clock", d1, Defect(Cut(d1, 1190, 110, 24, 24)), all, 0, 0xFFFFFF, true);
-  add("d2 shape 48x48 logo", d2, Defect(Cut(d2, 90, 70, 48, 48)), all, 0, 0x000000, true);
-  add("d2 tolerance 16x16 text", d2, Defect(Cut(d2, 620, 320, 16, 16)), all, 0, 0x10000000 | 20 << 16 | 60,
-      true);
-  add("d1 tolerance 32x32 eyes", d1, Defect(Cut(d1, 1420, 90, 32, 32)), all, 0, 0x13000000 | 255 << 16 | 765,
-      true);
-  add("uniform pattern 64x64 one colour", uniform, mostlyOne, all, 0, -1, true);
-  add("uniform shape 64x64 one colour", uniform, mostlyOne, all, 0, 0xC0C0C0, true);
-  add("noise pattern 16x16", noise, Defect(Cut(noise, 500, 500, 16, 16)), all, 0, -1, true);
-  add("4-colour noise pattern 16x16", few, Defect(Cut(few, 500, 500, 16, 16)), all, 0, -1, true);
-  add("4-colour noise shape 16x16", few, Defect(Cut(few, 700, 300, 16, 16)), all, 0, 0xFFFFFF, true);
-  add("stripes pattern 16x16", stripes, Defect(Cut(stripes, 10, 10, 16, 16)), all, 0, -1, true);
-  add("stripes pattern 64x64 by column", stripes, Defect(Cut(stripes, 10, 10, 64, 64)), all, 1 << 18, -1,
-      true);
-  add("d1 pattern 32x32 by column", d1, Defect(Cut(d1, 1160, 470, 32, 32)), all, 1 << 18 | 1 << 17, -1, true);
-
-  // Found late: the template sits near the end of the scan order.
-  add("d2 found late pattern 32x32", d2, Cut(d2, 1660, 840, 32, 32), all, 0, -1, false);
-  add("d2 found late bottom-up 32x32", d2, Cut(d2, 95, 75, 32, 32), all, 1 << 16 | 1 << 17, -1, false);
-  add("d1 found late shape 16x16", d1, Cut(d1, 1335, 760, 16, 16), all, 0, 0x000000, false);
-  add("d1 found late tolerance 24x24", d1, Cut(d1, 1320, 740, 24, 24), all, 0, 0x10000000, false);
-  add("d1 found late by column 16x16", d1, Cut(d1, 1700, 400, 16, 16), all, 1 << 18, -1, false);
+  NotFound("desktop1 pattern 8x8 text", false, d1, Defect(Cut(d1, 330, 60, 8, 8)), 0, kPattern);
+  NotFound("desktop1 pattern 16x16 text", false, d1, Defect(Cut(d1, 100, 300, 16, 16)), 0, kPattern);
+  NotFound("desktop1 pattern 32x32 calc", false, d1, Defect(Cut(d1, 1160, 470, 32, 32)), 0, kPattern);
+  NotFound("desktop2 pattern 64x64 eyes", false, d2, Defect(Cut(d2, 230, 280, 64, 64)), 0, kPattern);
+  NotFound("desktop2 pattern 24x24 terminal", false, d2, Defect(Cut(d2, 70, 700, 24, 24)), 0, kPattern);
+  NotFound("desktop1 shape 24x24 clock", false, d1, ShapeDefect(Cut(d1, 1190, 110, 24, 24), 0x000000, 3), 0,
+           0x000000);
+  NotFound("desktop2 shape 48x48 logo", false, d2, ShapeDefect(Cut(d2, 90, 70, 48, 48), 0x000000, 3), 0,
+           0x000000);
+  NotFound("desktop2 tolerance 16x16 text", false, d2, Defect(Cut(d2, 620, 320, 16, 16)), 0,
+           0x10000000 | 20 << 16 | 60);
+  NotFound("desktop1 tolerance 32x32 eyes", false, d1, Defect(Cut(d1, 1420, 90, 32, 32)), 0,
+           0x13000000 | 255 << 16 | 765);
+  NotFound("uniform pattern 64x64 one colour", true, uniform, mostlyOne, 0, kPattern);
+  NotFound("uniform shape 64x64 one colour", true, uniform, mostlyOne, 0, 0xC0C0C0);
+  NotFound("noise pattern 16x16", true, noise, Defect(Cut(noise, 500, 500, 16, 16)), 0, kPattern);
+  NotFound("4-colour noise pattern 16x16", true, few, Defect(Cut(few, 500, 500, 16, 16)), 0, kPattern);
+  NotFound("4-colour noise shape 16x16", true, few, ShapeDefect(Cut(few, 700, 300, 16, 16), 0xFFFFFF, 3), 0,
+           0xFFFFFF);
+  NotFound("stripes pattern 16x16", true, stripes, Defect(Cut(stripes, 10, 10, 16, 16)), 0, kPattern);
+  NotFound("stripes pattern 64x64 by column", true, stripes, Defect(Cut(stripes, 10, 10, 64, 64)), kColsTL,
+           kPattern);
+  NotFound("desktop1 pattern 32x32 by column", false, d1, Defect(Cut(d1, 1160, 470, 32, 32)),
+           1 << 18 | 1 << 17, kPattern);
+  for (std::size_t i = earlierFrom; i < g_cases.size(); ++i) g_cases[i].earlier = true;
+  // Found late on the desktop screenshots (now where they were cut: the
+  // pieces cut before held nothing that told them from their neighbours).
+  FoundAtCut("desktop2 found late pattern 32x32", false, d2, 1600, 850, 32, 32, kRowsTL, kPattern);
+  FoundAtCut("desktop2 found late bottom-up 32x32", false, d2, 150, 60, 32, 32, 1 << 16 | 1 << 17, kPattern);
+  FoundAtCut("desktop1 found late shape 16x16", false, d1, 1342, 760, 16, 16, kRowsTL, 0x000000);
+  FoundAtCut("desktop1 found late tolerance 24x24", false, d1, 1200, 745, 24, 24, kRowsTL, 0x10000000);
+  FoundAtCut("desktop1 found late by column 16x16", false, d1, 1780, 300, 16, 16, kColsTL, kPattern);
   // A small rectangle, as scripts use to watch one spot.
-  const int small[4] = {1150, 400, 1349, 599};
-  add("d1 200x200 rectangle 16x16", d1, Defect(Cut(d1, 1200, 450, 16, 16)), small, 0, -1, false);
+  NotFound("desktop1 200x200 rectangle 16x16", false, d1, Defect(Cut(d1, 1200, 450, 16, 16)), 0, kPattern,
+           Rect{1150, 400, 1349, 599});
+  std::size_t marked = 0;
+  for (Case& c : g_cases) {
+    c.wine = std::find(std::begin(kWineCases), std::end(kWineCases), c.name) != std::end(kWineCases);
+    marked += c.wine ? 1 : 0;
+  }
+  if (marked != std::size(kWineCases)) {
+    std::fprintf(stderr, "bench: a name in kWineCases names no case\n");
+    std::exit(2);
+  }
+}
 
+// Writes the templates, expected answers and peer keys; a failure here is a
+// fault of the case list, not of the search.
+void Prepare() {
+  std::set<std::string> names;
+  const std::string dir = "/tmp/zadized-bench-" + std::to_string(getpid());
   for (std::size_t i = 0; i < g_cases.size(); ++i) {
     Case& c = g_cases[i];
-    const std::string path = "/tmp/zadized-bench-" + std::to_string(i) + ".bmp";
+    if (!names.insert(c.name).second) {
+      std::fprintf(stderr, "bench: two cases named %s\n", c.name.c_str());
+      std::exit(2);
+    }
+    c.colours = Colours(c.templ);
+    c.plain = c.colours == 1 || c.screen->name == "uniform";
+    if (c.listUpTo > 0) {
+      for (int k = 0; k <= c.listUpTo; ++k) {
+        const Point p = NthInScan(IconCopies(), c.r, c.templ.w, c.templ.h, c.options, k);
+        c.listExpected.push_back(Encode(p.x, p.y));
+      }
+    }
+    std::uint64_t hash = 1469598103934665603ull;
+    for (std::uint32_t v : c.templ.px) hash = (hash ^ v) * 1099511628211ull;
+    char key[160];
+    std::snprintf(key, sizeof key, "%s %dx%d in %dx%d #%08x", c.screen->name.c_str(), c.templ.w, c.templ.h,
+                  c.r.x2 - c.r.x1 + 1, c.r.y2 - c.r.y1 + 1, static_cast<unsigned>(hash));
+    c.peer = key;
+    const std::string path = dir + "-" + std::to_string(i) + ".bmp";
     const std::vector<std::uint8_t> bytes = zadized::test::MakeBmp24(c.templ.w, c.templ.h, c.templ.px);
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::exit(2);
     std::fclose(f);
+    // The cache keeps the file's bytes from the first load on.
     c.record = zadized::OpenBitmap(path.c_str());
+    std::remove(path.c_str());
     if (c.record.fileSize < 0) std::exit(2);
   }
 }
 
+std::int32_t Expected(const Case& c) { return c.found ? Encode(c.expected.x, c.expected.y) : -1; }
+
+// The cases measured against the read pass: nothing found on the whole screen.
+bool FloorCase(const Case& c) { return !c.found && FullScreen(c.r) && c.listUpTo == 0; }
+
+std::string WhereFound(const Case& c) {
+  if (c.listUpTo > 0) return "list 0-" + std::to_string(c.listUpTo);
+  if (!c.found) return FullScreen(c.r) ? "not found" : "not found, rect";
+  const ScanPlace p = PlaceInScan(c.r, c.templ.w, c.templ.h, c.options, c.expected.x, c.expected.y);
+  const double f = static_cast<double>(p.index) / static_cast<double>(p.total);
+  char out[32];
+  std::snprintf(out, sizeof out, "%s %.0f%%",
+                f < 1.0 / 3   ? "early"
+                : f < 2.0 / 3 ? "middle"
+                              : "late",
+                100 * f);
+  return out;
+}
+
+// ---- The end-to-end cases for Wine ----
+
+int WriteWineCases(const std::string& dir) {
+  const std::string mkdir = "mkdir -p '" + dir + "'";
+  if (std::system(mkdir.c_str()) != 0) return 2;
+  FILE* list = std::fopen((dir + "/cases.txt").c_str(), "w");
+  if (list == nullptr) return 2;
+  std::set<std::string> screens;
+  int n = 0;
+  // Screen by screen, so that each is shown once.
+  std::vector<std::size_t> order;
+  for (const auto& s : g_screens)
+    for (std::size_t i = 0; i < g_cases.size(); ++i)
+      if (g_cases[i].wine && g_cases[i].screen == s.get()) order.push_back(i);
+  for (const std::size_t i : order) {
+    const Case& c = g_cases[i];
+    std::string screenFile = "screen-" + c.screen->name + ".bmp";
+    std::replace(screenFile.begin(), screenFile.end(), ' ', '-');
+    const auto write = [&](const std::string& name, int w, int h, const std::vector<std::uint32_t>& px) {
+      const std::vector<std::uint8_t> bytes = zadized::test::MakeBmp24(w, h, px);
+      FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+      const bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+      if (f != nullptr) std::fclose(f);
+      if (!ok) std::exit(2);
+    };
+    if (screens.insert(screenFile).second) write(screenFile, kW, kH, c.screen->topDown);
+    const std::string templateFile = "template-" + std::to_string(i) + ".bmp";
+    write(templateFile, c.templ.w, c.templ.h, c.templ.px);
+    // One case a line, fields separated by tabs: name, kind, where, screen,
+    // template, rectangle, options, colour, expected answer, whether it is a
+    // full-screen not-found case, whether it is a plain one, colours of the
+    // template.
+    std::fprintf(list, "%s\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%zu\n", c.name.c_str(),
+                 c.adversarial ? "adversarial" : "everyday", WhereFound(c).c_str(), screenFile.c_str(),
+                 templateFile.c_str(), c.r.x1, c.r.y1, c.r.x2, c.r.y2, c.options, c.color, Expected(c),
+                 FloorCase(c) ? 1 : 0, c.plain ? 1 : 0, c.colours);
+    ++n;
+  }
+  std::fclose(list);
+  std::printf("%d cases for the end-to-end run written to %s\n", n, dir.c_str());
+  return 0;
+}
+
+// ---- The timed runs ----
+
 void Fast(benchmark::State& state, Case* c) {
   zadized::SetReferenceScan(false);
   for (auto _ : state) {
-    c->fastResult = Run(*c);
+    c->fastResult = Run(*c, &c->fastListOk);
     benchmark::DoNotOptimize(c->fastResult);
   }
+  c->fastRan = true;
 }
 
 void Literal(benchmark::State& state, Case* c) {
   zadized::SetReferenceScan(true);
   for (auto _ : state) {
-    c->literalResult = Run(*c);
+    c->literalResult = Run(*c, &c->literalListOk);
     benchmark::DoNotOptimize(c->literalResult);
   }
   zadized::SetReferenceScan(false);
+  c->literalRan = true;
 }
 
-void Peer(benchmark::State& state, Case* c) {
-  const cv::Mat area = c->screen->bgr(cv::Rect(c->x1, c->y1, c->x2 - c->x1 + 1, c->y2 - c->y1 + 1));
+// matchTemplate has no skip count: a listing counts one search per call.
+void Peer(benchmark::State& state, const Case* c) {
+  const cv::Mat area =
+      c->screen->bgr(cv::Rect(c->r.x1, c->r.y1, c->r.x2 - c->r.x1 + 1, c->r.y2 - c->r.y1 + 1));
   cv::Mat t(c->templ.h, c->templ.w, CV_8UC3);
   for (int y = 0; y < c->templ.h; ++y) {
     for (int x = 0; x < c->templ.w; ++x) {
@@ -238,10 +722,10 @@ void Peer(benchmark::State& state, Case* c) {
   }
 }
 
-void Floor(benchmark::State& state) {
-  const Screen& s = *g_screens[0];
-  const auto* words = reinterpret_cast<const std::uint32_t*>(s.bits.data());
-  const std::size_t n = s.bits.size() / 4;
+// One read pass over a capture: the least any full-screen search must do.
+void Floor(benchmark::State& state, const Screen* s) {
+  const auto* words = reinterpret_cast<const std::uint32_t*>(s->bits.data());
+  const std::size_t n = s->bits.size() / 4;
   for (auto _ : state) {
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < n; ++i) sum += words[i];
@@ -251,6 +735,8 @@ void Floor(benchmark::State& state) {
 
 class Collector : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so that saved output reads as plain text.
+  Collector() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& r : runs) {
       if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
@@ -258,7 +744,8 @@ class Collector : public benchmark::ConsoleReporter {
         std::string name = r.benchmark_name();
         const std::size_t option = name.find("/min_time:");
         if (option != std::string::npos) name.erase(option);
-        g_seconds[name] = r.real_accumulated_time / static_cast<double>(r.iterations);
+        g_seconds[name] = r.cpu_accumulated_time / static_cast<double>(r.iterations);
+        g_wallSeconds[name] = r.real_accumulated_time / static_cast<double>(r.iterations);
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -271,60 +758,157 @@ double Median(std::vector<double> v) {
   return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// The speed goals the search is held to: never slower than the literal scan,
+// much faster where the literal scan is slow, near the floor when nothing is
+// found.
+constexpr double kSlowerAllowed = 1.25;  // G1: fast <= max(1.25 x literal, 50 us)
+constexpr double kSlowerFloorSeconds = 50e-6;
+constexpr double kPlainOrEarly = 10;         // G2: >= 10x literal, found early or plain area,
+constexpr double kPlainOrEarlyFrom = 10e-3;  //     where the literal scan takes more than 10 ms
+constexpr double kManyColours = 20;          // G3: >= 20x literal, more than 255 colours
+constexpr double kFloorRatio = 3;            // G4: not found, full screen: <= 3x the read pass
+constexpr double kMedianSpeedUp = 300;       // G5: median over G4's cases >= 300x literal
+
+int Report() {
+  const double floor = g_seconds["floor/read 1920x1080"];
+  std::printf(
+      "\nOne run. Times per search in ms (a listing: all its searches), CPU time of the searching thread. "
+      "x lit = literal / fast; x floor = fast / floor, for full-screen not-found cases, the floor being one "
+      "read pass over the 1920x1080 capture measured just before the case (%.3f ms at the start). opencv: "
+      "matchTemplate TM_SQDIFF (OpenCV %s, %d threads, wall-clock time) on the same rectangle and template, "
+      "the peer.\n",
+      floor * 1e3, CV_VERSION, cv::getNumThreads());
+  std::printf(
+      "Goals: G1 fast <= max(%.2f x literal, %.0f us); G2 found early or plain area (one-colour template or "
+      "screen), literal > %.0f ms: x lit >= %.0f; G3 more than 255 colours: x lit >= %.0f; G4 full-screen "
+      "not "
+      "found: x floor <= %.0f; G5 median x lit of G4's cases >= %.0f.\n",
+      kSlowerAllowed, kSlowerFloorSeconds * 1e6, kPlainOrEarlyFrom * 1e3, kPlainOrEarly, kManyColours,
+      kFloorRatio, kMedianSpeedUp);
+  std::printf("%-56s %-11s %-15s %7s %10s %11s %9s %10s %7s %s\n", "case", "kind", "found", "colours", "fast",
+              "literal", "x lit", "opencv", "x floor", "misses");
+  bool wrong = false;
+  std::vector<double> notFoundSpeedUps, earlierSpeedUps;
+  std::map<std::string, std::vector<std::string>> missed;
+  std::string worstName, worstAllowedName, worstFloorName;
+  double worst = 0, worstAllowed = 0, worstFloor = 0;
+  int shown = 0;
+  for (const auto& c : g_cases) {
+    const std::int32_t expected = Expected(c);
+    std::string problems;
+    if (c.fastRan && (c.fastResult != expected || !c.fastListOk)) problems += " FAST-WRONG";
+    if (c.literalRan && (c.literalResult != expected || !c.literalListOk)) problems += " LITERAL-WRONG";
+    if (c.fastRan && c.literalRan && c.fastResult != c.literalResult) problems += " DISAGREE";
+    if (!problems.empty()) {
+      wrong = true;
+      std::printf("%-56s expected %d, fast %d, literal %d:%s\n", c.name.c_str(), expected, c.fastResult,
+                  c.literalResult, problems.c_str());
+    }
+    const double f = g_seconds["fast/" + c.name], l = g_seconds["literal/" + c.name];
+    const double o = g_wallSeconds["opencv/" + c.peer];
+    if (f <= 0 || l <= 0) continue;  // filtered out of this run
+    ++shown;
+    // Without a floor in this run (a filter left it out) there is no ratio.
+    const double caseFloor = g_seconds["floor/" + c.name] > 0 ? g_seconds["floor/" + c.name] : floor;
+    const bool floorCase = FloorCase(c) && caseFloor > 0;
+    std::string misses;
+    const auto miss = [&](const char* goal) {
+      misses += std::string(misses.empty() ? "" : " ") + goal;
+      missed[goal].push_back(c.name);
+    };
+    const std::string where = WhereFound(c);
+    const double allowed = std::max(kSlowerAllowed * l, kSlowerFloorSeconds);
+    if (f > allowed) miss("G1");
+    if ((where.rfind("early", 0) == 0 || c.plain) && l > kPlainOrEarlyFrom && l / f < kPlainOrEarly)
+      miss("G2");
+    if (c.colours > 255 && l / f < kManyColours) miss("G3");
+    if (floorCase && f / caseFloor > kFloorRatio) miss("G4");
+    if (floorCase) notFoundSpeedUps.push_back(l / f);
+    if (floorCase && c.earlier) earlierSpeedUps.push_back(l / f);
+    if (f / l > worst) {
+      worst = f / l;
+      worstName = c.name;
+    }
+    if (f / allowed > worstAllowed) {
+      worstAllowed = f / allowed;
+      worstAllowedName = c.name;
+    }
+    if (floorCase && f / caseFloor > worstFloor) {
+      worstFloor = f / caseFloor;
+      worstFloorName = c.name;
+    }
+    char opencv[16] = "-", floorRatio[16] = "", colours[16];
+    if (o > 0) std::snprintf(opencv, sizeof opencv, "%.1f", o * 1e3);
+    if (floorCase) std::snprintf(floorRatio, sizeof floorRatio, "%.2f", f / caseFloor);
+    std::snprintf(colours, sizeof colours, "%zu", c.colours);
+    std::printf("%-56s %-11s %-15s %7s %10.3f %11.3f %9.2f %10s %7s %s%s\n", c.name.c_str(),
+                c.adversarial ? "adversarial" : "everyday", where.c_str(), colours, f * 1e3, l * 1e3, l / f,
+                opencv, floorRatio, misses.c_str(), problems.c_str());
+  }
+  const double median = Median(notFoundSpeedUps);
+  std::printf(
+      "\n%d cases. Worst fast / literal: %.2f (%s). Worst fast / max(%.2f x literal, %.0f us), G1's "
+      "allowance: "
+      "%.2f (%s).\n",
+      shown, worst, worstName.c_str(), kSlowerAllowed, kSlowerFloorSeconds * 1e6, worstAllowed,
+      worstAllowedName.c_str());
+  std::printf(
+      "Full-screen not-found cases (%zu): worst x floor %.2f (%s), median x literal %.1f (the %zu the "
+      "benchmark began with: %.1f).\n",
+      notFoundSpeedUps.size(), worstFloor, worstFloorName.c_str(), median, earlierSpeedUps.size(),
+      Median(earlierSpeedUps));
+  if (!notFoundSpeedUps.empty() && median < kMedianSpeedUp)
+    missed["G5"].push_back("median of the not-found set");
+  if (missed.empty()) std::printf("Every case meets every goal.\n");
+  for (const auto& [goal, names] : missed) {
+    std::printf("%s missed by %zu:", goal.c_str(), names.size());
+    for (const auto& n : names) std::printf(" [%s]", n.c_str());
+    std::printf("\n");
+  }
+  if (wrong) {
+    std::printf("Some answers were wrong (see above): the run fails.\n");
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   BuildCases();
-  benchmark::RegisterBenchmark("floor/read 1920x1080", Floor)->Unit(benchmark::kMillisecond);
+  Prepare();
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--wine-cases=", 13) == 0) return WriteWineCases(argv[i] + 13);
+  }
+  benchmark::RegisterBenchmark("floor/read 1920x1080", Floor, g_screens[0].get())
+      ->Unit(benchmark::kMillisecond);
+  std::set<std::string> peers;
   for (auto& c : g_cases) {
-    benchmark::RegisterBenchmark(("fast/" + c.name).c_str(), Fast, &c)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("opencv/" + c.name).c_str(), Peer, &c)->Unit(benchmark::kMillisecond);
+    // The floor next to the case it is compared with, so that a change in
+    // the machine's load between the two counts for little.
+    if (FloorCase(c)) {
+      benchmark::RegisterBenchmark(("floor/" + c.name).c_str(), Floor, c.screen)
+          ->Unit(benchmark::kMillisecond)
+          ->MinTime(0.1);
+    }
+    benchmark::RegisterBenchmark(("fast/" + c.name).c_str(), Fast, &c)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.2);
     // The literal scan of the worst cases takes seconds; one pass is enough.
     benchmark::RegisterBenchmark(("literal/" + c.name).c_str(), Literal, &c)
         ->Unit(benchmark::kMillisecond)
         ->MinTime(0.05);
+    // matchTemplate does the same work whatever the mode or order: one run
+    // stands for every case on the same rectangle and template.
+    if (peers.insert(c.peer).second) {
+      benchmark::RegisterBenchmark(("opencv/" + c.peer).c_str(), Peer, &c)
+          ->Unit(benchmark::kMillisecond)
+          ->MinTime(0.05);
+    }
   }
   benchmark::Initialize(&argc, argv);
   Collector reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-
-  const double floor = g_seconds["floor/read 1920x1080"];
-  std::printf(
-      "\nOne run. Times per search in ms; x literal = literal / fast, x opencv = opencv / fast, "
-      "x floor = fast / floor (floor %.3f ms: one read pass over the 1920x1080 capture).\n",
-      floor * 1e3);
-  std::printf("OpenCV %s, matchTemplate TM_SQDIFF with %d thread(s), on the same rectangle.\n", CV_VERSION,
-              cv::getNumThreads());
-  std::printf("%-36s %9s %10s %9s %9s %9s %8s %s\n", "case", "fast", "literal", "opencv", "x literal",
-              "x opencv", "x floor", "result");
-  std::vector<double> speedups, floors;
-  bool agree = true, beatPeer = true;
-  for (const auto& c : g_cases) {
-    const double f = g_seconds["fast/" + c.name], l = g_seconds["literal/" + c.name],
-                 o = g_seconds["opencv/" + c.name];
-    if (f <= 0 || l <= 0 || o <= 0) continue;  // filtered out of this run
-    const bool same = c.fastResult == c.literalResult;
-    agree = agree && same;
-    beatPeer = beatPeer && f < o;
-    char result[64];
-    std::snprintf(result, sizeof result, "%s%d%s", same ? "" : "MISMATCH ", c.fastResult,
-                  c.notFoundSet && c.fastResult != -1 ? " (expected -1)" : "");
-    std::printf("%-36s %9.3f %10.2f %9.3f %9.1f %9.1f %8.2f %s\n", c.name.c_str(), f * 1e3, l * 1e3, o * 1e3,
-                l / f, o / f, f / floor, result);
-    if (c.notFoundSet && c.fastResult == -1) {
-      speedups.push_back(l / f);
-      floors.push_back(f / floor);
-    }
-  }
-  std::printf(
-      "Full-screen not-found scans (%zu): median x literal %.1f, median x floor %.2f, worst x floor %.2f\n",
-      speedups.size(), Median(speedups), Median(floors),
-      floors.empty() ? 0.0 : *std::max_element(floors.begin(), floors.end()));
-  std::printf("Fast faster than OpenCV on every case: %s\n", beatPeer ? "yes" : "no");
-  if (!agree) {
-    std::printf("The fast and the literal scan disagree on a case above.\n");
-    return 1;
-  }
-  return 0;
+  return Report();
 }

@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Builds the native benchmark (Release, no sanitizers) and runs it once:
-# fast scan, literal scan, OpenCV matchTemplate and a plain read pass, with
-# the ratio table at the end. Then, through the real DLL under Wine on a
-# 1920 x 1080 virtual screen, SearchImage calls per second for the whole
-# screen and for a 200 x 200 rectangle. Extra arguments go to the native
-# benchmark, e.g. --benchmark_filter=uniform. BENCH_BUILD overrides the
-# native build folder.
+# The search benchmark, native and end to end, each part in one run.
+# 1. Native (Release, no sanitizers): every case of bench/search_bench.cpp
+#    through the fast scan, the literal scan, OpenCV matchTemplate and a plain
+#    read pass, then the table of ratios and goals. Extra arguments go to it,
+#    e.g. --benchmark_filter=icons (a filter that leaves out floor/ gives no
+#    floor ratios). A full run takes about a quarter of an hour.
+# 2. Through the real DLL under Wine on a 1920 x 1080 virtual screen:
+#    SearchImage calls per second for the whole screen and for a 200 x 200
+#    rectangle; then the cases the native benchmark marks, each screen shown
+#    full-screen, timed through zadized.dll and through zadized_literal.dll
+#    (the same library starting with the literal scan), with their table.
+# BENCH_NATIVE=0 or BENCH_WINE=0 skips a part; BENCH_WINE_SECONDS (default 2)
+# is how long each case is repeated per DLL under Wine; BENCH_BUILD overrides
+# the native build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,16 +20,37 @@ build=${BENCH_BUILD:-build/bench}
 bash tools/setup.sh >/dev/null
 CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DZADIZED_SANITIZE=OFF >/dev/null
-cmake --build "$build" --target zadized_bench
-"$build/zadized_bench" "$@"
+cmake --build "$build" --target zadized_bench >/dev/null
 
-echo
-echo "== SearchImage through the DLL under Wine (the 32-bit process is emulated where the kernel cannot run it)"
-cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/win32 --target zadized wine_search_rate >/dev/null
-source tools/virtual_display.sh
-start_virtual_display 1920x1080x24
-export WINEPREFIX="$root/build/wineprefix"
-trap 'tools/wine/run --stop >/dev/null 2>&1; kill $virtual_display_pid 2>/dev/null' EXIT
-tools/wine/run build/win32/wine_search_rate.exe "Z:${root//\//\\}\\build\\win32\\zadized.dll" 5
+if [ "${BENCH_NATIVE:-1}" != 0 ]; then
+  echo "== Native: fast scan, literal scan, OpenCV and a read pass, 1920x1080 screens"
+  echo "$(nproc) cores; load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+  start=$(date +%s)
+  "$build/zadized_bench" "$@"
+  echo "Native part: $(($(date +%s) - start)) s, load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
+  echo "Reproduce this table: tools/bench.sh${*:+ $*} (or $build/zadized_bench${*:+ $*} once built)"
+fi
+
+if [ "${BENCH_WINE:-1}" != 0 ]; then
+  echo
+  echo "== SearchImage through the DLL under Wine (the 32-bit process is emulated where the kernel cannot run it)"
+  echo "Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+  start=$(date +%s)
+  cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/win32 --target zadized zadized_literal wine_search_rate wine_search_cases >/dev/null
+  cases=$root/build/win32/bench-cases
+  rm -rf "$cases"
+  "$build/zadized_bench" --wine-cases="$cases"
+  source tools/virtual_display.sh
+  start_virtual_display 1920x1080x24
+  export WINEPREFIX="$root/build/wineprefix"
+  trap 'tools/wine/run --stop >/dev/null 2>&1; kill $virtual_display_pid 2>/dev/null' EXIT
+  win() { printf 'Z:%s' "${1//\//\\}"; }
+  tools/wine/run build/win32/wine_search_rate.exe "$(win "$root/build/win32/zadized.dll")" 5
+  echo
+  tools/wine/run build/win32/wine_search_cases.exe "$(win "$root/build/win32/zadized.dll")" \
+    "$(win "$root/build/win32/zadized_literal.dll")" "$(win "$cases")" "${BENCH_WINE_SECONDS:-2}"
+  echo "Wine part: $(($(date +%s) - start)) s, load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
+  echo "Reproduce these figures: BENCH_NATIVE=0 tools/bench.sh"
+fi

@@ -10,7 +10,7 @@ namespace zadized {
 namespace {
 
 // Constants in the DLL, so that loading it runs nothing of ours.
-#if defined(ZADIZED_START_WITH_REFERENCE_SCAN)
+#if defined(ZADIZED_START_WITH_REFERENCE_SCAN) && ZADIZED_START_WITH_REFERENCE_SCAN
 bool g_referenceForced = true;
 #elif defined(_WIN32)
 bool g_referenceForced = false;
