@@ -3,6 +3,8 @@
 #include "search/lanes.h"
 #include "search/near_tests.h"
 #include "search/pair_tests.h"
+#include "search/row_runs.h"
+#include "search/shape_tests.h"
 #include "search/window_check.h"
 
 namespace zadized {
@@ -20,24 +22,46 @@ constexpr std::int64_t kMaxMaskRows = 4096;
 
 std::int64_t g_headStartBudget = -1;
 
-// Pattern and shape mode: the pair tests filter, the exact window check (or,
-// without memory for it, the literal test) decides.
+// A filter answers for eight positions at a time (Mask) and for one
+// (Passes); a position it lets through is then decided by Matches. Exact
+// filters decide at once, and Matches has nothing left to do.
+
+// Pattern mode (and shape mode without memory for its own tests): the pair
+// tests filter, the exact window check (or, without memory for it, the
+// literal test) decides.
 struct PatternFilter {
   const ScanSetup& s;
   const PairTests& tests;
   const WindowCheck& check;
-  unsigned Mask(const std::uint8_t* p) const { return tests.Mask(p); }
-  bool Passes(const std::uint8_t* p) const { return tests.Passes(p); }
+  unsigned Mask(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Mask(p); }
+  bool Passes(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Passes(p); }
   bool Matches(std::int32_t x, std::int32_t y, const std::uint8_t* p) const {
     return check.Ready() ? check.Matches(p) : WindowMatches(s, x, y);
   }
 };
 
+// Shape mode: the pair tests filter, the shape tests decide eight at a time;
+// one position at a time, the window check (or the literal test) decides.
+struct ShapeFilter {
+  const ScanSetup& s;
+  const PairTests& tests;
+  const ShapeTests& shape;
+  const WindowCheck& check;
+  unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
+    const unsigned m = tests.Mask(p);
+    return m == 0 ? 0 : shape.Mask(p, x, y, m);
+  }
+  bool Passes(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
+    return tests.Passes(p) && (check.Ready() ? check.Matches(p) : WindowMatches(s, x, y));
+  }
+  bool Matches(std::int32_t, std::int32_t, const std::uint8_t*) const { return true; }
+};
+
 // Near-colour mode: the tests are exact, nothing is left to decide.
 struct NearFilter {
   const NearTests& tests;
-  unsigned Mask(const std::uint8_t* p) const { return tests.Mask(p); }
-  bool Passes(const std::uint8_t* p) const { return tests.Matches(p); }
+  unsigned Mask(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Mask(p); }
+  bool Passes(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Matches(p); }
   bool Matches(std::int32_t, std::int32_t, const std::uint8_t*) const { return true; }
 };
 
@@ -52,7 +76,9 @@ struct Scanner {
   std::int64_t resumeAt;  // candidates before this one in scan order were visited already
 
   // Lanes of the eight positions from (start, y) on that may still match.
-  unsigned Mask(std::int32_t start, std::int32_t y) const { return filter.Mask(TopLeftOf(s, start, y)); }
+  unsigned Mask(std::int32_t start, std::int32_t y) const {
+    return filter.Mask(TopLeftOf(s, start, y), start, y);
+  }
   // Every fast path ends here.
   bool Visit(std::int32_t x, std::int32_t y) {
     if (resumeAt > 0 && c.IndexOf(x, y) < resumeAt) return false;
@@ -98,7 +124,7 @@ inline std::int32_t TakeLane(unsigned& m, bool rightToLeft) {
 template <typename Filter>
 ScanHit ScanSinglePositions(Scanner<Filter>& sc) {
   return sc.c.Walk([&](std::int32_t x, std::int32_t y) {
-    return sc.filter.Passes(TopLeftOf(sc.s, x, y)) && sc.Visit(x, y);
+    return sc.filter.Passes(TopLeftOf(sc.s, x, y), x, y) && sc.Visit(x, y);
   });
 }
 
@@ -130,10 +156,9 @@ ScanHit ScanRowBlocks(Scanner<Filter>& sc) {
     const std::int32_t y = c.RowAt(i);
     const std::uint8_t* p = TopLeftOf(sc.s, firstStart, y);
     for (std::int64_t k = 0; k < whole; ++k, p += step) {
-      const unsigned m = sc.filter.Mask(p);
-      if (m != 0 && visitLanes(m, firstStart + static_cast<std::int32_t>(rightToLeft ? -k : k) * kLanes, y)) {
-        return hit;
-      }
+      const std::int32_t start = firstStart + static_cast<std::int32_t>(rightToLeft ? -k : k) * kLanes;
+      const unsigned m = sc.filter.Mask(p, start, y);
+      if (m != 0 && visitLanes(m, start, y)) return hit;
     }
     if (rest != 0 && visitLanes(sc.Mask(lastStart, y) & lastKeep, lastStart, y)) return hit;
   }
@@ -261,6 +286,18 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
   }
 
   const WindowCheck check(s);
+  if (s.shape) {
+    ShapeTests shape(s);
+    if (shape.Ready()) {
+      const RowRuns runs(s, c.firstY, c.lastY + s.templateHeight - 1);
+      if (runs.Ready()) shape.UseRuns(&runs);
+      PairTests tests(s, false);
+      tests.Rank(c, check.Ready() ? &check : nullptr);
+      const ShapeFilter filter{s, tests, shape, check};
+      Scanner<ShapeFilter> sc{s, filter, c, acceptance, head.visited};
+      return Dispatch(sc);
+    }
+  }
   PairTests tests(s);
   tests.Rank(c, check.Ready() ? &check : nullptr);
   const PatternFilter filter{s, tests, check};

@@ -48,8 +48,9 @@ class PairTests {
     int setCount = 0;
   };
 
-  // The tests the setup's map implies, in no particular order.
-  explicit PairTests(const ScanSetup& s);
+  // The tests the setup's map implies, in no particular order; in shape
+  // mode the one-third test only when asked for (ShapeTests does better).
+  explicit PairTests(const ScanSetup& s, bool oneThirdTest = true);
 
   // Puts the most selective tests first, judged on sampled candidates, after
   // learning from sampled windows that pass them all, through `check`, the

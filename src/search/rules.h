@@ -159,7 +159,8 @@ struct ScanSetup {
 bool ScanFits(const ScanSetup& s, const Rectangle& r);
 
 // The literal test of one position (x, y), template wholly on the screen:
-// the window's pixels against the map, and in shape mode the one-third rule.
+// the window's pixels against the map, and in shape mode the one-third rule;
+// in near-colour mode against the template's colours, counting misses.
 // *pixelsRead, when given, learns how many pixels the test read.
 bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t* pixelsRead = nullptr);
 

@@ -60,9 +60,11 @@ std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1,
                          std::int32_t y2, std::int32_t options, std::int32_t color) {
   const BitmapRecord templ = OpenBitmap(fileName);
   if (templ.fileSize == -1) return kNoTemplate;
-  // The loader never hands out a record without pixels; such a one gets no
-  // map, as in SearchCapture, and nothing is captured for it.
-  if (templ.width <= 0 || templ.height <= 0) return kNoColorMap;
+  // The loader never hands out a record without pixels; such a one is
+  // answered as SearchCapture answers it (no map, or in near-colour mode no
+  // pixel to match), and nothing is captured for it.
+  if (templ.width <= 0 || templ.height <= 0)
+    return DecodeColorWord(color).nearColors ? kNotFound : kNoColorMap;
   RegionCapture region{};
   const std::int32_t captured = CaptureRegion(x1, y1, x2, y2, templ.width, templ.height, &region);
   if (captured != 0) return captured;

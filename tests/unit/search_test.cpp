@@ -63,11 +63,20 @@ TEST(ColorWord, ModesFollowTheTopFourBitsTruncatedTowardZero) {
   EXPECT_EQ(DecodeColorWord(0xFF0000).mapColor, 0xFF0000);
   EXPECT_EQ(DecodeColorWord(268435455).mapColor, 268435455);
   EXPECT_EQ(DecodeColorWord(-268435455).mapColor, -268435455);  // -0.99... truncates to mode 0
-  for (std::int32_t other : {536870912, INT_MAX, -268435456, INT_MIN, -536870912}) {
+  for (std::int32_t other : {805306368, INT_MAX, -268435456, INT_MIN, -536870912}) {
     const ColorTest t = DecodeColorWord(other);
     EXPECT_EQ(t.mapColor, -1) << other;
     EXPECT_FALSE(t.tolerance) << other;
+    EXPECT_FALSE(t.nearColors) << other;
   }
+  // Mode 2: n in bits 0-7, p in bits 8-15 (above 100 counts as 100), bits
+  // 16-27 ignored.
+  const ColorTest nearColors = DecodeColorWord(0x2ABCC818);
+  EXPECT_TRUE(nearColors.nearColors);
+  EXPECT_FALSE(nearColors.tolerance);
+  EXPECT_EQ(nearColors.nearTolerance, 0x18);
+  EXPECT_EQ(nearColors.nearPercent, 100);
+  EXPECT_EQ(DecodeColorWord(0x20000A00).nearPercent, 10);
   const ColorTest t = DecodeColorWord(0x1E0A000C);  // bits 26-27 set, corner 2, channel 10, sum 12
   EXPECT_TRUE(t.tolerance);
   EXPECT_EQ(t.mapColor, -1);

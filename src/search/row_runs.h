@@ -1,0 +1,46 @@
+// Which neighbouring pixels of the screen's rows show the same colour, one
+// bit each, so that whether a stretch of a row is all one colour takes a few
+// word tests instead of a walk over its pixels. Plain areas (a page, a
+// window's face, the desktop) make a window's test expensive exactly where
+// its pixels are all alike; this finds that out in bulk.
+#pragma once
+
+#include <cstdint>
+
+#include "search/rules.h"
+
+namespace zadized {
+
+class RowRuns {
+ public:
+  // Rows firstRow..lastRow of the setup's screen. Ready() is false when the
+  // bits could not be allocated; then nothing may be asked.
+  RowRuns(const ScanSetup& s, std::int32_t firstRow, std::int32_t lastRow);
+  ~RowRuns();
+  RowRuns(const RowRuns&) = delete;
+  RowRuns& operator=(const RowRuns&) = delete;
+
+  bool Ready() const { return bits_ != nullptr; }
+
+  // Whether columns a..b (inclusive, a <= b, within the screen) of screen row
+  // y (within the rows built) show one colour.
+  bool Uniform(std::int32_t y, std::int32_t a, std::int32_t b) const {
+    const std::uint64_t* row = bits_ + static_cast<std::int64_t>(y - firstRow_) * words_;
+    std::int64_t from = a;
+    while (from < b) {
+      const std::int64_t bit = from % 64;
+      const std::int64_t n = b - from < 64 - bit ? b - from : 64 - bit;
+      const std::uint64_t mask = (n == 64 ? ~0ull : (1ull << n) - 1) << bit;
+      if ((row[from / 64] & mask) != mask) return false;
+      from += n;
+    }
+    return true;
+  }
+
+ private:
+  std::uint64_t* bits_ = nullptr;  // bit j of a row: pixels j and j + 1 show one colour
+  std::int64_t words_ = 0;         // per row
+  std::int32_t firstRow_ = 0;
+};
+
+}  // namespace zadized

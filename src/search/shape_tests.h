@@ -1,0 +1,58 @@
+// Shape mode's whole test on eight positions at a time: every marked pixel
+// against the first one, then the background after it counted against the
+// one-third limit, lane by lane. A template row whose stretch of screen is
+// all one colour (RowRuns) is settled at once instead of pixel by pixel,
+// which is what makes plain areas, where every window is nearly a match,
+// cheap. It answers exactly: a lane left at the end matches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "search/row_runs.h"
+#include "search/rules.h"
+
+namespace zadized {
+
+class ShapeTests {
+ public:
+  // Ready() is false when the tables could not be allocated.
+  explicit ShapeTests(const ScanSetup& s);
+  ~ShapeTests();
+  ShapeTests(const ShapeTests&) = delete;
+  ShapeTests& operator=(const ShapeTests&) = delete;
+
+  bool Ready() const { return offsets_ != nullptr; }
+
+  // Whether the background must be counted at all (more of it lies after
+  // the first marked pixel than the limit).
+  bool Counts() const { return counted_ > limit_; }
+
+  // Rows whose stretches may be settled at once; null walks every pixel.
+  void UseRuns(const RowRuns* runs) { runs_ = runs; }
+
+  // Of the lanes `live` of the eight positions from (x, y), whose top-left
+  // pixel is at `topLeft`, those that match.
+  unsigned Mask(const std::uint8_t* topLeft, std::int32_t x, std::int32_t y, unsigned live) const;
+
+ private:
+  // The pixels of one kind in one template row: offsets_[begin..end), in
+  // columns min..max of the row fromTop.
+  struct Stretch {
+    std::int32_t fromTop;
+    std::int32_t begin, end;
+    std::int32_t min, max;
+  };
+
+  const ScanSetup& s_;
+  const RowRuns* runs_ = nullptr;
+  std::ptrdiff_t* offsets_ = nullptr;
+  Stretch* stretches_ = nullptr;
+  std::int32_t markedStretches_ = 0;  // the first ones; background after them
+  std::int32_t stretchCount_ = 0;
+  std::ptrdiff_t first_ = 0;
+  std::int64_t limit_ = 0;
+  std::int64_t counted_ = 0;  // background pixels after the first marked one
+};
+
+}  // namespace zadized
