@@ -168,45 +168,60 @@ class Compiler {
   // each next test is the one that rejects most of the sampled positions the
   // earlier ones let through.
   void Rank(const Candidates& c) {
-    const std::int64_t columns = c.columns;
-    const std::int64_t total = c.columns * c.rows;
-    std::int64_t samples = total / 256;
-    if (samples < 64) samples = 64;
-    if (samples > kMaxSamples) samples = kMaxSamples;
-    if (samples > total) samples = total;
+    Samples smp;
+    TakeSamples(c, &smp);
+    std::uint64_t survivors[kSampleWords] = {};
+    for (std::int64_t i = 0; i < smp.samples; ++i) survivors[i / 64] |= 1ull << (i % 64);
+    for (int t = 0; t < g_.count; ++t) {
+      Measure(t, &smp);
+      for (int w = 0; w < kSampleWords; ++w) survivors[w] &= smp.pass[t][w];
+    }
+    Learn(survivors, &smp);
+    Order(smp);
+  }
 
+ private:
+  // Positions of the screen the tests are measured on, and which pass each.
+  struct Samples {
+    std::int64_t samples = 0;
+    std::int64_t spots = 0;  // blocks of eight when `blocks`, else single positions
+    bool blocks = false;
+    const std::uint8_t* at[kMaxSamples];
+    std::uint64_t pass[kMaxTests][kSampleWords] = {};
+  };
+
+  void TakeSamples(const Candidates& c, Samples* smp) const {
+    const std::int64_t total = c.columns * c.rows;
+    smp->samples = total / 256 < 64 ? 64 : total / 256 > kMaxSamples ? kMaxSamples : total / 256;
+    if (smp->samples > total) smp->samples = total;
     // Wide enough for blocks, the samples are blocks of eight positions,
     // measured eight at a time as the scan will run them.
-    const bool blocks = columns >= kLanes;
-    if (blocks) samples = kMaxSamples;
-    const std::int64_t spots = blocks ? samples / kLanes : samples;
-    std::uint64_t pass[kMaxTests][kSampleWords] = {};
-    const std::uint8_t* at[kMaxSamples];
-    SampleSpots(s_, c, spots, blocks, at);
-    for (std::int64_t i = spots - 1; blocks && i >= 0; --i) {
-      for (int lane = kLanes - 1; lane >= 0; --lane) at[i * kLanes + lane] = at[i] + 4 * lane;
+    smp->blocks = c.columns >= kLanes;
+    if (smp->blocks) smp->samples = kMaxSamples;
+    smp->spots = smp->blocks ? smp->samples / kLanes : smp->samples;
+    SampleSpots(s_, c, smp->spots, smp->blocks, smp->at);
+    for (std::int64_t i = smp->spots - 1; smp->blocks && i >= 0; --i) {
+      for (int lane = kLanes - 1; lane >= 0; --lane) smp->at[i * kLanes + lane] = smp->at[i] + 4 * lane;
     }
-    const auto measure = [&](int t) {
-      if (blocks) {
-        for (std::int64_t i = 0; i < spots; ++i) {
-          const std::uint64_t lanes = PassingLanes(g_, g_.tests[t], at[i * kLanes], kAllLanes);
-          pass[t][i / 8] |= lanes << (8 * (i % 8));
-        }
-        return;
+  }
+
+  void Measure(int t, Samples* smp) const {
+    if (smp->blocks) {
+      for (std::int64_t i = 0; i < smp->spots; ++i) {
+        const std::uint64_t lanes = PassingLanes(g_, g_.tests[t], smp->at[i * kLanes], kAllLanes);
+        smp->pass[t][i / 8] |= lanes << (8 * (i % 8));
       }
-      for (std::int64_t i = 0; i < samples; ++i) {
-        if (TestPasses(g_, g_.tests[t], at[i])) pass[t][i / 64] |= 1ull << (i % 64);
-      }
-    };
-    std::uint64_t survivors[kSampleWords] = {};
-    for (std::int64_t i = 0; i < samples; ++i) survivors[i / 64] |= 1ull << (i % 64);
-    for (int t = 0; t < g_.count; ++t) {
-      measure(t);
-      for (int w = 0; w < kSampleWords; ++w) survivors[w] &= pass[t][w];
+      return;
     }
-    // Learn from the sampled positions that every test lets through: the
-    // pair of pixels that fails each of them. A sampled window that matches
-    // means the template is on the screen, and there is little left to learn.
+    for (std::int64_t i = 0; i < smp->samples; ++i) {
+      if (TestPasses(g_, g_.tests[t], smp->at[i])) smp->pass[t][i / 64] |= 1ull << (i % 64);
+    }
+  }
+
+  // Learns from the sampled positions that every test lets through: the
+  // pair of pixels that fails each of them. A sampled window that matches
+  // means the template is on the screen, and there is little left to learn.
+  void Learn(std::uint64_t (&survivors)[kSampleWords], Samples* smp) {
     for (int learnt = 0, tries = 0;
          learnt < kLearnt && tries < kLearningTries && g_.count < kMaxTests && check_ != nullptr; ++tries) {
       int i = -1;
@@ -216,30 +231,36 @@ class Compiler {
       if (i < 0) break;
       survivors[i / 64] &= ~(1ull << (i % 64));
       PixelPair found{};
-      const WindowCheck::Verdict verdict = check_->Examine(at[i], &found);
+      const WindowCheck::Verdict verdict = check_->Examine(smp->at[i], &found);
       if (verdict == WindowCheck::kMatch) break;
       if (verdict == WindowCheck::kFailsOnCount) continue;  // no pair expresses the one-third rule
       g_.tests[g_.count] = PairTest{found.a, found.b, found.equal ? kEqual : kDiffer};
-      measure(g_.count);
-      for (int w = 0; w < kSampleWords; ++w) survivors[w] &= pass[g_.count][w];
+      Measure(g_.count, smp);
+      for (int w = 0; w < kSampleWords; ++w) survivors[w] &= smp->pass[g_.count][w];
       ++g_.count;
       ++learnt;
     }
+  }
 
+  // Greedy: each next test rejects most of what the earlier ones let
+  // through (fewest passing alone breaks ties). The leading tests after
+  // which more than an eighth of the sampled blocks still have a lane alive
+  // run without a branch: there, whether to go on is a guess the processor
+  // would often get wrong, which costs more than a test.
+  void Order(const Samples& smp) {
     std::uint64_t alive[kSampleWords];
     for (auto& w : alive) w = ~0ull;
     bool used[kMaxTests] = {};
     g_.head = 0;
     PairTest ordered[kMaxTests];
     for (int round = 0; round < g_.count; ++round) {
-      int best = -1;
-      int bestAlive = 0, bestAlone = 0;
+      int best = -1, bestAlive = 0, bestAlone = 0;
       for (int t = 0; t < g_.count; ++t) {
         if (used[t]) continue;
         int stillAlive = 0, alone = 0;
         for (int w = 0; w < kSampleWords; ++w) {
-          stillAlive += __builtin_popcountll(alive[w] & pass[t][w]);
-          alone += __builtin_popcountll(pass[t][w]);
+          stillAlive += __builtin_popcountll(alive[w] & smp.pass[t][w]);
+          alone += __builtin_popcountll(smp.pass[t][w]);
         }
         if (best < 0 || stillAlive < bestAlive || (stillAlive == bestAlive && alone < bestAlone)) {
           best = t;
@@ -249,23 +270,18 @@ class Compiler {
       }
       used[best] = true;
       ordered[round] = g_.tests[best];
-      for (int w = 0; w < kSampleWords; ++w) alive[w] &= pass[best][w];
-      // Run without a branch the tests after which more than an eighth of
-      // the sampled blocks still have a lane alive: there, whether to go on
-      // is a guess the processor would often get wrong, which costs more
-      // than a test.
-      if (blocks && g_.head == round) {
+      for (int w = 0; w < kSampleWords; ++w) alive[w] &= smp.pass[best][w];
+      if (smp.blocks && g_.head == round) {
         int liveBlocks = 0;
         for (int w = 0; w < kSampleWords; ++w) {
           for (int b = 0; b < 8; ++b) liveBlocks += (alive[w] >> (8 * b) & 0xFF) != 0 ? 1 : 0;
         }
-        if (8 * liveBlocks > spots) g_.head = round + 1;
+        if (8 * liveBlocks > smp.spots) g_.head = round + 1;
       }
     }
     for (int t = 0; t < g_.count; ++t) g_.tests[t] = ordered[t];
   }
 
- private:
   // Map byte k is the pixel in column k mod tw and, from the window's top,
   // row th - 1 - k div tw.
   std::ptrdiff_t Offset(std::int64_t k) const {

@@ -56,97 +56,114 @@ constexpr std::int32_t kPairwiseNumbers = 24;
 
 }  // namespace
 
+// A pixel's byte offset from the window's top-left pixel, and its map index.
+struct WindowCheck::Geometry {
+  std::int64_t tw, th;
+  std::ptrdiff_t stride;
+  std::ptrdiff_t Offset(std::int64_t column, std::int64_t fromTop) const {
+    return static_cast<std::ptrdiff_t>(column * 4) - static_cast<std::ptrdiff_t>(fromTop) * stride;
+  }
+  std::ptrdiff_t OffsetOf(std::int64_t k) const { return Offset(k % tw, th - 1 - k / tw); }
+  std::int64_t IndexOf(std::int64_t column, std::int64_t fromTop) const {
+    return (th - 1 - fromTop) * tw + column;
+  }
+};
+
 WindowCheck::WindowCheck(const ScanSetup& s) : shape_(s.shape) {
   const std::int64_t tw = s.templateWidth, th = s.templateHeight;
-  const std::int64_t n = tw * th;
-  const std::uint8_t* m = s.map;
   if (s.map == nullptr || tw <= 0 || th <= 0 ||
-      n > 0x7FFFFFFF / static_cast<std::int64_t>(sizeof(std::ptrdiff_t))) {
+      tw * th > 0x7FFFFFFF / static_cast<std::int64_t>(sizeof(std::ptrdiff_t))) {
     return;
   }
-  if (!shape_ && !IsFirstAppearanceNumbering(m, n)) return;
-  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s.width) * 4;
-  const auto offset = [&](std::int64_t column, std::int64_t rowFromTop) {
-    return static_cast<std::ptrdiff_t>(column * 4) - static_cast<std::ptrdiff_t>(rowFromTop) * stride;
-  };
-  const auto indexOf = [&](std::int64_t column, std::int64_t rowFromTop) {
-    return (th - 1 - rowFromTop) * tw + column;
-  };
-
-  // Which pixels carry no entry of their own, and how the entries split.
-  std::int64_t firstGroup = 0, secondGroup = 0, firstMarked = -1, unmarked = 0;
-  std::int64_t repIndex[256];
-  for (auto& r : repIndex) r = -1;
-  for (std::int64_t k = 0; k < n; ++k) {
-    if (shape_) {
-      if (m[k] != 0) {
-        if (firstMarked < 0) {
-          firstMarked = k;
-        } else {
-          ++firstGroup;
-        }
-      } else {
-        ++unmarked;
-        if (firstMarked >= 0) ++secondGroup;
-      }
-    } else if (repIndex[m[k]] < 0 && m[k] != 255) {
-      repIndex[m[k]] = k;
-    } else if (m[k] == 255) {
-      ++secondGroup;
-    } else {
-      ++firstGroup;
-    }
-  }
+  const Geometry g{tw, th, static_cast<std::ptrdiff_t>(s.width) * 4};
   if (shape_) {
-    if (firstMarked < 0) return;
-    limit_ = unmarked / 3;
-    // Background that could never exceed the limit needs no counting.
-    if (secondGroup <= limit_) secondGroup = 0;
+    BuildShape(s.map, g);
+  } else if (IsFirstAppearanceNumbering(s.map, tw * th)) {
+    BuildPattern(s.map, g);
   }
+}
 
+bool WindowCheck::Allocate(std::int64_t entries) {
   const platform::Ops& os = platform::Current();
-  const std::int64_t entries = firstGroup + secondGroup;
   const auto bytes = static_cast<std::uint32_t>((entries > 0 ? entries : 1) *
                                                 static_cast<std::int64_t>(sizeof(std::ptrdiff_t)));
   offsets_ = static_cast<std::ptrdiff_t*>(os.allocZeroed(bytes));
   partners_ = static_cast<std::ptrdiff_t*>(os.allocZeroed(bytes));
-  if (offsets_ == nullptr || partners_ == nullptr) {
-    if (offsets_ != nullptr) os.freeBlock(offsets_);
-    if (partners_ != nullptr) os.freeBlock(partners_);
-    offsets_ = nullptr;
-    partners_ = nullptr;
-    return;
-  }
+  if (offsets_ != nullptr && partners_ != nullptr) return true;
+  if (offsets_ != nullptr) os.freeBlock(offsets_);
+  if (partners_ != nullptr) os.freeBlock(partners_);
+  offsets_ = nullptr;
+  partners_ = nullptr;
+  return false;
+}
 
-  std::int64_t a = 0, b = firstGroup;
-  if (shape_) {
-    first_ = offset(firstMarked % tw, th - 1 - firstMarked / tw);
-    InSpreadOrder(tw, th, [&](std::int64_t column, std::int64_t row) {
-      const std::int64_t k = indexOf(column, row);
-      if (m[k] != 0 && k != firstMarked) {
-        offsets_[a] = offset(column, row);
-        partners_[a++] = first_;
-      } else if (m[k] == 0 && k > firstMarked && secondGroup > 0) {
-        offsets_[b++] = offset(column, row);
-      }
-    });
-  } else {
-    for (std::int32_t c = 0; c < 256 && repIndex[c] >= 0; ++c) {
-      reps_[c] = offset(repIndex[c] % tw, th - 1 - repIndex[c] / tw);
-      numbers_ = c + 1;
+void WindowCheck::BuildShape(const std::uint8_t* m, const Geometry& g) {
+  const std::int64_t n = g.tw * g.th;
+  std::int64_t marked = 0, counted = 0, firstMarked = -1, unmarked = 0;
+  for (std::int64_t k = 0; k < n; ++k) {
+    if (m[k] != 0) {
+      if (firstMarked < 0)
+        firstMarked = k;
+      else
+        ++marked;
+    } else {
+      ++unmarked;
+      if (firstMarked >= 0) ++counted;
     }
-    InSpreadOrder(tw, th, [&](std::int64_t column, std::int64_t row) {
-      const std::int64_t k = indexOf(column, row);
-      if (m[k] == 255) {
-        offsets_[b++] = offset(column, row);
-      } else if (repIndex[m[k]] != k) {
-        offsets_[a] = offset(column, row);
-        partners_[a++] = reps_[m[k]];
-      }
-    });
   }
-  equalEntries_ = firstGroup;
-  count_ = entries;
+  if (firstMarked < 0) return;
+  limit_ = unmarked / 3;
+  // Background that could never exceed the limit needs no counting.
+  if (counted <= limit_) counted = 0;
+  if (!Allocate(marked + counted)) return;
+  first_ = g.OffsetOf(firstMarked);
+  std::int64_t a = 0, b = marked;
+  InSpreadOrder(g.tw, g.th, [&](std::int64_t column, std::int64_t row) {
+    const std::int64_t k = g.IndexOf(column, row);
+    if (m[k] != 0 && k != firstMarked) {
+      offsets_[a] = g.Offset(column, row);
+      partners_[a++] = first_;
+    } else if (m[k] == 0 && k > firstMarked && counted > 0) {
+      offsets_[b++] = g.Offset(column, row);
+    }
+  });
+  equalEntries_ = marked;
+  count_ = marked + counted;
+}
+
+void WindowCheck::BuildPattern(const std::uint8_t* m, const Geometry& g) {
+  const std::int64_t n = g.tw * g.th;
+  // Each number's first pixel carries no entry of its own: the others are
+  // checked against it.
+  std::int64_t equal = 0, beyond = 0;
+  std::int64_t repIndex[256];
+  for (auto& r : repIndex) r = -1;
+  for (std::int64_t k = 0; k < n; ++k) {
+    if (m[k] == 255) {
+      ++beyond;
+    } else if (repIndex[m[k]] < 0) {
+      repIndex[m[k]] = k;
+    } else {
+      ++equal;
+    }
+  }
+  if (!Allocate(equal + beyond)) return;
+  for (std::int32_t c = 0; c < 256 && repIndex[c] >= 0; ++c) {
+    reps_[c] = g.OffsetOf(repIndex[c]);
+    numbers_ = c + 1;
+  }
+  std::int64_t a = 0, b = equal;
+  InSpreadOrder(g.tw, g.th, [&](std::int64_t column, std::int64_t row) {
+    const std::int64_t k = g.IndexOf(column, row);
+    if (m[k] == 255) {
+      offsets_[b++] = g.Offset(column, row);
+    } else if (repIndex[m[k]] != k) {
+      offsets_[a] = g.Offset(column, row);
+      partners_[a++] = reps_[m[k]];
+    }
+  });
+  equalEntries_ = equal;
+  count_ = equal + beyond;
 }
 
 WindowCheck::~WindowCheck() {
