@@ -1,4 +1,4 @@
-/* zadized.h: the interface of zadized.dll (version 1.0.0) for C and C++ hosts.
+/* zadized.h: the interface of zadized.dll (version 1.1.0) for C and C++ hosts.
  *
  * Link against the import library libzadized.dll.a (mingw-w64) and keep
  * zadized.dll next to the program or on the DLL search path. The DLL is 32-bit:
