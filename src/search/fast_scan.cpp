@@ -14,9 +14,12 @@ namespace {
 // The literal head start's budget, in pixels read: a fixed part, and a part
 // per template pixel for compiling the template's tests and its window
 // check; a visited candidate also counts for what it costs beyond its pixels.
-constexpr std::int64_t kHeadStartPixels = 4096;
+constexpr std::int64_t kHeadStartPixels = 1024;
 constexpr std::int64_t kHeadStartPerTemplatePixel = 2;
 constexpr std::int64_t kHeadStartPerCandidate = 4;
+// Shape mode's one-third rule stays among the pair tests when it needs this
+// few background pixels: then it is a cheap and sharp test of its own.
+constexpr int kSmallOneThirdSet = 32;
 // Column-by-column scans remember one block mask per row of a strip.
 constexpr std::int64_t kMaxMaskRows = 4096;
 
@@ -291,7 +294,7 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
     if (shape.Ready()) {
       const RowRuns runs(s, c.firstY, c.lastY + s.templateHeight - 1);
       if (runs.Ready()) shape.UseRuns(&runs);
-      PairTests tests(s, false);
+      PairTests tests(s, kSmallOneThirdSet);
       tests.Rank(c, check.Ready() ? &check : nullptr);
       const ShapeFilter filter{s, tests, shape, check};
       Scanner<ShapeFilter> sc{s, filter, c, acceptance, head.visited};

@@ -131,7 +131,7 @@ class Compiler {
     });
   }
 
-  void Shape(bool oneThirdTest) {
+  void Shape(std::int64_t oneThirdSet) {
     const std::uint8_t* m = s_.map;
     const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
     std::int64_t first = -1, unmarked = 0, after = 0, marked = 0;
@@ -155,7 +155,7 @@ class Compiler {
     // more of it than a third of all background could be in the shape's
     // colour, any limit + 1 of those pixels must hold one that is not.
     const std::int64_t limit = unmarked / 3;
-    if (oneThirdTest && after > limit && limit + 1 <= kMaxShapeSet) {
+    if (after > limit && limit + 1 <= oneThirdSet && limit + 1 <= kMaxShapeSet) {
       g_.tests[g_.count++] = PairTest{Offset(first), 0, kAnyDiffers};
       EvenPick pickSet(limit + 1, after);
       for (std::int64_t k = first + 1; k < n; ++k) {
@@ -313,10 +313,10 @@ void FindHead(Program& g, int wanted) {
 
 }  // namespace
 
-PairTests::PairTests(const ScanSetup& s, bool oneThirdTest) : s_(s) {
+PairTests::PairTests(const ScanSetup& s, int oneThirdSet) : s_(s) {
   Compiler compiler(s, program_);
   if (s.shape) {
-    compiler.Shape(oneThirdTest);
+    compiler.Shape(oneThirdSet);
   } else {
     compiler.Pattern();
   }

@@ -49,8 +49,9 @@ class PairTests {
   };
 
   // The tests the setup's map implies, in no particular order; in shape
-  // mode the one-third test only when asked for (ShapeTests does better).
-  explicit PairTests(const ScanSetup& s, bool oneThirdTest = true);
+  // mode the one-third test only when it needs at most `oneThirdSet`
+  // background pixels (a large one is left to ShapeTests, which does better).
+  explicit PairTests(const ScanSetup& s, int oneThirdSet = kMaxShapeSet);
 
   // Puts the most selective tests first, judged on sampled candidates, after
   // learning from sampled windows that pass them all, through `check`, the

@@ -13,8 +13,9 @@ namespace zadized {
 
 class RowRuns {
  public:
-  // Rows firstRow..lastRow of the setup's screen. Ready() is false when the
-  // bits could not be allocated; then nothing may be asked.
+  // Rows firstRow..lastRow of the setup's screen, each worked out the first
+  // time it is asked about: a scan that ends early touches few rows. Ready()
+  // is false when the bits could not be allocated; then nothing may be asked.
   RowRuns(const ScanSetup& s, std::int32_t firstRow, std::int32_t lastRow);
   ~RowRuns();
   RowRuns(const RowRuns&) = delete;
@@ -25,7 +26,9 @@ class RowRuns {
   // Whether columns a..b (inclusive, a <= b, within the screen) of screen row
   // y (within the rows built) show one colour.
   bool Uniform(std::int32_t y, std::int32_t a, std::int32_t b) const {
-    const std::uint64_t* row = bits_ + static_cast<std::int64_t>(y - firstRow_) * words_;
+    const std::int64_t r = static_cast<std::int64_t>(y) - firstRow_;
+    if (built_[r] == 0) Build(r);
+    const std::uint64_t* row = bits_ + r * words_;
     std::int64_t from = a;
     while (from < b) {
       const std::int64_t bit = from % 64;
@@ -38,7 +41,11 @@ class RowRuns {
   }
 
  private:
+  void Build(std::int64_t r) const;
+
+  const ScanSetup& s_;
   std::uint64_t* bits_ = nullptr;  // bit j of a row: pixels j and j + 1 show one colour
+  std::uint8_t* built_ = nullptr;  // per row: worked out yet
   std::int64_t words_ = 0;         // per row
   std::int32_t firstRow_ = 0;
 };
