@@ -14,7 +14,7 @@ namespace {
 // The literal head start's budget, in pixels read: a fixed part, and a part
 // per template pixel for compiling the template's tests and its window
 // check; a visited candidate also counts for what it costs beyond its pixels.
-constexpr std::int64_t kHeadStartPixels = 1024;
+constexpr std::int64_t kHeadStartPixels = 4096;
 constexpr std::int64_t kHeadStartPerTemplatePixel = 2;
 constexpr std::int64_t kHeadStartPerCandidate = 4;
 // Shape mode's one-third rule stays among the pair tests when it needs this
