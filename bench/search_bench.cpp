@@ -162,6 +162,31 @@ Template EarlyDefect(Template t, int k) {
 
 // Shape mode's counterpart: background pixels near the middle join the
 // shape, so the shape no longer shows in one colour where it was cut.
+// Every channel of every pixel moved by up to d (the first pixel's blue by
+// exactly d), as a template saved through a lossy tool or drawn a shade off.
+Template Shade(Template t, int d, std::uint32_t seed) {
+  for (std::size_t k = 0; k < t.px.size(); ++k) {
+    std::uint32_t out = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+      seed = seed * 1664525u + 1013904223u;
+      int c = static_cast<int>(t.px[k] >> (8 * ch) & 0xFF);
+      int delta = d == 0 ? 0 : static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(2 * d + 1)) - d;
+      if (k == 0 && ch == 0) delta = c + d <= 255 ? d : -d;
+      c = std::min(255, std::max(0, c + delta));
+      out |= static_cast<std::uint32_t>(c) << (8 * ch);
+    }
+    t.px[k] = out;
+  }
+  return t;
+}
+
+// A size x size badge in the top-right corner, in the opposite colours.
+Template Badge(Template t, int size) {
+  for (int y = 0; y < size && y < t.h; ++y)
+    for (int x = t.w - size; x < t.w; ++x) t.at(x, y) ^= 0xFFFFFF;
+  return t;
+}
+
 Template ShapeDefect(Template t, std::uint32_t shape, int pixels) {
   const std::size_t mid = t.px.size() / 2 + static_cast<std::size_t>(t.w) / 2;
   for (std::size_t d = 0; d < t.px.size() && pixels > 0; ++d) {
@@ -313,7 +338,16 @@ void NotFound(const std::string& name, bool adversarial, const Screen& s, Templa
 }
 
 const char* ModeName(std::int32_t color) {
-  return color == kPattern ? "pattern" : color / 0x10000000 == 1 ? "tolerance" : "shape";
+  return color == kPattern         ? "pattern"
+         : color / 0x10000000 == 1 ? "tolerance"
+         : color / 0x10000000 == 2 ? "near"
+                                   : "shape";
+}
+
+// A near-colour word: n per channel, p percent of the pixels may miss.
+std::int32_t NearColors(int n, int percent) {
+  return static_cast<std::int32_t>(0x20000000u | static_cast<std::uint32_t>(percent) << 8 |
+                                   static_cast<std::uint32_t>(n));
 }
 
 // Three things on a screen, one near each of its top-left corner, middle and
@@ -385,6 +419,9 @@ const std::string kWineCases[] = {
     "4-colour noise pattern 16x16",
     "stripes pattern 64x64 by column",
     "desktop1 200x200 rectangle 16x16",
+    "document heading word 144x34 near n=12 rows-TL",
+    "dark logo 64x64 near n=20 p=10 badge rows-TL",
+    "desktop1 near 32x32 calc n=8",
 };
 
 void BuildCases() {
@@ -566,6 +603,27 @@ void BuildCases() {
   FoundAtCut("desktop1 found late shape 16x16", false, d1, 1342, 760, 16, 16, kRowsTL, 0x000000);
   FoundAtCut("desktop1 found late tolerance 24x24", false, d1, 1200, 745, 24, 24, kRowsTL, 0x10000000);
   FoundAtCut("desktop1 found late by column 16x16", false, d1, 1780, 300, 16, 16, kColsTL, kPattern);
+  // -- Near colours: copies a shade off, or with a badge --
+  Found("document heading word 144x34 near n=12 rows-TL", false, doc,
+        Shade(Cut(doc, 228, 236, 144, 34), 12, 1), 228, 236, kRowsTL, NearColors(12, 0));
+  Found("document heading word 144x34 near n=12 rows-BR", false, doc,
+        Shade(Cut(doc, 228, 236, 144, 34), 12, 1), 228, 236, kRowsBR, NearColors(12, 0));
+  Found("wallpaper photo 64x64 near n=6 rows-TL", false, wall, Shade(Cut(wall, 1300, 200, 64, 64), 6, 2),
+        1300, 200, kRowsTL, NearColors(6, 0));
+  Found("wallpaper photo 64x64 near n=6 cols-BR", false, wall, Shade(Cut(wall, 1300, 200, 64, 64), 6, 2),
+        1300, 200, kColsBR, NearColors(6, 0));
+  Found("dark logo 64x64 near n=20 p=10 badge rows-TL", false, dark,
+        Badge(Shade(Cut(dark, 1816, 916, 64, 64), 20, 3), 16), 1816, 916, kRowsTL, NearColors(20, 10));
+  Found("document text line 190x20 near n=24 p=10 badge rows-TL", false, doc,
+        Badge(Shade(Cut(doc, 620, 463, 190, 20), 24, 4), 12), 620, 463, kRowsTL, NearColors(24, 10));
+  Found("uniform plain 400x300 near n=4 rows-TL", false, uniform, Shade(Cut(uniform, 0, 0, 400, 300), 4, 5),
+        0, 0, kRowsTL, NearColors(4, 0));
+  NotFound("desktop1 near 32x32 calc n=8", false, d1, Defect(Cut(d1, 1160, 470, 32, 32)), kRowsTL,
+           NearColors(8, 0));
+  NotFound("desktop2 near 64x64 eyes n=16 p=2 badge", false, d2,
+           Badge(Shade(Cut(d2, 230, 280, 64, 64), 16, 6), 12), kRowsTL, NearColors(16, 2));
+  NotFound("noise near 16x16 n=8", true, noise, Defect(Cut(noise, 500, 500, 16, 16)), kRowsTL,
+           NearColors(8, 0));
   // A small rectangle, as scripts use to watch one spot.
   NotFound("desktop1 200x200 rectangle 16x16", false, d1, Defect(Cut(d1, 1200, 450, 16, 16)), 0, kPattern,
            Rect{1150, 400, 1349, 599});
