@@ -17,6 +17,11 @@ namespace {
 constexpr std::int64_t kHeadStartPixels = 4096;
 constexpr std::int64_t kHeadStartPerTemplatePixel = 2;
 constexpr std::int64_t kHeadStartPerCandidate = 4;
+// Shape mode also works out which neighbouring screen pixels match, a whole
+// screen row at a time, for every row its first windows cover: a cost that
+// grows with the screen's width, not the template's, and that a template
+// found in the first rows must not pay.
+constexpr std::int64_t kHeadStartPerBandPixel = 2;
 // Shape mode's one-third rule stays among the pair tests when it needs this
 // few background pixels: then it is a cheap and sharp test of its own.
 constexpr int kSmallOneThirdSet = 32;
@@ -236,9 +241,11 @@ struct HeadStart {
 };
 HeadStart LiteralHeadStart(const ScanSetup& s, const Candidates& c, Acceptance& acceptance) {
   const std::int64_t templatePixels = static_cast<std::int64_t>(s.templateWidth) * s.templateHeight;
-  const std::int64_t budget = g_headStartBudget >= 0
-                                  ? g_headStartBudget
-                                  : kHeadStartPixels + kHeadStartPerTemplatePixel * templatePixels;
+  const std::int64_t band = s.shape ? static_cast<std::int64_t>(s.width) * s.templateHeight : 0;
+  const std::int64_t budget =
+      g_headStartBudget >= 0
+          ? g_headStartBudget
+          : kHeadStartPixels + kHeadStartPerTemplatePixel * templatePixels + kHeadStartPerBandPixel * band;
   std::int64_t spent = 0, visited = 0;
   bool outOfBudget = false;
   const ScanHit hit = c.Walk([&](std::int32_t x, std::int32_t y) {
