@@ -16,7 +16,7 @@ inline void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
   Put16(b, at + 2, v >> 16);
 }
 
-struct BmpSpec {
+struct BmpLayout {
   std::int32_t width = 1;
   std::int32_t height = 1;
   std::uint16_t bitCount = 24;
@@ -27,7 +27,7 @@ struct BmpSpec {
 
 // Header, palette (entries 0..n-1 filled by `palette`), gap, then `pixels`
 // exactly as given (stored order, padding included).
-inline std::vector<std::uint8_t> MakeBmp(const BmpSpec& s, const std::vector<std::uint32_t>& palette,
+inline std::vector<std::uint8_t> MakeBmp(const BmpLayout& s, const std::vector<std::uint32_t>& palette,
                                          const std::vector<std::uint8_t>& pixels) {
   const std::uint32_t offset = 54 + 4 * s.paletteEntries + s.gap;
   std::vector<std::uint8_t> b(offset + pixels.size(), 0);
@@ -61,7 +61,7 @@ inline std::vector<std::uint8_t> MakeBmp24(std::int32_t width, std::int32_t heig
       p[2] = static_cast<std::uint8_t>(v >> 16);
     }
   }
-  BmpSpec s;
+  BmpLayout s;
   s.width = width;
   s.height = height;
   return MakeBmp(s, {}, px);

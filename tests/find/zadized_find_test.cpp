@@ -347,7 +347,7 @@ TEST(FindScreenshot, ReadsBottomUpTopDownAndBitFields) {
   EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 1), 4u);
 
   // 32-bit, top-down, with the standard masks after the header.
-  zadized::test::BmpSpec layout;
+  zadized::test::BmpLayout layout;
   layout.width = 2;
   layout.height = -2;
   layout.bitCount = 32;
@@ -371,7 +371,7 @@ TEST(FindScreenshot, ExplainsUnusableFiles) {
   Screenshot s;
   EXPECT_NE(zadized::find::LoadScreenshot(TempPath("does-not-exist.bmp"), s).find("cannot open"),
             std::string::npos);
-  zadized::test::BmpSpec layout;
+  zadized::test::BmpLayout layout;
   layout.width = 2;
   layout.height = 2;
   layout.bitCount = 16;
@@ -395,7 +395,7 @@ TEST(FindTemplate, SaysWhyTheLibraryRefusedIt) {
   EXPECT_EQ(cache.Open(path).fileSize, -1);
   EXPECT_NE(zadized::find::DescribeTemplateFailure(path).find("need 48 bytes but only 47"), std::string::npos)
       << zadized::find::DescribeTemplateFailure(path);
-  zadized::test::BmpSpec layout;
+  zadized::test::BmpLayout layout;
   layout.height = -1;
   const std::string topDown = WriteFile("top-down.bmp", zadized::test::MakeBmp(layout, {}, {1, 2, 3, 0}));
   EXPECT_EQ(cache.Open(topDown).fileSize, -1);

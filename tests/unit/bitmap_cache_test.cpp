@@ -15,7 +15,7 @@
 namespace zadized {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::MakeBmp;
 using test::MakeBmp24;
 using test::WriteFile;
@@ -48,7 +48,7 @@ TEST(OpenBitmap, DescribesA24BitFileWithItsCorners) {
 }
 
 TEST(OpenBitmap, LoadsBytesVerbatimIncludingLineEndsAndEof) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 2;
   s.height = 1;
   s.bitCount = 16;
@@ -61,7 +61,7 @@ TEST(OpenBitmap, LoadsBytesVerbatimIncludingLineEndsAndEof) {
 }
 
 TEST(OpenBitmap, EightBitStandardLayoutReadsTheTableBeforeThePixels) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 5;  // stride 8: three fill bytes per row
   s.height = 2;
   s.bitCount = 8;
@@ -84,7 +84,7 @@ TEST(OpenBitmap, EightBitStandardLayoutReadsTheTableBeforeThePixels) {
 TEST(OpenBitmap, EightBitFullTableBeforeThePixelsWhateverTheHeaderSizeSays) {
   // The table at bytes 54 to 1077 and the pixels right after it, under every
   // header-size field a writer might leave there.
-  BmpSpec s;
+  BmpLayout s;
   s.bitCount = 8;
   s.paletteEntries = 256;
   std::vector<std::uint32_t> palette(256);
@@ -137,7 +137,7 @@ TEST(OpenBitmap, EightBitShortOrDetachedTablesUseTheDeclaredColors) {
       {"past.bmp", 2, 2, 0, 0},           // index past the declared count reads 0
   };
   for (const Case& k : cases) {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 1;
     s.height = 1;
     s.bitCount = 8;
@@ -189,7 +189,7 @@ TEST(OpenBitmap, RefusesFilesWhoseHeaderDoesNotFitTheBytes) {
 }
 
 TEST(OpenBitmap, LowBitDepthsReadTheFirstThreeBytes) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 127;
   s.height = 64;
   s.bitCount = 1;

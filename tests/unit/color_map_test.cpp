@@ -11,7 +11,7 @@
 namespace zadized {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::MakeBmp;
 using test::MakeBmp24;
 
@@ -57,7 +57,7 @@ TEST(PatternMap, NumbersValuesByFirstAppearanceInStoredOrder) {
 }
 
 TEST(PatternMap, ThirtyTwoBitPixelsDifferingOnlyInTheFourthByteAreOneValue) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 3;
   s.height = 1;
   s.bitCount = 32;
@@ -113,7 +113,7 @@ TEST(PatternMap, NumbersAsTheWindowTestDoes) {
 }
 
 TEST(PatternMap, EightBitTemplatesNumberIndicesNotColors) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 4;
   s.height = 1;
   s.bitCount = 8;
@@ -124,7 +124,7 @@ TEST(PatternMap, EightBitTemplatesNumberIndicesNotColors) {
 }
 
 TEST(ShapeMap, EightBitColorBecomesTheFirstIndexHoldingIt) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 5;  // 3 fill bytes per row, set to 3 so a misread would mark them
   s.height = 2;
   s.bitCount = 8;
@@ -142,7 +142,7 @@ TEST(ShapeMap, EightBitColorBecomesTheFirstIndexHoldingIt) {
 
 TEST(ShapeMap, EightBitShortTableUsesTheDeclaredEntries) {
   // Four declared entries right after the info header, pixels right after them.
-  BmpSpec s;
+  BmpLayout s;
   s.width = 3;
   s.height = 1;
   s.bitCount = 8;
@@ -167,7 +167,7 @@ TEST(ShapeMap, MarksExactlyTheColorAndRefusesImpossibleColors) {
   EXPECT_TRUE(Map(rec, 0x01FF0000).empty());  // above 24 bits
   EXPECT_TRUE(Map(rec, -2).empty());
 
-  BmpSpec s;
+  BmpLayout s;
   s.width = 2;
   s.height = 1;
   s.bitCount = 16;
@@ -188,7 +188,7 @@ TEST(ColorMap, RowPaddingIsPassedOver) {
   // 24 bits, width 4: 12 bytes a row, no fill; width 1: 3 bytes and 1 fill.
   auto noFill = MakeBmp24(4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
   EXPECT_EQ(Map(RecordOver(noFill), -1), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-  BmpSpec s;
+  BmpLayout s;
   s.width = 1;
   s.height = 3;
   s.bitCount = 24;
@@ -205,7 +205,7 @@ TEST(ColorMap, RowPaddingIsPassedOver) {
 }
 
 TEST(ColorMap, BelowEightBitsEveryPixelIsTheFirstThreeBytes) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 4;
   s.height = 2;
   s.bitCount = 4;

@@ -63,7 +63,7 @@ class Generator {
     if (many) std::shuffle(cls.begin(), cls.end(), rng_);
 
     // The file.
-    test::BmpSpec header;
+    test::BmpLayout header;
     header.width = tw;
     header.height = th;
     header.bitCount = static_cast<std::uint16_t>(bitCount);
@@ -449,7 +449,7 @@ class Adversary {
     }
     const bool thirtyTwo = Chance(3);
     if (thirtyTwo) {
-      test::BmpSpec header;
+      test::BmpLayout header;
       header.width = tw;
       header.height = th;
       header.bitCount = 32;
@@ -687,7 +687,7 @@ TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
         stored[k] = seen[k] = v & 0xFFFFFF;
       }
     }
-    test::BmpSpec header;
+    test::BmpLayout header;
     header.width = tw;
     header.height = th;
     header.bitCount = static_cast<std::uint16_t>(bitCount);

@@ -291,7 +291,7 @@ TEST(ShapeSearch, FindsTheGlyphInAnyUniformColorButNotABrokenOne) {
 
 TEST(ShapeSearch, EightBitTemplatesMarkTheFirstIndexHoldingTheColor) {
   PrivateCache cache;
-  test::BmpSpec s;
+  test::BmpLayout s;
   s.width = 3;
   s.height = 1;
   s.bitCount = 8;

@@ -4,13 +4,11 @@
 // with the smallest share whose budget covers them and not the next smaller;
 // a 16-bit template is compared widened to 8 bits per channel; a PNG
 // template with alpha behaves as its BMP twin.
-#include <spng.h>
-
-#include <cstdlib>
 
 #include "common/bmp_bytes.h"
 #include "harness.h"
 #include "paint_screen.h"
+#include "png_encode.h"
 #include "zadized.h"
 
 namespace {
@@ -151,18 +149,11 @@ std::vector<std::uint8_t> RgbaPng(const std::vector<std::uint32_t>& px, int w) {
     raw.insert(raw.end(), {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
                            static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(Random())});
   }
-  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-  spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-  spng_ihdr ihdr{static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(px.size() / w), 8, 6, 0, 0, 0};
-  spng_set_ihdr(ctx, &ihdr);
-  int error = spng_encode_image(ctx, raw.data(), raw.size(), SPNG_FMT_RAW, SPNG_ENCODE_FINALIZE);
-  std::size_t length = 0;
-  void* png = error == 0 ? spng_get_png_buffer(ctx, &length, &error) : nullptr;
-  spng_ctx_free(ctx);
-  CHECK(png != nullptr);
-  std::vector<std::uint8_t> out;
-  if (png != nullptr) out.assign(static_cast<std::uint8_t*>(png), static_cast<std::uint8_t*>(png) + length);
-  std::free(png);
+  const std::vector<std::uint8_t> out = zadized::test::FinishPng(
+      zadized::test::NewPngEncoder(
+          spng_ihdr{static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(px.size() / w), 8, 6, 0, 0, 0}),
+      raw);
+  CHECK(!out.empty());
   return out;
 }
 
@@ -210,11 +201,11 @@ TEST_CASE(NearColorsThroughTheDll) {
       words.insert(words.end(), {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8)});
     }
   }
-  zadized::test::BmpSpec spec;
-  spec.width = kWords;
-  spec.height = kWordRows;
-  spec.bitCount = 16;
-  const std::string bmp16 = Write("near16.bmp", zadized::test::MakeBmp(spec, {}, words));
+  zadized::test::BmpLayout layout16;
+  layout16.width = kWords;
+  layout16.height = kWordRows;
+  layout16.bitCount = 16;
+  const std::string bmp16 = Write("near16.bmp", zadized::test::MakeBmp(layout16, {}, words));
   EXPECT_RESULT("16-bit, n = 0", Search(bmp16, k16X, k16Y, zadized_near_colors(0, 0)),
                 Encode(k16X, k16Y + 10));
   EXPECT_RESULT("16-bit, n = 6", Search(bmp16, k16X, k16Y, zadized_near_colors(6, 0)),

@@ -4,7 +4,7 @@
 #include "image/records.h"
 
 using zadized::BitmapRecord;
-using zadized::test::BmpSpec;
+using zadized::test::BmpLayout;
 using zadized::test::MakeBmp;
 using zadized::test::MakeBmp24;
 
@@ -55,7 +55,7 @@ TEST_CASE(LoadsEachPixelSizeWithItsCorners) {
   ExpectRecord(Open(harness::Scratch("c24.bmp")), b24, 3, 2, 24, 0x010203, 0x070809, 0x0A0B0C, 0x101112, 54);
 
   // 32 bits: the fourth byte is dropped.
-  BmpSpec s;
+  BmpLayout s;
   s.width = 2;
   s.height = 2;
   s.bitCount = 32;

@@ -3,14 +3,13 @@
 // record and is found at the same place, in every mode, on a painted screen.
 // The PNG files are written here with libspng's encoder, from the pixels the
 // BMP file holds; 16-bit files get random low bytes, which must not matter.
-#include <spng.h>
-
 #include <cstdlib>
 
 #include "common/bmp_bytes.h"
 #include "harness.h"
 #include "image/records.h"
 #include "paint_screen.h"
+#include "png_encode.h"
 #include "reference/literal_scan.cpp"  // the Windows programs are built from one source each
 
 using zadized::BitmapRecord;
@@ -32,9 +31,9 @@ struct Picture {
 
 // Three templates: colours in a pattern, greys, and a plus sign for shape mode.
 const std::vector<std::uint32_t> kColors = {0x112233, 0x112233, 0x445566, 0x778899, 0x778899,  //
-                                             0x112233, 0x445566, 0x445566, 0x778899, 0x112233,  //
-                                             0x445566, 0x445566, 0x112233, 0x112233, 0x112233,  //
-                                             0x778899, 0x112233, 0x112233, 0x445566, 0x778899};
+                                            0x112233, 0x445566, 0x445566, 0x778899, 0x112233,  //
+                                            0x445566, 0x445566, 0x112233, 0x112233, 0x112233,  //
+                                            0x778899, 0x112233, 0x112233, 0x445566, 0x778899};
 const std::vector<std::uint32_t> kGrays = {0x202020, 0x909090, 0x909090, 0x202020,  //
                                            0xE0E0E0, 0x202020, 0x909090, 0x909090,  //
                                            0x909090, 0xE0E0E0, 0x202020, 0xE0E0E0};
@@ -59,7 +58,7 @@ Picture& ThePicture() {
       for (int x = 0; x < q.width; ++x)
         q.px[static_cast<std::size_t>(y) * q.width + x] = 0x100800u * ((x / 3 + y / 5) % 7);
     q.Put(300, 200, 5, Recolor(kColors));  // the pattern, in other colours
-    q.Put(120, 60, 5, kColors);             // the pattern as saved
+    q.Put(120, 60, 5, kColors);            // the pattern as saved
     q.Put(500, 100, 4, kGrays);
     q.Put(90, 400, 4, Recolor(kGrays));
     q.Put(400, 150, 5, Plus(kGreen, kBlack));
@@ -100,16 +99,9 @@ std::vector<std::uint8_t> EncodePng(const Template& t, const Form& f) {
       if (f.depth == 16) raw.push_back(static_cast<std::uint8_t>(std::rand()));
     }
   }
-  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-  spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-  spng_ihdr ihdr{static_cast<std::uint32_t>(w),
-                 static_cast<std::uint32_t>(h),
-                 static_cast<std::uint8_t>(f.depth),
-                 static_cast<std::uint8_t>(f.colorType),
-                 0,
-                 0,
-                 static_cast<std::uint8_t>(f.interlace)};
-  spng_set_ihdr(ctx, &ihdr);
+  spng_ctx* ctx = zadized::test::NewPngEncoder(spng_ihdr{
+      static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), static_cast<std::uint8_t>(f.depth),
+      static_cast<std::uint8_t>(f.colorType), 0, 0, static_cast<std::uint8_t>(f.interlace)});
   if (f.colorType == 3) {
     spng_plte plte{};
     plte.n_entries = static_cast<std::uint32_t>(palette.size());
@@ -121,14 +113,8 @@ std::vector<std::uint8_t> EncodePng(const Template& t, const Form& f) {
     spng_set_plte(ctx, &plte);
   }
   spng_set_gama(ctx, 1.0);  // a gamma the loader must not apply
-  int error = spng_encode_image(ctx, raw.data(), raw.size(), SPNG_FMT_RAW, SPNG_ENCODE_FINALIZE);
-  std::size_t length = 0;
-  void* png = error == 0 ? spng_get_png_buffer(ctx, &length, &error) : nullptr;
-  spng_ctx_free(ctx);
-  CHECK(png != nullptr);
-  std::vector<std::uint8_t> out;
-  if (png != nullptr) out.assign(static_cast<std::uint8_t*>(png), static_cast<std::uint8_t*>(png) + length);
-  std::free(png);
+  const std::vector<std::uint8_t> out = zadized::test::FinishPng(ctx, raw);
+  CHECK(!out.empty());
   return out;
 }
 
