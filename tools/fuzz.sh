@@ -12,12 +12,10 @@ root=$(pwd)
 seconds=${1:-420}
 jobs=${FUZZ_JOBS:-1}
 build=$root/build/fuzz-run
-shared=${ZADIZED_SHARED_DIR:-$root/../shared}
-suite=$shared/testdata/bmpsuite
-pngs=$shared/testdata/pngsuite
+suite=$root/tests/data/bmpsuite
+pngs=$root/tests/data/pngsuite
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZADIZED_SHARED_DIR="$shared" >/dev/null || { echo "fuzz: configure failed"; exit 1; }
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || { echo "fuzz: configure failed"; exit 1; }
 shift $(($# > 0 ? 1 : 0))
 harnesses=("$@")
 if [ "${#harnesses[@]}" = 0 ]; then

@@ -2,14 +2,14 @@
 # Unpacks the release zip, builds the C and the C++ host against nothing but
 # its header and import library, checks that they import zadized.dll by name,
 # and runs each next to the zip's DLL through the Windows test runner.
-# Usage: run_hosts.sh ZIP PACKAGE_NAME WORK_DIR CC CXX [SHARED_DIR]
+# Usage: run_hosts.sh ZIP PACKAGE_NAME WORK_DIR CC CXX [TEST_DATA_DIR]
 set -u
 zip=$1
 name=$2
 work=$3
 cc=$4
 cxx=$5
-shared=${6:-}
+data=${6:-}
 here=$(cd "$(dirname "$0")" && pwd)
 runner="$here/../wine/run.sh"
 
@@ -41,7 +41,7 @@ done
 
 for exe in host_c host_cpp; do
   echo "== $exe"
-  out=$("$runner" "$pkg/$exe.exe" "$pkg/zadized.dll" "$shared" 2>&1)
+  out=$("$runner" "$pkg/$exe.exe" "$pkg/zadized.dll" "$data" 2>&1)
   rc=$?
   echo "$out"
   if [ $rc -ne 0 ] || ! grep -Eq '^[1-9][0-9]* passed, 0 failed' <<<"$out"; then

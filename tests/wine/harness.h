@@ -1,8 +1,8 @@
 // A small test runner for the Windows test programs that load zadized.dll the
 // way a scripting host does: LoadLibrary, GetProcAddress by name and by
 // ordinal, and calls made by hand so the stack pointer can be checked.
-// argv[1] is the DLL's path, argv[2] the shared test-data folder (Unix paths;
-// Wine's Z: drive maps them).
+// argv[1] is the DLL's path, argv[2] the repository's test-data folder
+// (tests/data; Unix paths, which Wine's Z: drive maps).
 #pragma once
 
 #include <windows.h>
@@ -39,7 +39,7 @@ inline std::string& DllPath() {
   static std::string path;
   return path;
 }
-inline std::string& SharedDir() {
+inline std::string& DataDir() {
   static std::string path;
   return path;
 }
@@ -144,11 +144,11 @@ inline int Main(int argc, char** argv) {
   SetUnhandledExceptionFilter(OnCrash);
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   if (argc < 2) {
-    std::printf("usage: %s DLL [SHARED_DIR]\n", argv[0]);
+    std::printf("usage: %s DLL [TEST_DATA_DIR]\n", argv[0]);
     return 2;
   }
   DllPath() = argv[1];
-  if (argc > 2) SharedDir() = argv[2];
+  if (argc > 2) DataDir() = argv[2];
   int passed = 0, failed = 0;
   for (const Case& c : Cases()) {
     const int before = Failures();

@@ -126,11 +126,8 @@ TEST_CASE(MissingOrMalformedFilesAreRefusedAndRetried) {
 }
 
 TEST_CASE(BmpSuiteFilesLoadOrAreRefused) {
-  if (harness::SharedDir().empty()) {
-    std::printf("  skipped: no shared test-data folder given\n");
-    return;
-  }
-  const std::string dir = harness::WinPath(harness::SharedDir() + "/testdata/bmpsuite");
+  CHECK(!harness::DataDir().empty());
+  const std::string dir = harness::WinPath(harness::DataDir() + "/bmpsuite");
   int loaded = 0, refused = 0;
   for (const char* sub : {"g", "q", "b"}) {
     WIN32_FIND_DATAA found;

@@ -6,10 +6,10 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 exe=$1
 dll=$2
-shared=${3:-}
+data=${3:-}
 if [ -z "${DISPLAY:-}" ]; then
   source "$here/../../tools/virtual_display.sh"
   start_virtual_display 1024x768x24 91 120
   trap 'kill $virtual_display_pid 2>/dev/null' EXIT
 fi
-"$here/../../tools/wine/run" "$exe" "$dll" "$shared"
+"$here/../../tools/wine/run" "$exe" "$dll" "$data"
