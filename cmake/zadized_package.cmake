@@ -7,17 +7,20 @@ target_sources(zadized PRIVATE src/exports/zadized.rc)
 
 foreach(tool nm dlltool strip)
   string(TOUPPER ${tool} upper)
-  find_program(ZADIZED_${upper} NAMES i686-w64-mingw32-${tool} ${tool} REQUIRED)
+  find_program(ZADIZED_${upper} NAMES ${ZADIZED_TOOL_PREFIX}${tool} REQUIRED)
 endforeach()
 
 # Replaces the linker's import library, which knows only the plain names and
-# so cannot satisfy a stdcall declaration (_SearchImage@28).
+# so cannot satisfy a stdcall declaration (_SearchImage@28). x64 names carry
+# no decoration, so there the linker's own serves.
+if(ZADIZED_ARCH STREQUAL x86)
 add_custom_command(TARGET zadized POST_BUILD
                    COMMAND ${CMAKE_COMMAND} -DNM=${ZADIZED_NM} -DDLLTOOL=${ZADIZED_DLLTOOL}
                            -DDEF=${CMAKE_SOURCE_DIR}/src/exports/zadized.def -DDLL=$<TARGET_FILE:zadized>
                            -DWORK=${CMAKE_BINARY_DIR}/implib -DOUT=$<TARGET_LINKER_FILE:zadized>
                            -P ${CMAKE_SOURCE_DIR}/cmake/zadized_implib.cmake
                    VERBATIM)
+endif()
 
 set(ZADIZED_DIST_NAME zadized-${PROJECT_VERSION})
 set(ZADIZED_DIST_ROOT ${CMAKE_BINARY_DIR}/dist)

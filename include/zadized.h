@@ -1,13 +1,17 @@
-/* zadized.h: the interface of zadized.dll (version 1.1.0) for C and C++ hosts.
+/* zadized.h: the interface of zadized.dll (version 1.2.0) for C and C++ hosts.
  *
- * Link against the import library libzadized.dll.a (mingw-w64) and keep
- * zadized.dll next to the program or on the DLL search path. The DLL is 32-bit:
- * only a 32-bit (x86) program can load it.
+ * zadized.dll comes for 32-bit (x86) and 64-bit (x64) programs; a process
+ * loads the one of its own kind, and this header serves both. Link against
+ * the import library of that folder (zadized.lib for Microsoft's linker and
+ * lld-link, libzadized.dll.a for mingw-w64) and keep zadized.dll next to the
+ * program or on the DLL search path.
  *
- * Every argument and result is 32 bits wide. Addresses are passed and returned
- * as uint32_t, because that is what a host without pointers keeps; use
- * ZADIZED_ADDR and ZADIZED_PTR to convert in C. All fifteen functions use the
- * stdcall convention and are exported under their plain names, ordinals 1-15.
+ * Addresses (ZadizedAddress) are as wide as a pointer: 32 bits in the x86
+ * DLL, 64 bits in the x64 DLL. Every other argument and result is 32 bits
+ * wide in both. Use ZADIZED_ADDR and ZADIZED_PTR to convert in C. In the x86
+ * DLL all functions use the stdcall convention; the x64 DLL has the one
+ * calling convention of its platform. Both export the plain names with the
+ * same ordinals.
  *
  * The guide (guide.md) explains every function, the option word, the colour
  * word and the result of SearchImage with worked examples.
@@ -18,13 +22,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN64)
-#error "zadized.dll is a 32-bit DLL; build the host as a 32-bit (x86) program"
-#endif
-
-/* The declarations only mean something to a 32-bit Windows compiler; the
- * helpers below are plain arithmetic and compile anywhere, so tools and tests
- * on other systems can share them. */
+/* The declarations only mean something to a Windows compiler; the helpers
+ * below are plain arithmetic and compile anywhere, so tools and tests on other
+ * systems can share them. On x64 __stdcall is accepted and ignored. */
 #if defined(_WIN32)
 #define ZADIZED_API __stdcall
 #else
@@ -42,9 +42,9 @@ extern "C" {
 #endif
 
 /* An address held as an integer, the way a host without pointers keeps it:
- * 32 bits, because the DLL is 32-bit. Where the library's portable core is
- * built for its own tests on a 64-bit system, it is as wide as a pointer. */
-#if defined(_WIN32)
+ * as wide as a pointer, so 32 bits for the x86 DLL and 64 bits for the x64
+ * DLL (and for the library's portable core in its own tests). */
+#if defined(_WIN32) && !defined(_WIN64)
 typedef uint32_t ZadizedAddress;
 #else
 typedef uintptr_t ZadizedAddress;
@@ -52,7 +52,8 @@ typedef uintptr_t ZadizedAddress;
 
 /* ---- Records returned by value ----------------------------------------- */
 
-/* What OpenBitmap answers: ten 32-bit fields, 40 bytes. fileSize is -1 when
+/* What OpenBitmap answers: two addresses and eight 32-bit fields, 40 bytes in
+ * the x86 DLL and 48 in the x64 DLL (fileSize at 16 there). fileSize is -1 when
  * the file could not be loaded; the other fields are then 0. The memory
  * behind fileData and pixels belongs to the library's cache for the life of
  * the process: never free it. Colours are 0x00RRGGBB for 24- and 32-bit
@@ -71,7 +72,8 @@ typedef struct ZadizedBitmapRecord {
   uint32_t bottomRightColor;
 } ZadizedBitmapRecord;
 
-/* What CaptureScreen answers: five 32-bit fields, 20 bytes. The caller owns
+/* What CaptureScreen answers: two addresses and three 32-bit fields, 20 bytes
+ * in the x86 DLL and 32 in the x64 DLL (width at 16 there). The caller owns
  * the bitmap and must delete it with DeleteObject((HGDIOBJ)bitmap). pixels is
  * width * height 32-bit pixels (blue, green, red, unused byte), bottom-up:
  * screen row y starts at pixels + (height - 1 - y) * width * 4. A capture that
@@ -85,8 +87,8 @@ typedef struct ZadizedScreenImage {
 } ZadizedScreenImage;
 
 /* The layout is the binary interface; these fail the build if a compiler
- * setting (packing, pointer size) would change it. */
-#if defined(_WIN32)
+ * setting (packing, pointer size) would change it. The 64-bit layout is the
+ * platform's natural one, which the library's portable core shares. */
 #if defined(__cplusplus) && __cplusplus >= 201103L
 #define ZADIZED_STATIC_ASSERT(cond, name) static_assert(cond, #name)
 #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
@@ -94,15 +96,28 @@ typedef struct ZadizedScreenImage {
 #else
 #define ZADIZED_STATIC_ASSERT(cond, name) typedef char zadized_assert_##name[(cond) ? 1 : -1]
 #endif
+#if UINTPTR_MAX == 0xFFFFFFFFu
 ZADIZED_STATIC_ASSERT(sizeof(ZadizedBitmapRecord) == 40, bitmap_record_is_40_bytes);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, pixels) == 4, bitmap_record_pixels_at_4);
 ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, fileSize) == 8, bitmap_record_file_size_at_8);
 ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, bitCount) == 20, bitmap_record_bit_count_at_20);
 ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, bottomRightColor) == 36, bitmap_record_last_at_36);
 ZADIZED_STATIC_ASSERT(sizeof(ZadizedScreenImage) == 20, screen_image_is_20_bytes);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, pixels) == 4, screen_image_pixels_at_4);
 ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, width) == 8, screen_image_width_at_8);
 ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, bitCount) == 16, screen_image_bit_count_at_16);
-#undef ZADIZED_STATIC_ASSERT
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+ZADIZED_STATIC_ASSERT(sizeof(ZadizedBitmapRecord) == 48, bitmap_record_is_48_bytes);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, pixels) == 8, bitmap_record_pixels_at_8);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, fileSize) == 16, bitmap_record_file_size_at_16);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, bitCount) == 28, bitmap_record_bit_count_at_28);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedBitmapRecord, bottomRightColor) == 44, bitmap_record_last_at_44);
+ZADIZED_STATIC_ASSERT(sizeof(ZadizedScreenImage) == 32, screen_image_is_32_bytes);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, pixels) == 8, screen_image_pixels_at_8);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, width) == 16, screen_image_width_at_16);
+ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, bitCount) == 24, screen_image_bit_count_at_24);
 #endif
+#undef ZADIZED_STATIC_ASSERT
 
 /* ---- The fifteen exports (ordinal in brackets) -------------------------- */
 
@@ -110,8 +125,9 @@ ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, bitCount) == 16, screen_image
 int32_t ZADIZED_API AsyncKeyState(int32_t virtualKey);
 
 /* [2] A new capture of the whole primary display. The record is returned
- * through a hidden first argument (the address of a 20-byte buffer); the
- * function removes 4 bytes of arguments. */
+ * through a hidden first argument (the address of a 20-byte buffer, 32 bytes
+ * in x64), as C compilers return records; in x86 the function removes 4
+ * bytes of arguments. */
 ZadizedScreenImage ZADIZED_API CaptureScreen(void);
 
 /* [3] A zero-filled block of `size` bytes; 0 for size 0 or when memory is
@@ -126,10 +142,11 @@ ZadizedAddress ZADIZED_API DeleteBuffer(ZadizedAddress block);
  * take differences in unsigned arithmetic. */
 uint32_t ZADIZED_API GetAccTime(void);
 
-/* [6] Loads a BMP file into the process-wide cache, or answers the cached
- * record for a name it loaded before (the file is not read again). The record
- * is returned through a hidden first argument (the address of a 40-byte
- * buffer); the function removes 8 bytes of arguments. */
+/* [6] Loads a BMP or PNG file into the process-wide cache, or answers the
+ * cached record for a name it loaded before (the file is not read again). The
+ * record is returned through a hidden first argument (the address of a
+ * 40-byte buffer, 48 bytes in x64); in x86 the function removes 8 bytes of
+ * arguments. */
 ZadizedBitmapRecord ZADIZED_API OpenBitmap(const char* fileName);
 
 /* [7] length >= 0: copies `length` bytes one at a time, lowest first.

@@ -335,7 +335,8 @@ TEST(PngSuite, EveryImageLoadsAsImageMagicksPixelsAndHostileFilesAreSurvived) {
   const std::string dir = std::string(ZADIZED_TEST_DATA) + "/pngsuite";
   const std::vector<std::string> images = PngFiles(dir);
   ASSERT_GE(images.size(), 60u) << "the PngSuite is missing from " << dir;
-  ASSERT_EQ(std::system("convert -version >/dev/null 2>&1"), 0) << "ImageMagick's convert is missing (tools/setup.sh)";
+  ASSERT_EQ(std::system("convert -version >/dev/null 2>&1"), 0)
+      << "ImageMagick's convert is missing (tools/setup.sh)";
   Cache cache;
   for (const std::string& path : images) {
     SCOPED_TRACE(path);
