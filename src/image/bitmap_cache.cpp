@@ -34,6 +34,10 @@ std::int32_t RecordCapacity(const BitmapCache& c) {
 std::uint32_t NameCapacity(const BitmapCache& c) {
   return c.nameCapacity != 0 ? c.nameCapacity : kFixedNames;
 }
+const std::uint8_t** Opacity(BitmapCache& c) {
+  return c.records != nullptr ? reinterpret_cast<const std::uint8_t**>(c.records + c.recordCapacity)
+                              : c.fixedOpacity;
+}
 
 // Bytes an entry for a name of `length` characters (without NUL) takes.
 std::uint64_t EntryBytes(std::uint64_t length) {
@@ -64,14 +68,19 @@ bool GrowNames(BitmapCache& c, std::uint64_t needed) {
   return true;
 }
 
+// Records first, then as many opacity pointers; the records' alignment is
+// the pointers' own, so the pointers after them are aligned too.
 bool GrowRecords(BitmapCache& c) {
+  constexpr std::int32_t kEntry = sizeof(BitmapRecord) + sizeof(const std::uint8_t*);
+  static_assert(sizeof(BitmapRecord) % alignof(const std::uint8_t*) == 0, "pointers after the records");
   const std::int32_t capacity = RecordCapacity(c);
-  if (capacity > 0x3FFFFFFF / static_cast<std::int32_t>(sizeof(BitmapRecord))) return false;
+  if (capacity > 0x3FFFFFFF / kEntry) return false;
   const platform::Ops& os = platform::Current();
-  auto* table = static_cast<BitmapRecord*>(
-      os.allocZeroed(static_cast<std::uint32_t>(2 * capacity * sizeof(BitmapRecord))));
+  auto* table = static_cast<BitmapRecord*>(os.allocZeroed(static_cast<std::uint32_t>(2 * capacity * kEntry)));
   if (table == nullptr) return false;
   std::memcpy(table, Records(c), static_cast<std::size_t>(capacity) * sizeof(BitmapRecord));
+  std::memcpy(reinterpret_cast<const std::uint8_t**>(table + 2 * capacity), Opacity(c),
+              static_cast<std::size_t>(capacity) * sizeof(const std::uint8_t*));
   if (c.records != nullptr) os.freeBlock(c.records);
   c.records = table;
   c.recordCapacity = 2 * capacity;
@@ -194,12 +203,12 @@ std::int32_t LookupBitmapName(BitmapCache& c, const char* fileName) {
   return -1;
 }
 
-BitmapRecord OpenBitmap(BitmapCache& c, const char* fileName) {
-  BitmapRecord failed{};
-  failed.fileSize = -1;
+Template OpenTemplate(BitmapCache& c, const char* fileName) {
+  Template failed{};
+  failed.record.fileSize = -1;
   if (fileName == nullptr) return failed;
   const std::int32_t index = LookupBitmapName(c, fileName);
-  if (index >= 0) return Records(c)[index];
+  if (index >= 0) return Template{Records(c)[index], Opacity(c)[index]};
   if (index == -2) return failed;
 
   const platform::Ops& os = platform::Current();
@@ -228,9 +237,10 @@ BitmapRecord OpenBitmap(BitmapCache& c, const char* fileName) {
   // A PNG file is cached as the BMP file of the same picture; from here on
   // nothing can tell the two apart.
   std::uint32_t size = length32;
+  const std::uint8_t* opacity = nullptr;
   if (HasPngSignature(block, size)) {
     std::uint32_t bmpSize = 0;
-    std::uint8_t* bmp = DecodePngAsBmp(block, size, &bmpSize);
+    std::uint8_t* bmp = DecodePngAsBmp(block, size, &bmpSize, nullptr, &opacity);
     os.freeBlock(block);
     if (bmp == nullptr) return failed;
     block = bmp;
@@ -269,10 +279,15 @@ BitmapRecord OpenBitmap(BitmapCache& c, const char* fileName) {
     r.bottomRightColor = ReadPixel(r.pixels, right, bottom, stride, h.height, bpp);
   }
   Records(c)[c.count] = r;
+  Opacity(c)[c.count] = opacity;
   ++c.count;
-  return r;
+  return Template{r, opacity};
 }
 
-BitmapRecord OpenBitmap(const char* fileName) { return OpenBitmap(TheBitmapCache(), fileName); }
+Template OpenTemplate(const char* fileName) { return OpenTemplate(TheBitmapCache(), fileName); }
+
+BitmapRecord OpenBitmap(BitmapCache& c, const char* fileName) { return OpenTemplate(c, fileName).record; }
+
+BitmapRecord OpenBitmap(const char* fileName) { return OpenTemplate(TheBitmapCache(), fileName).record; }
 
 }  // namespace zadized

@@ -11,14 +11,30 @@ namespace zadized {
 // fixed tables (50 records, 5000 bytes of names) and, when a host script uses
 // more templates or longer names than they hold, moves to larger global-memory
 // tables: nothing is ever evicted, so every block handed out stays valid.
+//
+// Beside each record the cache keeps which of the file's pixels are opaque
+// (a PNG file with an alpha channel or a tRNS chunk): the record hosts see
+// describes the BMP form only. A grown record table holds these pointers
+// after its records, in the same block.
 struct BitmapCache {
   BitmapRecord fixedRecords[50];
+  const std::uint8_t* fixedOpacity[50];
   std::uint8_t fixedNames[5000];
-  BitmapRecord* records;    // null: fixedRecords
+  BitmapRecord* records;    // null: fixedRecords and fixedOpacity
   std::uint8_t* nameTable;  // null: fixedNames
   std::int32_t count;
   std::int32_t recordCapacity;  // 0: the fixed table's 50
   std::uint32_t nameCapacity;   // 0: the fixed table's 5000
+};
+
+// A cached template: the record OpenBitmap answers, and which of its pixels
+// take part in a search: one byte per pixel in stored order (bottom row
+// first, each row left to right, no padding), 0 for a pixel whose alpha is
+// below its maximum. Null when every pixel is opaque, as in every BMP file.
+// It lives as long as the record's block.
+struct Template {
+  BitmapRecord record;
+  const std::uint8_t* opacity;
 };
 
 // The one cache of the process; zero at load.
@@ -40,6 +56,10 @@ std::int32_t LookupBitmapName(BitmapCache& cache, const char* fileName);
 // file this loader can read safely.
 BitmapRecord OpenBitmap(BitmapCache& cache, const char* fileName);
 BitmapRecord OpenBitmap(const char* fileName);
+
+// OpenBitmap, with the template's opacity.
+Template OpenTemplate(BitmapCache& cache, const char* fileName);
+Template OpenTemplate(const char* fileName);
 
 // Checks that the header fields the loader uses describe pixel data that lies
 // wholly inside `size` bytes. False for anything it would have to guess at.

@@ -100,23 +100,79 @@ std::uint32_t BmpFormSize(std::uint32_t width, std::uint32_t height, std::uint32
   return static_cast<std::uint32_t>(total);
 }
 
-// Decodes every row straight into its place in the BMP block: bottom-up, and
-// for an interlaced file each pass fills its own pixels of the rows it visits.
-int DecodeRows(spng_ctx* ctx, std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
-               std::uint32_t stride) {
-  int error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_PROGRESSIVE);
+// Where the BMP form's rows go, and for a picture with transparency the
+// opacity bytes and the row the decoder delivers red, green, blue and alpha
+// into.
+struct RowTarget {
+  std::uint8_t* pixels;
+  std::uint32_t width, height, stride;
+  std::uint8_t* opacity;  // null: colours only, straight into the BMP rows
+  std::uint8_t* rgba;
+  bool wide;  // 16-bit samples, alpha 65535 at most
+};
+
+// The columns an interlaced file's pass fills (Adam7), and a whole row
+// otherwise.
+constexpr std::uint8_t kPassFirstColumn[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr std::uint8_t kPassColumnStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+// Spreads the pass's pixels of one delivered row into the BMP row and the
+// opacity bytes; the other pixels of the row belong to other passes.
+void SplitAlpha(const RowTarget& t, const spng_row_info& row, bool interlaced) {
+  const std::uint64_t storedRow = t.height - 1 - row.row_num;
+  std::uint8_t* out = t.pixels + storedRow * t.stride;
+  std::uint8_t* opaque = t.opacity + storedRow * t.width;
+  const int pass = interlaced && row.pass >= 0 && row.pass < 7 ? row.pass : 6;
+  for (std::uint32_t x = kPassFirstColumn[pass]; x < t.width; x += kPassColumnStep[pass]) {
+    if (t.wide) {
+      // Native-endian 16-bit samples; the colour keeps each one's high byte.
+      std::uint16_t sample[4];
+      std::memcpy(sample, t.rgba + 8ull * x, sizeof sample);
+      for (int c = 0; c < 3; ++c) out[3ull * x + c] = static_cast<std::uint8_t>(sample[c] >> 8);
+      opaque[x] = sample[3] == 0xFFFF ? 1 : 0;
+    } else {
+      std::memcpy(out + 3ull * x, t.rgba + 4ull * x, 3);
+      opaque[x] = t.rgba[4ull * x + 3] == 0xFF ? 1 : 0;
+    }
+  }
+}
+
+// Decodes every row into its place in the BMP block: bottom-up, and for an
+// interlaced file each pass fills its own pixels of the rows it visits.
+int DecodeRows(spng_ctx* ctx, const RowTarget& t, bool interlaced) {
+  const int format = t.opacity == nullptr ? SPNG_FMT_RGB8 : t.wide ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
+  const int flags = SPNG_DECODE_PROGRESSIVE | (t.opacity == nullptr ? 0 : SPNG_DECODE_TRNS);
+  int error = spng_decode_image(ctx, nullptr, 0, format, flags);
+  const std::size_t rowBytes = static_cast<std::size_t>(t.width) * (t.opacity == nullptr ? 3
+                                                                    : t.wide             ? 8
+                                                                                         : 4);
   while (error == 0) {
     spng_row_info row;
     error = spng_get_row_info(ctx, &row);
     if (error != 0) break;
-    if (row.row_num >= height) return SPNG_EINTERNAL;
-    std::uint8_t* at = pixels + static_cast<std::uint64_t>(height - 1 - row.row_num) * stride;
-    error = spng_decode_row(ctx, at, static_cast<std::size_t>(width) * 3);
+    if (row.row_num >= t.height) return SPNG_EINTERNAL;
+    if (t.opacity == nullptr) {
+      std::uint8_t* at = t.pixels + static_cast<std::uint64_t>(t.height - 1 - row.row_num) * t.stride;
+      error = spng_decode_row(ctx, at, rowBytes);
+    } else {
+      error = spng_decode_row(ctx, t.rgba, rowBytes);
+      if (error == 0 || error == SPNG_EOI) SplitAlpha(t, row, interlaced);
+    }
   }
   if (error != SPNG_EOI) return error;
   // The chunks after the image, up to IEND: a file cut short, or a bad CRC
   // anywhere in it, is refused even when every row arrived.
   return spng_decode_chunks(ctx);
+}
+
+// Whether any pixel may be less than opaque: an alpha channel, or a tRNS
+// chunk naming a colour or giving palette entries an alpha.
+bool MayBeTransparent(spng_ctx* ctx, const spng_ihdr& ihdr) {
+  if (ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+      ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA)
+    return true;
+  spng_trns trns{};
+  return spng_get_trns(ctx, &trns) == 0;
 }
 
 std::uint32_t ReadBe32(const std::uint8_t* p) {
@@ -208,7 +264,7 @@ void SwapRedAndBlue(std::uint8_t* pixels, std::uint32_t width, std::uint32_t hei
 }
 
 std::uint8_t* Decode(spng_ctx* ctx, const std::uint8_t* png, std::uint32_t size, std::uint32_t* bmpSize,
-                     std::int32_t* reason) {
+                     std::int32_t* reason, const std::uint8_t** opacity) {
   int error = spng_set_png_buffer(ctx, png, size);
   // Every CRC counts, ancillary chunks' too (libspng would skip those).
   if (error == 0) error = spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
@@ -225,13 +281,33 @@ std::uint8_t* Decode(spng_ctx* ctx, const std::uint8_t* png, std::uint32_t size,
     *reason = kPngTooLarge;
     return nullptr;
   }
+  // A picture that may have transparent pixels carries one opacity byte per
+  // pixel after its BMP form, and is decoded through a row of red, green,
+  // blue and alpha; an opaque one goes straight into the BMP rows.
+  RowTarget t{nullptr, ihdr.width, ihdr.height, stride, nullptr, nullptr, ihdr.bit_depth == 16};
+  const bool alpha = opacity != nullptr && MayBeTransparent(ctx, ihdr);
+  const std::uint64_t pixelCount = static_cast<std::uint64_t>(ihdr.width) * ihdr.height;
+  const std::uint64_t rgbaRow = static_cast<std::uint64_t>(ihdr.width) * (t.wide ? 8 : 4);
+  if (alpha && rgbaRow > kPngDecoderBudget) {
+    *reason = kPngTooLarge;
+    return nullptr;
+  }
   const platform::Ops& os = platform::Current();
-  auto* bmp = static_cast<std::uint8_t*>(os.allocZeroed(total));
-  if (bmp == nullptr) {
+  auto* bmp = static_cast<std::uint8_t*>(
+      os.allocZeroed(static_cast<std::uint32_t>(total + (alpha ? pixelCount : 0))));
+  auto* rgba =
+      alpha ? static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(rgbaRow))) : nullptr;
+  if (bmp == nullptr || (alpha && rgba == nullptr)) {
+    if (bmp != nullptr) os.freeBlock(bmp);
+    if (rgba != nullptr) os.freeBlock(rgba);
     *reason = kPngNoMemory;
     return nullptr;
   }
-  error = DecodeRows(ctx, bmp + kBmpHeader, ihdr.width, ihdr.height, stride);
+  t.pixels = bmp + kBmpHeader;
+  t.opacity = alpha ? bmp + total : nullptr;
+  t.rgba = rgba;
+  error = DecodeRows(ctx, t, ihdr.interlace_method != 0);
+  if (rgba != nullptr) os.freeBlock(rgba);
   if (error == 0 && !ReachesIend(png, size)) error = SPNG_IO_EOF;
   if (error == 0 && !ImageDataChecksumHolds(png, size, ihdr)) error = SPNG_EIDAT_STREAM;
   if (error != 0) {
@@ -242,6 +318,12 @@ std::uint8_t* Decode(spng_ctx* ctx, const std::uint8_t* png, std::uint32_t size,
   SwapRedAndBlue(bmp + kBmpHeader, ihdr.width, ihdr.height, stride);
   WriteBmpHeader(bmp, total, ihdr.width, ihdr.height);
   *bmpSize = total;
+  // A picture whose pixels all came out opaque needs no opacity bytes.
+  if (alpha) {
+    bool any = false;
+    for (std::uint64_t k = 0; k < pixelCount && !any; ++k) any = t.opacity[k] == 0;
+    *opacity = any ? t.opacity : nullptr;
+  }
   return bmp;
 }
 
@@ -253,11 +335,12 @@ bool HasPngSignature(const std::uint8_t* data, std::uint32_t size) {
 }
 
 std::uint8_t* DecodePngAsBmp(const std::uint8_t* png, std::uint32_t size, std::uint32_t* bmpSize,
-                             std::int32_t* reason) {
+                             std::int32_t* reason, const std::uint8_t** opacity) {
   std::int32_t ignored = 0;
   if (reason == nullptr) reason = &ignored;
   *reason = 0;
   *bmpSize = 0;
+  if (opacity != nullptr) *opacity = nullptr;
   if (!HasPngSignature(png, size)) {
     *reason = SPNG_ESIGNATURE;
     return nullptr;
@@ -271,7 +354,7 @@ std::uint8_t* DecodePngAsBmp(const std::uint8_t* png, std::uint32_t size, std::u
   if (ctx == nullptr) {
     *reason = SPNG_EMEM;
   } else {
-    bmp = Decode(ctx, png, size, bmpSize, reason);
+    bmp = Decode(ctx, png, size, bmpSize, reason, opacity);
     spng_ctx_free(ctx);
   }
   g_budgetLeft = 0;

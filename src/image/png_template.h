@@ -28,12 +28,19 @@ bool HasPngSignature(const std::uint8_t* data, std::uint32_t size);
 // animated file) into a new zero-filled platform block holding the same
 // picture as a 24-bit bottom-up BMP file: a 54-byte header, then rows of
 // blue, green, red padded to 4 bytes. Samples are taken as stored (no gamma,
-// colour profile, background or transparency applied; 16-bit samples keep
-// their high byte; alpha is dropped). Answers null, with `*bmpSize` 0, when
-// the file is malformed or truncated, a chunk's CRC or the image data's
-// checksum is wrong, or the picture passes the limits above. `reason`, when
-// given, receives why.
+// colour profile or background applied; 16-bit samples keep their high
+// byte; alpha is not blended). Answers null, with `*bmpSize` 0, when the file
+// is malformed or truncated, a chunk's CRC or the image data's checksum is
+// wrong, or the picture passes the limits above. `reason`, when given,
+// receives why.
+//
+// `opacity`, when given, learns which pixels are wholly opaque: null when
+// all are, otherwise one byte per pixel in the BMP form's stored order
+// (bottom row first, no padding), 1 where the alpha, from an alpha channel
+// or a tRNS chunk, is at its maximum (255, or 65535 for 16-bit samples) and 0
+// where it is below. It lies in the same block, directly after the BMP form's
+// `*bmpSize` bytes, and goes with it.
 std::uint8_t* DecodePngAsBmp(const std::uint8_t* png, std::uint32_t size, std::uint32_t* bmpSize,
-                             std::int32_t* reason = nullptr);
+                             std::int32_t* reason = nullptr, const std::uint8_t** opacity = nullptr);
 
 }  // namespace zadized

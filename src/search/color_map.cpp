@@ -54,7 +54,52 @@ TemplateColors ReadTemplateColors(const BitmapRecord& templ) {
   return t;
 }
 
-std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color) {
+TemplateOpacity::TemplateOpacity(const BitmapRecord& templ, const std::uint8_t* loaded, bool keyColor) {
+  if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return;
+  const std::uint64_t count =
+      static_cast<std::uint64_t>(templ.width) * static_cast<std::uint64_t>(templ.height);
+  if (count > 0xFFFFFFFFu) return;
+  mask_ = loaded;
+  if (!keyColor) {
+    std::int64_t opaque = static_cast<std::int64_t>(count);
+    if (loaded != nullptr) {
+      for (std::uint64_t k = 0; k < count; ++k) opaque -= loaded[k] == 0 ? 1 : 0;
+    }
+    opaquePixels_ = opaque;
+    return;
+  }
+  const platform::Ops& os = platform::Current();
+  owned_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(count)));
+  if (owned_ == nullptr) return;
+  mask_ = owned_;
+  const std::int32_t step = BytesPerPixel(templ.bitCount);
+  const std::int32_t readWidth = step == 4 ? 3 : step;
+  const std::int64_t rowBytes = static_cast<std::int64_t>(templ.width) * step;
+  const std::int64_t rowEnd = (4 - rowBytes % 4) % 4;
+  // 8-bit pixels are compared by the entry their index selects, whole, as
+  // the corner colours were read.
+  ColorValue table[256];
+  if (readWidth == 1) ResolveColorTable(templ, table);
+  const ColorValue key = templ.topLeftColor;
+  const std::uint8_t* p = templ.pixels;
+  std::uint64_t k = 0;
+  std::int64_t opaque = 0;
+  for (std::int32_t row = 0; row < templ.height; ++row, p += rowEnd) {
+    for (std::int32_t column = 0; column < templ.width; ++column, ++k, p += step) {
+      const ColorValue v = MaskPixel(p, readWidth);
+      const bool keep = (loaded == nullptr || loaded[k] != 0) && (readWidth == 1 ? table[v] : v) != key;
+      owned_[k] = keep ? 1 : 0;
+      opaque += keep ? 1 : 0;
+    }
+  }
+  opaquePixels_ = opaque;
+}
+
+TemplateOpacity::~TemplateOpacity() {
+  if (owned_ != nullptr) platform::Current().freeBlock(owned_);
+}
+
+std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color, const std::uint8_t* opaque) {
   if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return nullptr;
   const std::uint64_t count =
       static_cast<std::uint64_t>(templ.width) * static_cast<std::uint64_t>(templ.height);
@@ -93,16 +138,17 @@ std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color) {
   const std::uint8_t* p = templ.pixels;
   std::uint8_t* out = map;
   for (std::int32_t row = 0; row < templ.height; ++row) {
-    for (std::int32_t column = 0; column < templ.width; ++column) {
+    for (std::int32_t column = 0; column < templ.width; ++column, ++out, p += step) {
+      // A transparent pixel gets no number and marks nothing.
+      if (opaque != nullptr && opaque[out - map] == 0) continue;
       const ColorValue v = MaskPixel(p, readWidth);
       if (pattern) {
-        *out++ = numbers.Number(v);
+        *out = numbers.Number(v);
       } else {
         const bool on = v == target;
         marked = marked || on;
-        *out++ = on ? 1 : 0;
+        *out = on ? 1 : 0;
       }
-      p += step;
     }
     p += rowEnd;
   }

@@ -16,11 +16,41 @@ namespace zadized {
 // the colour, else 0; for 8-bit templates the colour is first turned into the
 // index of the first colour-table entry that holds it.
 //
+// With `opaque` (TemplateOpacity's mask) only the pixels that take part are
+// numbered or marked; the bytes of the others are 0 and mean nothing.
+//
 // The map is a global-memory block that the caller frees. Null, with nothing
 // left allocated, for a shape map with no marked pixel, an 8-bit template
 // whose table lacks the colour, a map that cannot be allocated, and a record
 // without pixels or with a width or height below 1.
-std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color);
+std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color,
+                            const std::uint8_t* opaque = nullptr);
+
+// Which of a template's pixels take part in a search: those the loader found
+// opaque (`loaded`, a PNG file's alpha; null for none transparent), less,
+// with the key colour (option bit 19), every pixel whose colour is the
+// template's top-left colour as the loader read it (blue, green and red for
+// 24 and 32 bits, the raw word for 16, the colour-table entry for 8). The
+// mask is in the colour map's order, one byte per pixel, 0 for a transparent
+// pixel.
+class TemplateOpacity {
+ public:
+  TemplateOpacity(const BitmapRecord& templ, const std::uint8_t* loaded, bool keyColor);
+  ~TemplateOpacity();
+  TemplateOpacity(const TemplateOpacity&) = delete;
+  TemplateOpacity& operator=(const TemplateOpacity&) = delete;
+
+  // False when the mask could not be allocated.
+  bool Ready() const { return opaquePixels_ >= 0; }
+  // Null when every pixel takes part.
+  const std::uint8_t* Mask() const { return mask_; }
+  std::int64_t OpaquePixels() const { return opaquePixels_; }
+
+ private:
+  const std::uint8_t* mask_ = nullptr;
+  std::uint8_t* owned_ = nullptr;
+  std::int64_t opaquePixels_ = -1;
+};
 
 // The template's pixels as the near-colour test compares them: 8-bit indices
 // through the colour table that the corner colours come from, 16-bit words

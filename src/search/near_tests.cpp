@@ -67,6 +67,7 @@ NearTests::NearTests(const ScanSetup& s) : s_(s) {
   const TemplateColors& t = *s.colors;
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s.width) * 4;
   InSpreadOrder(tw, th, [&](std::int64_t column, std::int64_t row) {
+    if (!TakesPart(s, (th - 1 - row) * tw + column)) return;  // a transparent pixel is never counted
     offsets_[count_] = static_cast<std::ptrdiff_t>(column * 4) - static_cast<std::ptrdiff_t>(row) * stride;
     colors_[count_++] = t.At(t.pixels + static_cast<std::ptrdiff_t>(th - 1 - row) * t.stride +
                              static_cast<std::ptrdiff_t>(column) * t.bytesPerPixel);

@@ -91,6 +91,7 @@ class Compiler {
     // every value past the 255th, so two 255s say nothing about each other.
     std::int64_t equal = 0;
     for (std::int64_t k = 0; k < n; ++k) {
+      if (!TakesPart(s_, k)) continue;
       if (rep[m[k]] < 0) {
         rep[m[k]] = k;
       } else if (m[k] != 255) {
@@ -99,21 +100,24 @@ class Compiler {
     }
     EvenPick pickEqual(kPoolEach, equal);
     for (std::int64_t k = 0; k < n && equal > 0; ++k) {
-      if (m[k] != 255 && rep[m[k]] != k && pickEqual.Next()) Add(k, rep[m[k]], kEqual);
+      if (TakesPart(s_, k) && m[k] != 255 && rep[m[k]] != k && pickEqual.Next()) Add(k, rep[m[k]], kEqual);
     }
 
     // Different numbers, at least one below 255: different screen values.
     // Neighbors across an edge of the template first (a uniform screen area
     // fails them at once), then the first pixels of the first classes. Both
-    // are walked twice, to count and then to pick.
+    // are walked twice, to count and then to pick. Transparent pixels take
+    // part in neither.
     std::int64_t classes = 0;
     for (const std::int64_t r : rep) classes += r >= 0 ? 1 : 0;
     const std::int64_t reps = classes < 16 ? classes : 16;
     const auto eachDifferPair = [&](const auto& take) {
       std::int32_t column = 0;
       for (std::int64_t k = 0; k < n; ++k) {
-        if (column + 1 < tw && m[k] != m[k + 1]) take(k, k + 1);
-        if (k + tw < n && m[k] != m[k + tw]) take(k, k + tw);
+        if (TakesPart(s_, k)) {
+          if (column + 1 < tw && TakesPart(s_, k + 1) && m[k] != m[k + 1]) take(k, k + 1);
+          if (k + tw < n && TakesPart(s_, k + tw) && m[k] != m[k + tw]) take(k, k + tw);
+        }
         if (++column == tw) column = 0;
       }
       for (std::int64_t i = 0; i < reps; ++i) {
@@ -136,6 +140,7 @@ class Compiler {
     const std::int64_t n = static_cast<std::int64_t>(s_.templateWidth) * s_.templateHeight;
     std::int64_t first = -1, unmarked = 0, after = 0, marked = 0;
     for (std::int64_t k = 0; k < n; ++k) {
+      if (!TakesPart(s_, k)) continue;
       if (m[k] != 0) {
         if (first < 0) first = k;
         ++marked;
@@ -148,7 +153,7 @@ class Compiler {
     // Every marked pixel shows the first marked pixel's colour.
     EvenPick pickEqual(kPoolEach, marked - 1);
     for (std::int64_t k = first + 1; k < n && marked > 1; ++k) {
-      if (m[k] != 0 && pickEqual.Next()) Add(k, first, kEqual);
+      if (TakesPart(s_, k) && m[k] != 0 && pickEqual.Next()) Add(k, first, kEqual);
     }
 
     // Background after the first marked pixel is what the rule counts; if
@@ -159,7 +164,7 @@ class Compiler {
       g_.tests[g_.count++] = PairTest{Offset(first), 0, kAnyDiffers};
       EvenPick pickSet(limit + 1, after);
       for (std::int64_t k = first + 1; k < n; ++k) {
-        if (m[k] == 0 && pickSet.Next()) g_.set[g_.setCount++] = Offset(k);
+        if (TakesPart(s_, k) && m[k] == 0 && pickSet.Next()) g_.set[g_.setCount++] = Offset(k);
       }
     }
   }

@@ -22,6 +22,10 @@ ScanOrder DecodeOptions(std::int32_t options) {
                    (bits >> 18 & 1) != 0};
 }
 
+bool KeyColorIsTransparent(std::int32_t options) {
+  return (static_cast<std::uint32_t>(options) >> 19 & 1) != 0;
+}
+
 ColorTest DecodeColorWord(std::int32_t color) {
   const std::int32_t mode = color / kModeUnit;
   if (mode == 0) return ColorTest{color, false, 0, 0, 0};
@@ -82,8 +86,8 @@ std::int32_t CompareCornerColor(ColorValue templateColor, ColorValue screenColor
 }
 
 // Cheap once per scan, and it keeps every read of the loop on the screen.
-std::int64_t AllowedMisses(std::int32_t percent, std::int32_t templateWidth, std::int32_t templateHeight) {
-  return static_cast<std::int64_t>(percent) * templateWidth * templateHeight / 100;
+std::int64_t AllowedMisses(std::int32_t percent, std::int64_t opaquePixels) {
+  return static_cast<std::int64_t>(percent) * opaquePixels / 100;
 }
 
 bool ScanFits(const ScanSetup& s, const Rectangle& r) {
@@ -95,27 +99,32 @@ bool ScanFits(const ScanSetup& s, const Rectangle& r) {
   return static_cast<std::int64_t>(r.x2) - tw + 1 >= r.x1 && static_cast<std::int64_t>(r.y2) - th + 1 >= r.y1;
 }
 
-bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t* pixelsRead) {
+namespace {
+
+// The literal window test, with the transparent pixels passed over when
+// kMasked. Two instances, so that a template without transparency pays no
+// test per pixel for it.
+template <bool kMasked>
+bool WindowMatchesIn(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t* pixelsRead) {
   const std::int32_t stride = s.width * 4;
-  const std::uint8_t* m = s.map;
-  const auto read = [&](bool answer) {
-    if (pixelsRead != nullptr) *pixelsRead = m - s.map;
-    return answer;
+  const std::int32_t tw = s.templateWidth, th = s.templateHeight;
+  const std::uint8_t* opaque = s.opaque;
+  std::int64_t k = 0, read = 0;
+  const auto answer = [&](bool matches) {
+    if (pixelsRead != nullptr) *pixelsRead = read;
+    return matches;
   };
   if (s.colors != nullptr) {
     // Pixels that miss by more than the tolerance are counted until there
     // are more than are allowed.
     const TemplateColors& t = *s.colors;
-    std::int64_t misses = 0, pixels = 0;
-    const auto answer = [&](bool matches) {
-      if (pixelsRead != nullptr) *pixelsRead = pixels;
-      return matches;
-    };
-    for (std::int32_t r = 0; r < s.templateHeight; ++r) {
-      const std::uint8_t* p = PixelAddress(s.screen, x, y + s.templateHeight - 1 - r, stride, s.height, 4);
+    std::int64_t misses = 0;
+    for (std::int32_t r = 0; r < th; ++r) {
+      const std::uint8_t* p = PixelAddress(s.screen, x, y + th - 1 - r, stride, s.height, 4);
       const std::uint8_t* q = t.pixels + static_cast<std::ptrdiff_t>(r) * t.stride;
-      for (std::int32_t c = 0; c < s.templateWidth; ++c, p += 4, q += t.bytesPerPixel) {
-        ++pixels;
+      for (std::int32_t c = 0; c < tw; ++c, p += 4, q += t.bytesPerPixel, ++k) {
+        if (kMasked && opaque[k] == 0) continue;
+        ++read;
         if (!WithinTolerance(t.At(q), MaskPixel(p, 3), s.tolerance) && ++misses > s.allowedMisses) {
           return answer(false);
         }
@@ -123,35 +132,39 @@ bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int6
     }
     return answer(true);
   }
+  const std::uint8_t* m = s.map;
   if (!s.shape) {
     // Numbers by first appearance, exactly as the pattern map numbers the
     // template: a full table gives every further new value 255.
     ColorValue seen[256];
     std::int32_t seenCount = 0;
-    for (std::int32_t r = 0; r < s.templateHeight; ++r) {
-      const std::uint8_t* p = PixelAddress(s.screen, x, y + s.templateHeight - 1 - r, stride, s.height, 4);
-      for (std::int32_t c = 0; c < s.templateWidth; ++c, p += 4) {
-        const ColorValue v = MaskPixel(p, 3);
-        if (NumberByFirstAppearance(v, seen, seenCount) != *m++) return read(false);
+    for (std::int32_t r = 0; r < th; ++r) {
+      const std::uint8_t* p = PixelAddress(s.screen, x, y + th - 1 - r, stride, s.height, 4);
+      for (std::int32_t c = 0; c < tw; ++c, p += 4, ++k) {
+        if (kMasked && opaque[k] == 0) continue;
+        ++read;
+        if (NumberByFirstAppearance(MaskPixel(p, 3), seen, seenCount) != m[k]) return answer(false);
       }
     }
-    return read(true);
+    return answer(true);
   }
 
   bool haveShapeColor = false;
   ColorValue shapeColor = 0;
   std::int64_t unmarked = 0;
   std::int64_t unmarkedInShapeColor = 0;
-  for (std::int32_t r = 0; r < s.templateHeight; ++r) {
-    const std::uint8_t* p = PixelAddress(s.screen, x, y + s.templateHeight - 1 - r, stride, s.height, 4);
-    for (std::int32_t c = 0; c < s.templateWidth; ++c, p += 4) {
+  for (std::int32_t r = 0; r < th; ++r) {
+    const std::uint8_t* p = PixelAddress(s.screen, x, y + th - 1 - r, stride, s.height, 4);
+    for (std::int32_t c = 0; c < tw; ++c, p += 4, ++k) {
+      if (kMasked && opaque[k] == 0) continue;
+      ++read;
       const ColorValue v = MaskPixel(p, 3);
-      if (*m++ != 0) {
+      if (m[k] != 0) {
         if (!haveShapeColor) {
           haveShapeColor = true;
           shapeColor = v;
         } else if (v != shapeColor) {
-          return read(false);
+          return answer(false);
         }
       } else {
         // Background met before the first shape pixel cannot be compared
@@ -161,7 +174,14 @@ bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int6
       }
     }
   }
-  return read(unmarkedInShapeColor <= unmarked / 3);
+  return answer(unmarkedInShapeColor <= unmarked / 3);
+}
+
+}  // namespace
+
+bool WindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t* pixelsRead) {
+  return s.opaque != nullptr ? WindowMatchesIn<true>(s, x, y, pixelsRead)
+                             : WindowMatchesIn<false>(s, x, y, pixelsRead);
 }
 
 ColorValue TemplateCornerColor(const BitmapRecord& templ, std::int32_t corner) {
@@ -182,6 +202,11 @@ Acceptance::Acceptance(const ScanSetup& s, const BitmapRecord& templ, const Scan
     : s_(s), test_(test), skip_(order.skip), cornerColor_(TemplateCornerColor(templ, test.corner)) {
   cornerDx_ = (test.corner & 1) != 0 ? s.templateWidth - 1 : 0;
   cornerDy_ = (test.corner & 2) != 0 ? s.templateHeight - 1 : 0;
+  // The corner's map index: its column, in the stored row of its row from
+  // the top.
+  const std::int64_t cornerIndex =
+      static_cast<std::int64_t>(s.templateHeight - 1 - cornerDy_) * s.templateWidth + cornerDx_;
+  cornerTransparent_ = test.tolerance && !TakesPart(s, cornerIndex);
 }
 
 bool Acceptance::Accept(std::int32_t x, std::int32_t y) {
@@ -189,7 +214,7 @@ bool Acceptance::Accept(std::int32_t x, std::int32_t y) {
     --skip_;
     return false;
   }
-  if (!test_.tolerance) return true;
+  if (!test_.tolerance || cornerTransparent_) return true;
   const ColorValue screenColor =
       ReadPixel(s_.screen, x + cornerDx_, y + cornerDy_, s_.width * 4, s_.height, 4);
   return CompareCornerColor(cornerColor_, screenColor, test_.channelTolerance, test_.sumTolerance) == 1;

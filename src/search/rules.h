@@ -27,6 +27,9 @@ struct ScanOrder {
 };
 ScanOrder DecodeOptions(std::int32_t options);
 
+// Option bit 19: the template's pixels of its top-left colour are transparent.
+bool KeyColorIsTransparent(std::int32_t options);
+
 // The colour word. Mode (color / 2^28, truncated) 0 hands the word itself to
 // the colour map (-1 pattern, else shape); mode 1 is pattern plus a corner
 // tolerance test; mode 2 is the near-colour test, which needs no map; every
@@ -117,8 +120,8 @@ inline bool WithinTolerance(ColorValue a, ColorValue b, std::int32_t tolerance) 
 }
 
 // The number of template pixels that may miss in the near-colour test:
-// percent x width x height / 100, rounded down.
-std::int64_t AllowedMisses(std::int32_t percent, std::int32_t templateWidth, std::int32_t templateHeight);
+// percent x (the template's opaque pixels) / 100, rounded down.
+std::int64_t AllowedMisses(std::int32_t percent, std::int64_t opaquePixels);
 
 // Calls visit(column, rowFromTop) once for every pixel of a tw x th window:
 // first a grid whose spacing is the largest power of two within the window,
@@ -152,7 +155,13 @@ struct ScanSetup {
   const TemplateColors* colors = nullptr;
   std::int32_t tolerance = 0;
   std::int64_t allowedMisses = 0;
+  // Which template pixels take part, in the map's order: 0 for a transparent
+  // one, which no test reads the screen under. Null: every pixel.
+  const std::uint8_t* opaque = nullptr;
 };
+
+// Whether the template pixel with map index k takes part in the tests.
+inline bool TakesPart(const ScanSetup& s, std::int64_t k) { return s.opaque == nullptr || s.opaque[k] != 0; }
 
 // The rectangle holds at least one candidate position and no read of any
 // of them leaves the screen or the map.
@@ -191,6 +200,7 @@ class Acceptance {
   ColorValue cornerColor_;
   std::int32_t cornerDx_;
   std::int32_t cornerDy_;
+  bool cornerTransparent_;  // then every corner test passes
 };
 
 // The candidate positions of a rectangle (those where the template lies

@@ -19,36 +19,41 @@ struct ScanArea {
   std::int32_t screenWidth;
 };
 
-// Map, scan, encode, release: -100 when there is no map, else -1 or the
-// encoded position on the display. The near-colour test needs no map.
-std::int32_t MapAndScan(const ScanArea& area, const BitmapRecord& templ, std::int32_t options,
-                        std::int32_t color) {
+// Map, scan, encode, release: -100 when there is no map or no pixel takes
+// part, else -1 or the encoded position on the display. The near-colour test
+// needs no map.
+std::int32_t MapAndScan(const ScanArea& area, const Template& t, std::int32_t options, std::int32_t color) {
+  const BitmapRecord& templ = t.record;
   const ScanOrder order = DecodeOptions(options);
   const ColorTest test = DecodeColorWord(color);
   const ScreenImage& image = area.image;
   const auto encode = [&](const ScanHit& hit) {
     return hit.found ? EncodePosition(area.left + hit.x, area.top + hit.y, area.screenWidth) : kNotFound;
   };
+  if (test.nearColors && (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0)) return kNotFound;
+  const TemplateOpacity opacity(templ, t.opacity, KeyColorIsTransparent(options));
+  if (!opacity.Ready() || opacity.OpaquePixels() == 0) return kNoColorMap;
   if (test.nearColors) {
     // No map: the scan compares the template's own colours.
-    if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return kNotFound;
     const TemplateColors colors = ReadTemplateColors(templ);
-    const ScanSetup setup{image.pixels,
-                          image.width,
-                          image.height,
-                          nullptr,
-                          templ.width,
-                          templ.height,
-                          false,
-                          &colors,
-                          test.nearTolerance,
-                          AllowedMisses(test.nearPercent, templ.width, templ.height)};
+    ScanSetup setup{image.pixels,
+                    image.width,
+                    image.height,
+                    nullptr,
+                    templ.width,
+                    templ.height,
+                    false,
+                    &colors,
+                    test.nearTolerance,
+                    AllowedMisses(test.nearPercent, opacity.OpaquePixels())};
+    setup.opaque = opacity.Mask();
     return encode(Scan(setup, templ, area.rectangle, order, test));
   }
-  std::uint8_t* map = BuildColorMap(templ, test.mapColor);
+  std::uint8_t* map = BuildColorMap(templ, test.mapColor, opacity.Mask());
   if (map == nullptr) return kNoColorMap;
-  const ScanSetup setup{image.pixels, image.width,  image.height,       map,
-                        templ.width,  templ.height, test.mapColor != -1};
+  ScanSetup setup{image.pixels, image.width,  image.height,       map,
+                  templ.width,  templ.height, test.mapColor != -1};
+  setup.opaque = opacity.Mask();
   const ScanHit hit = Scan(setup, templ, area.rectangle, order, test);
   platform::Current().freeBlock(map);
   return encode(hit);
@@ -58,7 +63,8 @@ std::int32_t MapAndScan(const ScanArea& area, const BitmapRecord& templ, std::in
 
 std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
                          std::int32_t y2, std::int32_t options, std::int32_t color) {
-  const BitmapRecord templ = OpenBitmap(fileName);
+  const Template loaded = OpenTemplate(fileName);
+  const BitmapRecord& templ = loaded.record;
   if (templ.fileSize == -1) return kNoTemplate;
   // The loader never hands out a record without pixels; such a one is
   // answered as SearchCapture answers it (no map, or in near-colour mode no
@@ -71,20 +77,20 @@ std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1,
   const ScreenImage& image = region.image;
   const ScanArea area{image, Rectangle{0, 0, image.width - 1, image.height - 1}, region.left, region.top,
                       region.screenWidth};
-  const std::int32_t result = MapAndScan(area, templ, options, color);
+  const std::int32_t result = MapAndScan(area, loaded, options, color);
   platform::Current().deleteObject(image.bitmap);
   return result;
 }
 
 std::int32_t SearchCapture(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
                            std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
-                           std::int32_t color) {
+                           std::int32_t color, const std::uint8_t* opacity) {
   if (screen.pixels == nullptr) return kNoScreen;
   Rectangle r{};
   const std::int32_t placed =
       PlaceRectangle(x1, y1, x2, y2, screen.width, screen.height, templ.width, templ.height, &r);
   if (placed != 0) return placed;
-  return MapAndScan(ScanArea{screen, r, 0, 0, screen.width}, templ, options, color);
+  return MapAndScan(ScanArea{screen, r, 0, 0, screen.width}, Template{templ, opacity}, options, color);
 }
 
 }  // namespace zadized

@@ -38,6 +38,7 @@ ShapeTests::ShapeTests(const ScanSetup& s) : s_(s) {
   }
   std::int64_t firstMarked = -1, unmarked = 0;
   for (std::int64_t k = 0; k < n; ++k) {
+    if (!TakesPart(s, k)) continue;
     if (m[k] != 0) {
       if (firstMarked < 0) firstMarked = k;
     } else {
@@ -72,7 +73,8 @@ ShapeTests::ShapeTests(const ScanSetup& s) : s_(s) {
       const std::int64_t row = (th - 1 - fromTop) * tw;
       for (std::int64_t column = 0; column < tw; ++column) {
         const std::int64_t k = row + column;
-        const bool take = marked ? (m[k] != 0 && k != firstMarked) : (m[k] == 0 && k > firstMarked);
+        const bool take =
+            TakesPart(s, k) && (marked ? (m[k] != 0 && k != firstMarked) : (m[k] == 0 && k > firstMarked));
         if (!take) continue;
         offsets_[used++] = offset(column, fromTop);
         if (st.min > column) st.min = static_cast<std::int32_t>(column);

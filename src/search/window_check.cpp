@@ -11,13 +11,14 @@ namespace {
 
 inline ColorValue Pix(const std::uint8_t* p) { return MaskPixel(p, 3); }
 
-// Whether `map` numbers its values by first appearance, as BuildColorMap's
-// pattern maps do; the check below relies on it.
-bool IsFirstAppearanceNumbering(const std::uint8_t* map, std::int64_t n) {
+// Whether the map numbers the values of the pixels that take part by first
+// appearance, as BuildColorMap's pattern maps do; the check below relies on it.
+bool IsFirstAppearanceNumbering(const ScanSetup& s, std::int64_t n) {
   std::int32_t next = 0;
   for (std::int64_t k = 0; k < n; ++k) {
-    if (map[k] > next) return false;
-    if (map[k] == next && next < 256) ++next;
+    if (!TakesPart(s, k)) continue;
+    if (s.map[k] > next) return false;
+    if (s.map[k] == next && next < 256) ++next;
   }
   return true;
 }
@@ -77,9 +78,9 @@ WindowCheck::WindowCheck(const ScanSetup& s) : shape_(s.shape) {
   }
   const Geometry g{tw, th, static_cast<std::ptrdiff_t>(s.width) * 4};
   if (shape_) {
-    BuildShape(s.map, g);
-  } else if (IsFirstAppearanceNumbering(s.map, tw * th)) {
-    BuildPattern(s.map, g);
+    BuildShape(s, g);
+  } else if (IsFirstAppearanceNumbering(s, tw * th)) {
+    BuildPattern(s, g);
   }
 }
 
@@ -97,10 +98,12 @@ bool WindowCheck::Allocate(std::int64_t entries) {
   return false;
 }
 
-void WindowCheck::BuildShape(const std::uint8_t* m, const Geometry& g) {
+void WindowCheck::BuildShape(const ScanSetup& s, const Geometry& g) {
+  const std::uint8_t* m = s.map;
   const std::int64_t n = g.tw * g.th;
   std::int64_t marked = 0, counted = 0, firstMarked = -1, unmarked = 0;
   for (std::int64_t k = 0; k < n; ++k) {
+    if (!TakesPart(s, k)) continue;
     if (m[k] != 0) {
       if (firstMarked < 0)
         firstMarked = k;
@@ -120,6 +123,7 @@ void WindowCheck::BuildShape(const std::uint8_t* m, const Geometry& g) {
   std::int64_t a = 0, b = marked;
   InSpreadOrder(g.tw, g.th, [&](std::int64_t column, std::int64_t row) {
     const std::int64_t k = g.IndexOf(column, row);
+    if (!TakesPart(s, k)) return;
     if (m[k] != 0 && k != firstMarked) {
       offsets_[a] = g.Offset(column, row);
       partners_[a++] = first_;
@@ -131,7 +135,8 @@ void WindowCheck::BuildShape(const std::uint8_t* m, const Geometry& g) {
   count_ = marked + counted;
 }
 
-void WindowCheck::BuildPattern(const std::uint8_t* m, const Geometry& g) {
+void WindowCheck::BuildPattern(const ScanSetup& s, const Geometry& g) {
+  const std::uint8_t* m = s.map;
   const std::int64_t n = g.tw * g.th;
   // Each number's first pixel carries no entry of its own: the others are
   // checked against it.
@@ -139,6 +144,7 @@ void WindowCheck::BuildPattern(const std::uint8_t* m, const Geometry& g) {
   std::int64_t repIndex[256];
   for (auto& r : repIndex) r = -1;
   for (std::int64_t k = 0; k < n; ++k) {
+    if (!TakesPart(s, k)) continue;
     if (m[k] == 255) {
       ++beyond;
     } else if (repIndex[m[k]] < 0) {
@@ -155,6 +161,7 @@ void WindowCheck::BuildPattern(const std::uint8_t* m, const Geometry& g) {
   std::int64_t a = 0, b = equal;
   InSpreadOrder(g.tw, g.th, [&](std::int64_t column, std::int64_t row) {
     const std::int64_t k = g.IndexOf(column, row);
+    if (!TakesPart(s, k)) return;
     if (m[k] == 255) {
       offsets_[b++] = g.Offset(column, row);
     } else if (repIndex[m[k]] != k) {

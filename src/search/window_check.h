@@ -47,8 +47,8 @@ class WindowCheck {
  private:
   struct Geometry;
   bool Allocate(std::int64_t entries);
-  void BuildShape(const std::uint8_t* map, const Geometry& g);
-  void BuildPattern(const std::uint8_t* map, const Geometry& g);
+  void BuildShape(const ScanSetup& s, const Geometry& g);
+  void BuildPattern(const ScanSetup& s, const Geometry& g);
   bool EqualEntriesHold(const std::uint8_t* p, PixelPair* out) const;
   Verdict ExaminePattern(const std::uint8_t* p, PixelPair* out) const;
   Verdict ExamineShape(const std::uint8_t* p, PixelPair* out) const;

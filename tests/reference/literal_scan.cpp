@@ -95,13 +95,14 @@ std::vector<std::uint32_t> LiteralColorTable(const std::vector<std::uint8_t>& bm
 
 std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& screen, std::int32_t x1,
                            std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
-                           std::int32_t color) {
+                           std::int32_t color, const std::vector<bool>& clear) {
   // The option word.
   const auto optionBits = static_cast<std::uint32_t>(options);
   std::int64_t skip = optionBits & 0xFFFF;
   const bool bottomUp = (optionBits & (1u << 16)) != 0;
   const bool rightToLeft = (optionBits & (1u << 17)) != 0;
   const bool columnsOuter = (optionBits & (1u << 18)) != 0;
+  const bool keyColor = (optionBits & (1u << 19)) != 0;
 
   // The colour word.
   const std::int64_t mode = static_cast<std::int64_t>(color) / 268435456;  // truncates toward zero
@@ -130,6 +131,22 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
   if (bottom >= H) bottom = H - 1;
   if (t.width > right - left + 1 || t.height > bottom - top + 1) return -10;
 
+  // The pixels that take part, in stored order: not see-through, and with
+  // bit 19 not of the top-left colour, each read as the corners are.
+  std::vector<std::size_t> part;
+  std::vector<bool> takesPart(t.stored.size());
+  for (std::size_t k = 0; k < t.stored.size(); ++k) {
+    const std::int64_t kk = static_cast<std::int64_t>(k);
+    const std::size_t topDown =
+        static_cast<std::size_t>((t.height - 1 - kk / t.width) * t.width + kk % t.width);
+    const std::uint32_t asCorner = t.bitCount / 8 == 1 ? t.table[t.stored[k]] : t.stored[k];
+    if (!clear.empty() && clear[topDown]) continue;
+    if (keyColor && asCorner == t.corners[0]) continue;
+    part.push_back(k);
+    takesPart[k] = true;
+  }
+  if (part.empty()) return -100;
+
   // The template's colours as the near test sees them.
   std::vector<std::uint32_t> nearColors;
   for (const std::uint32_t v : t.stored) {
@@ -146,15 +163,17 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
       nearColors.push_back(v);
     }
   }
-  const std::int64_t allowedMisses = nearPercent * t.width * t.height / 100;
+  const std::int64_t allowedMisses = nearPercent * static_cast<std::int64_t>(part.size()) / 100;
 
-  // The template's map.
+  // The template's map, over the pixels that take part.
   const bool shape = !nearMode && mapColor != -1;
   std::vector<int> map;
+  std::vector<std::uint32_t> partValues;
+  for (const std::size_t k : part) partValues.push_back(t.stored[k]);
   if (nearMode) {
     // compared by colour, no map
   } else if (!shape) {
-    map = Numbers(t.stored);
+    map = Numbers(partValues);
   } else {
     std::uint32_t wanted = static_cast<std::uint32_t>(mapColor);
     if (t.bitCount / 8 == 1) {
@@ -162,7 +181,7 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
       if (it == t.table.end()) return -100;
       wanted = static_cast<std::uint32_t>(it - t.table.begin());
     }
-    for (std::uint32_t v : t.stored) map.push_back(v == wanted ? 1 : 0);
+    for (std::uint32_t v : partValues) map.push_back(v == wanted ? 1 : 0);
     if (std::find(map.begin(), map.end(), 1) == map.end()) return -100;
   }
 
@@ -185,18 +204,20 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
     return screen.topDown[static_cast<std::size_t>(y * W + x)] & 0xFFFFFF;
   };
   for (const auto& [x, y] : order) {
-    // The screen pixels under the template, in the map's order.
+    // The screen pixels under the template pixels that take part, in the
+    // map's order.
     std::vector<std::uint32_t> window;
-    for (std::size_t k = 0; k < t.stored.size(); ++k) {
+    for (const std::size_t k : part) {
       const std::int64_t kk = static_cast<std::int64_t>(k);
       window.push_back(screenAt(x + kk % t.width, y + t.height - 1 - kk / t.width));
     }
     bool pass = true;
     if (nearMode) {
       std::int64_t misses = 0;
-      for (std::size_t k = 0; k < window.size(); ++k) {
+      for (std::size_t j = 0; j < window.size(); ++j) {
+        const std::uint32_t wanted = nearColors[part[j]];
         for (int i = 0; i < 3; ++i) {
-          if (std::abs(Channel(window[k], i) - Channel(nearColors[k], i)) > nearChannel) {
+          if (std::abs(Channel(window[j], i) - Channel(wanted, i)) > nearChannel) {
             ++misses;
             break;
           }
@@ -229,7 +250,12 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
       --skip;
       continue;
     }
-    if (tolerance) {
+    // A see-through corner has no colour to compare: the test passes.
+    const std::int64_t cornerColumn = (corner & 1) ? t.width - 1 : 0,
+                       cornerRow = (corner & 2) ? t.height - 1 : 0;
+    const bool cornerClear =
+        !takesPart[static_cast<std::size_t>((t.height - 1 - cornerRow) * t.width + cornerColumn)];
+    if (tolerance && !cornerClear) {
       const std::uint32_t s =
           screenAt(x + ((corner & 1) ? t.width - 1 : 0), y + ((corner & 2) ? t.height - 1 : 0));
       const std::uint32_t c = t.corners[corner];

@@ -16,10 +16,13 @@ struct Screen {
 };
 
 // The result SearchImage gives for a template file holding `bmp` (a file the
-// loader accepts) on `screen`; -3 when the screen has no pixels.
+// loader accepts) on `screen`; -3 when the screen has no pixels. `clear`
+// names the template pixels whose alpha is below full (top-down, row by row;
+// empty when none is), which take no part, as option bit 19 takes the
+// pixels of the top-left colour out.
 std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& screen, std::int32_t x1,
                            std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
-                           std::int32_t color);
+                           std::int32_t color, const std::vector<bool>& clear = {});
 
 // The 256 colours an 8-bit file's index bytes select.
 std::vector<std::uint32_t> LiteralColorTable(const std::vector<std::uint8_t>& bmp);

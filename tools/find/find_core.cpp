@@ -320,16 +320,17 @@ Session::Session(const ScreenImage& screen, const BitmapRecord& templ, std::int3
     // never hands out) leaves setup_.colors null, and nothing matches.
     if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return;
     colors_ = ReadTemplateColors(templ);
-    setup_ = ScanSetup{screen.pixels,
-                       screen.width,
-                       screen.height,
-                       nullptr,
-                       templ.width,
-                       templ.height,
-                       false,
-                       &colors_,
-                       test_.nearTolerance,
-                       AllowedMisses(test_.nearPercent, templ.width, templ.height)};
+    setup_ =
+        ScanSetup{screen.pixels,
+                  screen.width,
+                  screen.height,
+                  nullptr,
+                  templ.width,
+                  templ.height,
+                  false,
+                  &colors_,
+                  test_.nearTolerance,
+                  AllowedMisses(test_.nearPercent, static_cast<std::int64_t>(templ.width) * templ.height)};
     return;
   }
   map_ = BuildColorMap(templ, test_.mapColor);

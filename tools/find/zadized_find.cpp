@@ -61,8 +61,10 @@ std::string DescribeColorWord(const zadized::ColorTest& t, std::int32_t word,
     return "near-colour mode (blue, green and red each within " + std::to_string(t.nearTolerance) +
            "; up to " + std::to_string(t.nearPercent) + "% of the pixels may differ more" +
            (written > 100 ? " (the word's " + std::to_string(written) + " counts as 100)" : "") + ": " +
-           std::to_string(zadized::AllowedMisses(t.nearPercent, templ.width, templ.height)) + " of this " +
-           std::to_string(templ.width) + " x " + std::to_string(templ.height) + " template's pixels)";
+           std::to_string(
+               zadized::AllowedMisses(t.nearPercent, static_cast<std::int64_t>(templ.width) * templ.height)) +
+           " of this " + std::to_string(templ.width) + " x " + std::to_string(templ.height) +
+           " template's pixels)";
   }
   if (t.tolerance) {
     static const char* const corners[4] = {"top-left", "top-right", "bottom-left", "bottom-right"};
