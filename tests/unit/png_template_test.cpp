@@ -30,7 +30,20 @@ struct Cache {
   std::unique_ptr<BitmapCache> c = std::make_unique<BitmapCache>();
   ~Cache() { ReleaseBitmapCache(*c); }
   BitmapRecord Open(const std::string& path) { return OpenBitmap(*c, path.c_str()); }
+  Template OpenWithOpacity(const std::string& path) { return OpenTemplate(*c, path.c_str()); }
 };
+
+// The loader's opacity bytes turned top-down, as pictures are written here;
+// empty when it found every pixel opaque.
+std::vector<bool> TopDownOpacity(const Template& t) {
+  std::vector<bool> out;
+  if (t.opacity == nullptr) return out;
+  const std::int32_t w = t.record.width, h = t.record.height;
+  for (std::int32_t y = 0; y < h; ++y)
+    for (std::int32_t x = 0; x < w; ++x)
+      out.push_back(t.opacity[static_cast<std::size_t>(h - 1 - y) * w + x] != 0);
+  return out;
+}
 
 Bytes Contents(const BitmapRecord& r) {
   return r.fileSize > 0 ? Bytes(r.fileData, r.fileData + r.fileSize) : Bytes();
@@ -81,6 +94,7 @@ struct Sample {
   std::string what;
   int w = 0, h = 0;
   std::vector<std::uint32_t> expected;
+  std::vector<bool> opaque;   // top-down: alpha at its maximum; empty when all are
   std::vector<Chunk> before;  // IHDR and the chunks ahead of the image data
   Bytes raw;                  // filter byte 0 and the samples, row by row
   std::vector<Chunk> after;   // between the image data and IEND
@@ -98,10 +112,14 @@ Sample RandomSample(std::mt19937& rng) {
   s.before.push_back({"IHDR", Ihdr(s.w, s.h, depth, type)});
   const int channels = type == 0 ? 1 : type == 2 ? 3 : type == 3 ? 1 : type == 4 ? 2 : 4;
   Bytes palette;
+  // Palette entries 0-6 see-through, entry 7 opaque by its alpha, the rest
+  // by having none.
   if (type == 3) {
     for (int i = 0; i < 3 * 40; ++i) palette.push_back(static_cast<std::uint8_t>(rng()));
     s.before.push_back({"PLTE", palette});
-    s.before.push_back({"tRNS", Bytes(7, 0x10)});
+    Bytes alphas(7, 0x10);
+    alphas.push_back(0xFF);
+    s.before.push_back({"tRNS", alphas});
   }
   // Chunks that must change nothing: gamma, chromaticities, sRGB, a colour
   // profile, a background, transparency, text; and an animation whose frames
@@ -114,7 +132,14 @@ Sample RandomSample(std::mt19937& rng) {
   profile.insert(profile.end(), packed.begin(), packed.end());
   if (pick(2) == 0) s.before.push_back({"iCCP", profile});
   if (type != 3) s.before.push_back({"bKGD", Bytes(type == 0 || type == 4 ? 2 : 6, 0xFF)});
-  if (type == 0) s.before.push_back({"tRNS", {0, 0}});
+  // The transparent grey is 0, or for 16-bit samples 0x00xx, whose high
+  // byte alone would match pixels that are opaque. A truecolour picture names
+  // the colour of one of its pixels, chosen below, now and then.
+  const std::uint8_t lowGrey = static_cast<std::uint8_t>(depth == 16 ? 1 + pick(255) : 0);
+  if (type == 0) s.before.push_back({"tRNS", {0, lowGrey}});
+  const bool keyed = type == 2 && pick(2) == 0;
+  const std::size_t keyPixel = static_cast<std::size_t>(pick(s.w * s.h));
+  Bytes key;
   const bool animated = pick(2) == 0;
   if (animated) {
     Bytes actl;
@@ -131,13 +156,37 @@ Sample RandomSample(std::mt19937& rng) {
   for (int y = 0; y < s.h; ++y) {
     s.raw.push_back(0);
     for (int x = 0; x < s.w; ++x) {
-      std::uint8_t high[4];
+      std::uint8_t high[4], low[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+      // Some grey pixels at the transparent value, some alphas at or just
+      // below full (16-bit 0xFFxx too).
+      const bool clearGrey = type == 0 && pick(4) == 0;
+      const bool alphaNearFull = (type == 4 || type == 6) && pick(2) == 0;
       for (int c = 0; c < channels; ++c) {
         high[c] = static_cast<std::uint8_t>(rng());
         if (type == 3) high[c] = static_cast<std::uint8_t>(high[c] % 40);
+        if (clearGrey) high[c] = 0;
+        if (alphaNearFull && c == channels - 1) high[c] = 0xFF;
         s.raw.push_back(high[c]);
-        if (depth == 16) s.raw.push_back(static_cast<std::uint8_t>(rng()));  // the low byte, dropped
+        if (depth == 16) {  // the low byte, dropped from the colour
+          low[c] = clearGrey                       ? lowGrey
+                   : alphaNearFull && pick(2) == 0 ? 0xFF
+                                                   : static_cast<std::uint8_t>(rng());
+          s.raw.push_back(low[c]);
+        }
       }
+      if (keyed && static_cast<std::size_t>(y) * s.w + x == keyPixel) {
+        const std::size_t at = s.raw.size() - static_cast<std::size_t>(channels * depth / 8);
+        for (int c = 0; c < 3; ++c) {
+          key.push_back(depth == 16 ? s.raw[at + 2u * c] : 0);
+          key.push_back(depth == 16 ? s.raw[at + 2u * c + 1] : s.raw[at + c]);
+        }
+      }
+      bool opaque = true;
+      if (type == 3) opaque = high[0] >= 7;
+      if (type == 0) opaque = !(high[0] == 0 && (depth != 16 || low[0] == lowGrey));
+      if (type == 4 || type == 6)
+        opaque = high[channels - 1] == 0xFF && (depth != 16 || low[channels - 1] == 0xFF);
+      s.opaque.push_back(opaque);
       std::uint32_t v = 0;
       if (type == 3) {
         const std::uint8_t* e = &palette[3u * high[0]];
@@ -150,6 +199,24 @@ Sample RandomSample(std::mt19937& rng) {
       s.expected.push_back(v);
     }
   }
+  // A truecolour key matches every pixel of exactly that colour, the one it
+  // was taken from among them.
+  if (keyed) {
+    s.before.push_back({"tRNS", key});
+    const std::size_t pixelBytes = static_cast<std::size_t>(3 * depth / 8);
+    for (std::size_t k = 0; k < s.opaque.size(); ++k) {
+      const std::size_t at = (k / s.w) * (1 + s.w * pixelBytes) + 1 + (k % s.w) * pixelBytes;
+      bool same = true;
+      for (int c = 0; c < 3; ++c) {
+        const std::uint32_t sample =
+            depth == 16 ? s.raw[at + 2u * c] << 8 | s.raw[at + 2u * c + 1] : s.raw[at + c];
+        same = same && sample == static_cast<std::uint32_t>(key[2u * c] << 8 | key[2u * c + 1]);
+      }
+      s.opaque[k] = !same;
+    }
+    s.what += ", tRNS colour";
+  }
+  if (std::all_of(s.opaque.begin(), s.opaque.end(), [](bool o) { return o; })) s.opaque.clear();
   if (animated) {
     Bytes fdat;
     PutBe32(fdat, 1);
@@ -190,9 +257,11 @@ TEST(PngTemplate, RandomPicturesLoadAsTheirBmpFormAndEveryDamagedCopyIsRefused) 
     const Bytes bmp = test::MakeBmp24(s.w, s.h, s.expected);
     {
       Cache cache;
-      const BitmapRecord r = cache.Open(test::WriteFile("good.png", png));
+      const Template t = cache.OpenWithOpacity(test::WriteFile("good.png", png));
+      const BitmapRecord& r = t.record;
       const BitmapRecord b = cache.Open(test::WriteFile("good.bmp", bmp));
       ASSERT_EQ(Contents(r), bmp);
+      EXPECT_EQ(TopDownOpacity(t), s.opaque);
       EXPECT_EQ(r.pixels - r.fileData, 54);
       EXPECT_EQ(std::vector<std::int32_t>({r.fileSize, r.width, r.height, r.bitCount}),
                 std::vector<std::int32_t>({b.fileSize, b.width, b.height, b.bitCount}));
@@ -331,6 +400,20 @@ bool ConvertedBmp(const std::string& path, Bytes& bmp) {
   return ok;
 }
 
+// ImageMagick's alpha for `path`, from the alpha channel or the tRNS chunk,
+// as whether each pixel (top-down) is at full alpha; empty when all are.
+bool ConvertedOpacity(const std::string& path, std::vector<bool>& opaque) {
+  const std::string command =
+      "convert '" + path + "' -alpha extract -depth 16 -endian MSB gray:- 2>/dev/null";
+  std::FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return false;
+  opaque.clear();
+  std::uint8_t sample[2];
+  while (std::fread(sample, 1, 2, p) == 2) opaque.push_back((sample[0] << 8 | sample[1]) == 0xFFFF);
+  if (std::all_of(opaque.begin(), opaque.end(), [](bool o) { return o; })) opaque.clear();
+  return pclose(p) == 0;
+}
+
 TEST(PngSuite, EveryImageLoadsAsImageMagicksPixelsAndHostileFilesAreSurvived) {
   const std::string dir = std::string(ZADIZED_TEST_DATA) + "/pngsuite";
   const std::vector<std::string> images = PngFiles(dir);
@@ -338,11 +421,17 @@ TEST(PngSuite, EveryImageLoadsAsImageMagicksPixelsAndHostileFilesAreSurvived) {
   ASSERT_EQ(std::system("convert -version >/dev/null 2>&1"), 0)
       << "ImageMagick's convert is missing (tools/setup.sh)";
   Cache cache;
+  int withTransparency = 0;
   for (const std::string& path : images) {
     SCOPED_TRACE(path);
     Bytes bmp;
     ASSERT_TRUE(ConvertedBmp(path, bmp));
-    const BitmapRecord png = cache.Open(path);
+    std::vector<bool> opaque;
+    ASSERT_TRUE(ConvertedOpacity(path, opaque));
+    const Template t = cache.OpenWithOpacity(path);
+    EXPECT_EQ(TopDownOpacity(t), opaque);
+    withTransparency += opaque.empty() ? 0 : 1;
+    const BitmapRecord png = t.record;
     const BitmapRecord converted = cache.Open(test::WriteFile(path.substr(dir.size() + 1) + ".bmp", bmp));
     ASSERT_GT(png.fileSize, 0);
     EXPECT_EQ(std::vector<std::int64_t>({png.fileSize, png.width, png.height, png.bitCount, png.topLeftColor,
@@ -362,17 +451,29 @@ TEST(PngSuite, EveryImageLoadsAsImageMagicksPixelsAndHostileFilesAreSurvived) {
         for (int c; (c = std::fgetc(f)) != EOF;) file.push_back(static_cast<std::uint8_t>(c));
         std::fclose(f);
       }
+      // With and without the alpha, which takes the decoder another way.
+      const std::uint8_t* opacity = nullptr;
       std::uint8_t* bmp = DecodePngAsBmp(file.data(), static_cast<std::uint32_t>(file.size()), &size);
-      if (bmp != nullptr) {
+      std::uint32_t sizeWithAlpha = 0;
+      std::uint8_t* withAlpha = DecodePngAsBmp(file.data(), static_cast<std::uint32_t>(file.size()),
+                                               &sizeWithAlpha, nullptr, &opacity);
+      EXPECT_EQ(bmp != nullptr, withAlpha != nullptr) << path;
+      if (bmp != nullptr && withAlpha != nullptr) {
         EXPECT_TRUE(IsLoadableBmp(bmp, size)) << path;
-        platform::Native().freeBlock(bmp);
+        EXPECT_EQ(Bytes(bmp, bmp + size), Bytes(withAlpha, withAlpha + sizeWithAlpha)) << path;
       }
+      if (bmp != nullptr) platform::Native().freeBlock(bmp);
+      if (withAlpha != nullptr) platform::Native().freeBlock(withAlpha);
       ++(bmp != nullptr ? loaded : refused);
       EXPECT_EQ(platform::Live().blocks, blocks) << path;
     }
   }
-  std::printf("PngSuite: %zu images as ImageMagick decodes them; hostile files: %d refused, %d loaded\n",
-              images.size(), refused, loaded);
+  std::printf(
+      "PngSuite: %zu images as ImageMagick decodes them, %d with transparent pixels; hostile files: %d "
+      "refused, "
+      "%d loaded\n",
+      images.size(), withTransparency, refused, loaded);
+  EXPECT_GT(withTransparency, 30);
 }
 
 }  // namespace

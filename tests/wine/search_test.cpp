@@ -37,7 +37,7 @@ const std::vector<std::uint32_t> kBlock = {1, 1, 2, 3, 3,  //
                                            2, 2, 1, 1, 1,  //
                                            3, 1, 1, 2, 3};
 std::vector<std::uint32_t> Color(const std::vector<std::uint32_t>& classes, std::uint32_t a, std::uint32_t b,
-                                  std::uint32_t c) {
+                                 std::uint32_t c) {
   std::vector<std::uint32_t> out;
   for (std::uint32_t v : classes) out.push_back(v == 1 ? a : v == 2 ? b : c);
   return out;
