@@ -20,11 +20,17 @@
 #include "image/bitmap_cache.h"
 #include "platform/platform.h"
 #include "platform/platform_portable.h"
+#include "png_builder.h"
 
 namespace zadized {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test::Assemble;
+using test::Chunk;
+using test::Deflate;
+using test::Ihdr;
+using test::PutBe32;
 
 struct Cache {
   std::unique_ptr<BitmapCache> c = std::make_unique<BitmapCache>();
@@ -47,45 +53,6 @@ std::vector<bool> TopDownOpacity(const Template& t) {
 
 Bytes Contents(const BitmapRecord& r) {
   return r.fileSize > 0 ? Bytes(r.fileData, r.fileData + r.fileSize) : Bytes();
-}
-
-// ---- Writing PNG files ----
-
-void PutBe32(Bytes& b, std::uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<std::uint8_t>(v >> s));
-}
-
-struct Chunk {
-  std::string type;
-  Bytes data;
-};
-
-Bytes Assemble(const std::vector<Chunk>& chunks) {
-  Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (const Chunk& c : chunks) {
-    PutBe32(b, static_cast<std::uint32_t>(c.data.size()));
-    const std::size_t typeAt = b.size();
-    b.insert(b.end(), c.type.begin(), c.type.end());
-    b.insert(b.end(), c.data.begin(), c.data.end());
-    PutBe32(b, static_cast<std::uint32_t>(crc32(0, b.data() + typeAt, static_cast<uInt>(b.size() - typeAt))));
-  }
-  return b;
-}
-
-Bytes Deflate(const Bytes& raw) {
-  uLongf size = compressBound(static_cast<uLong>(raw.size()));
-  Bytes out(size);
-  EXPECT_EQ(compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 9), Z_OK);
-  out.resize(size);
-  return out;
-}
-
-Bytes Ihdr(std::uint32_t w, std::uint32_t h, int depth, int colorType) {
-  Bytes d;
-  PutBe32(d, w);
-  PutBe32(d, h);
-  d.insert(d.end(), {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colorType), 0, 0, 0});
-  return d;
 }
 
 // A random picture stored as one PNG colour type and depth, with the top-down

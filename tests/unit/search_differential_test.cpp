@@ -17,6 +17,7 @@
 
 #include "platform/platform.h"
 #include "platform/platform_portable.h"
+#include "png_builder.h"
 #include "reference/literal_scan.h"
 #include "search/color_map.h"
 #include "search/fast_scan.h"
@@ -30,7 +31,9 @@ constexpr int kCases = 6000;
 constexpr int kEndToEndEvery = 8;  // these also go through SearchImage and the virtual display
 
 struct Generated {
-  std::vector<std::uint8_t> bmp;
+  std::vector<std::uint8_t> file;  // a BMP file, or with `png` a PNG file
+  bool png = false;
+  std::vector<bool> clear;  // top-down: the pixels a PNG file makes see-through
   reference::Screen screen;
   std::uint8_t fourthByte = 0;
   std::int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0, options = 0, color = -1;
@@ -103,8 +106,8 @@ class Generator {
         for (int i = 0; i < std::min(bpp, 3); ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
       }
     }
-    g.bmp = test::MakeBmp(header, palette, px);
-    const std::vector<std::uint32_t> table = bitCount == 8 ? reference::LiteralColorTable(g.bmp) : palette;
+    g.file = test::MakeBmp(header, palette, px);
+    const std::vector<std::uint32_t> table = bitCount == 8 ? reference::LiteralColorTable(g.file) : palette;
 
     // The colour word.
     int shapeClass = -1;
@@ -231,27 +234,32 @@ class ScanMode {
 };
 
 // Which way the fast scan took, or "" when the search ended before scanning.
-std::string FastPath(const ScreenImage& screen, const BitmapRecord& templ, const Generated& g) {
+std::string FastPath(const ScreenImage& screen, const Template& t, const Generated& g) {
+  const BitmapRecord& templ = t.record;
   const Rectangle r = NormalizeRectangle(g.x1, g.y1, g.x2, g.y2, screen.width, screen.height);
   if (templ.width > static_cast<std::int64_t>(r.x2) - r.x1 + 1 ||
       templ.height > static_cast<std::int64_t>(r.y2) - r.y1 + 1) {
     return "";
   }
   const ColorTest test = DecodeColorWord(g.color);
-  std::uint8_t* map = BuildColorMap(templ, test.mapColor);
+  const TemplateOpacity opacity(templ, t.opacity, KeyColorIsTransparent(g.options));
+  if (test.nearColors || opacity.OpaquePixels() <= 0) return "";
+  std::uint8_t* map = BuildColorMap(templ, test.mapColor, opacity.Mask());
   if (map == nullptr) return "";
-  const ScanSetup setup{screen.pixels, screen.width, screen.height,      map,
-                        templ.width,   templ.height, test.mapColor != -1};
+  ScanSetup setup{screen.pixels, screen.width, screen.height,      map,
+                  templ.width,   templ.height, test.mapColor != -1};
+  setup.opaque = opacity.Mask();
   const FastScanPlan plan = PlanFastScan(setup, r, DecodeOptions(g.options));
   bool capped = false;
   for (std::int64_t k = 0; k < static_cast<std::int64_t>(templ.width) * templ.height; ++k)
-    capped = capped || (!setup.shape && map[k] == 255);
+    capped = capped || (!setup.shape && TakesPart(setup, k) && map[k] == 255);
   platform::Native().freeBlock(map);
   const char* loops[] = {"single positions", "row blocks", "column strips", "long column strips"};
   std::string path = std::string(setup.shape ? "shape, " : "pattern, ") + loops[static_cast<int>(plan.loop)];
   if (plan.pairTests == 0) path += ", no pair test";
   if (plan.backgroundPixels > 0) path += ", one-third stage";
   if (capped) path += ", value 255 in the map";
+  if (setup.opaque != nullptr) path += ", transparent pixels";
   return path;
 }
 
@@ -262,16 +270,23 @@ struct Outcome {
   std::string path;
 };
 Outcome CheckCase(const Generated& g, int i, bool endToEnd, const char* name) {
-  const std::int32_t expected =
-      reference::LiteralSearch(g.bmp, g.screen, g.x1, g.y1, g.x2, g.y2, g.options, g.color);
   test::PrivateCache cache;
-  const BitmapRecord templ = cache.Load(std::string(name) + std::to_string(i) + ".bmp", g.bmp);
-  EXPECT_EQ(templ.fileSize, static_cast<std::int32_t>(g.bmp.size())) << "case " << i;
+  const char* extension = g.png ? ".png" : ".bmp";
+  const Template t = cache.LoadTemplate(std::string(name) + std::to_string(i) + extension, g.file);
+  const BitmapRecord& templ = t.record;
+  if (!g.png) EXPECT_EQ(templ.fileSize, static_cast<std::int32_t>(g.file.size())) << "case " << i;
+  EXPECT_GT(templ.fileSize, 0) << "case " << i;
+  // The reference reads a BMP file: this one, or the one a PNG file became.
+  const std::vector<std::uint8_t> bmp =
+      g.png ? std::vector<std::uint8_t>(templ.fileData, templ.fileData + std::max(templ.fileSize, 0))
+            : g.file;
+  const std::int32_t expected =
+      reference::LiteralSearch(bmp, g.screen, g.x1, g.y1, g.x2, g.y2, g.options, g.color, g.clear);
   test::HandScreen screen(g.screen.width, g.screen.height, g.screen.topDown, g.fourthByte);
   std::int32_t literal = 0, fast = 0;
   {
     const ScanMode mode(true);
-    literal = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color);
+    literal = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color, t.opacity);
   }
   {
     // These screens are small enough for the literal head start to finish
@@ -279,10 +294,10 @@ Outcome CheckCase(const Generated& g, int i, bool endToEnd, const char* name) {
     // proper runs, resumed wherever the head start stopped.
     const ScanMode mode(false);
     SetHeadStartBudget(i % 3 == 0 ? 0 : (i * 7919) % 97);
-    fast = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color);
+    fast = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color, t.opacity);
     SetHeadStartBudget(-1);
   }
-  const std::string path = FastPath(screen.Image(), templ, g);
+  const std::string path = FastPath(screen.Image(), t, g);
   const auto describe = [&] {
     std::ostringstream o;
     o << name << " case " << i << " (" << g.what << "; " << path << "), screen " << g.screen.width << "x"
@@ -295,7 +310,8 @@ Outcome CheckCase(const Generated& g, int i, bool endToEnd, const char* name) {
   EXPECT_EQ(fast, expected) << "fast scan, " << describe();
   if (endToEnd) {
     platform::SetVirtualScreen(g.screen.width, g.screen.height, g.screen.topDown.data());
-    const std::string file = test::WriteFile(std::string(name) + "-e2e" + std::to_string(i) + ".bmp", g.bmp);
+    const std::string file =
+        test::WriteFile(std::string(name) + "-e2e" + std::to_string(i) + extension, g.file);
     for (const bool reference : {true, false}) {
       const ScanMode mode(reference);
       EXPECT_EQ(SearchImage(file.c_str(), g.x1, g.y1, g.x2, g.y2, g.options, g.color), expected)
@@ -464,9 +480,9 @@ class Adversary {
           p[3] = static_cast<std::uint8_t>(Bits());
         }
       }
-      g.bmp = test::MakeBmp(header, {}, px);
+      g.file = test::MakeBmp(header, {}, px);
     } else {
-      g.bmp = test::MakeBmp24(tw, th, t);
+      g.file = test::MakeBmp24(tw, th, t);
     }
 
     // The colour word: pattern, shape in the main colour or another one the
@@ -607,7 +623,7 @@ TEST(SearchDifferential, LargeWindowsThatFailLate) {
     if (change == 1)
       t[static_cast<std::size_t>(uniform(0, 1)) * tw + uniform(0, tw - 1)] = color();  // near the top
     if (change == 2) std::fill(t.begin(), t.end(), paper);
-    g.bmp = test::MakeBmp24(tw, th, t);
+    g.file = test::MakeBmp24(tw, th, t);
     std::map<std::uint32_t, int> count;
     for (const auto v : t) ++count[v];
     const int mode = uniform(0, 9);
@@ -703,7 +719,7 @@ TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
           q[b] = static_cast<std::uint8_t>(stored[static_cast<std::size_t>(y) * tw + x] >> (8 * b));
       }
     }
-    g.bmp = test::MakeBmp(header, palette, px);
+    g.file = test::MakeBmp(header, palette, px);
     g.what = std::to_string(bitCount) + "-bit";
 
     // The screen: noise of a few colours, sometimes one, with shifted copies.
@@ -792,6 +808,214 @@ TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
                            "found with bits 16-27 set", "found after skipping", "found on a wide screen"}) {
     EXPECT_GT(outcomes[kind], kNearCases / 60) << kind;
   }
+}
+
+// Templates with see-through pixels, from every source: BMP files of every
+// depth whose top-left colour option bit 19 takes out (a colour that also
+// shows inside the picture, the shape's own colour now and then), and PNG
+// files with an alpha channel (truecolour and grey, 8 and 16 bits, alphas
+// from 0 to just below full), palettes with tRNS alphas and tRNS colours of
+// greys and truecolour, bit 19 on top of them sometimes. Outlines round,
+// scattered, none and all. Copies of the opaque part lie on the screen over
+// other backgrounds, in every mode.
+TEST(SearchDifferential, TransparentPixelsTakeNoPart) {
+  constexpr int kClearCases = 2400;
+  std::mt19937 rng(0x7A115u);
+  const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto bits = [&] { return static_cast<std::uint32_t>(rng()); };
+  const char* kSources[] = {"BMP, key colour",  "RGBA PNG",      "grey+alpha PNG",
+                            "palette+tRNS PNG", "grey+tRNS PNG", "truecolour+tRNS PNG"};
+  std::map<std::string, int> outcomes, paths;
+  for (int i = 0; i < kClearCases; ++i) {
+    Generated g;
+    const int source = uniform(0, 5);
+    const int pngType = std::initializer_list<int>{-1, 6, 4, 3, 0, 2}.begin()[source];
+    const int depth = pngType == 3 || uniform(0, 1) == 0 ? 8 : 16;
+    const int bitCount = std::initializer_list<int>{8, 16, 24, 32}.begin()[uniform(0, 3)];
+    const bool grey = pngType == 0 || pngType == 4;
+    const bool wide = uniform(0, 3) == 0;
+    const int tw = uniform(1, wide ? 16 : 9), th = uniform(1, wide ? 12 : 8);
+    const std::size_t n = static_cast<std::size_t>(tw) * th;
+
+    // Classes of pixels, each one stored value and the colour a screen shows
+    // for it; the top-left pixel's class is the key of bit 19.
+    const int classes = uniform(0, 7) == 0 ? 1 : uniform(2, 5);
+    std::vector<std::uint32_t> stored(static_cast<std::size_t>(classes)), seen(stored.size());
+    std::vector<std::uint32_t> palette(256);
+    for (auto& e : palette) e = bits() & (uniform(0, 3) == 0 ? 0xFFFFFFFFu : 0xFFFFFFu);
+    for (int c = 0; c < classes; ++c) {
+      std::uint32_t v = bits() & 0xFFFFFF;
+      if (grey) v = (v & 0xFF) * 0x010101u;
+      if (pngType >= 0) {
+        stored[c] = seen[c] = v;
+      } else if (bitCount == 8) {
+        stored[c] = v & 0xFF;
+        seen[c] = palette[stored[c]] & 0xFFFFFF;
+      } else if (bitCount == 16) {
+        stored[c] = v & 0x7FFF;
+        seen[c] = 0;
+        for (int ch = 0; ch < 3; ++ch) {
+          const std::uint32_t five = stored[c] >> (5 * ch) & 31;
+          seen[c] |= (five << 3 | five >> 2) << (8 * ch);
+        }
+      } else {
+        stored[c] = seen[c] = v;
+      }
+    }
+    std::vector<int> cls(n);  // top-down
+    for (auto& c : cls) c = uniform(0, classes - 1);
+
+    // The see-through pixels of an alpha channel or palette: outside an
+    // ellipse, scattered, none or all.
+    const int outline = uniform(0, 9);
+    std::vector<bool> clear(n, false);
+    for (std::size_t k = 0; k < n; ++k) {
+      const double dx = (static_cast<double>(k % tw) + 0.5) / tw - 0.5,
+                   dy = (static_cast<double>(k / tw) + 0.5) / th - 0.5;
+      clear[k] = outline < 5 ? dx * dx + dy * dy > 0.25 : outline < 8 ? uniform(0, 2) == 0 : outline == 9;
+    }
+    std::vector<std::uint16_t> alpha(n, 0xFFFF);
+    const int keyClass = cls[0];
+    if (pngType == 0 || pngType == 2) {
+      // A tRNS colour: every pixel of the top-left pixel's colour.
+      for (std::size_t k = 0; k < n; ++k)
+        clear[k] = stored[static_cast<std::size_t>(cls[k])] == stored[static_cast<std::size_t>(keyClass)];
+    } else if (pngType > 0) {
+      for (std::size_t k = 0; k < n; ++k) {
+        if (!clear[k]) continue;
+        const int how = uniform(0, 2);
+        alpha[k] = how == 0 ? 0
+                   : how == 1 || depth == 8
+                       ? static_cast<std::uint16_t>(uniform(1, 254) << 8 | uniform(0, 255))
+                       : static_cast<std::uint16_t>(0xFF00 | uniform(0, 254));
+      }
+    } else {
+      clear.assign(n, false);
+    }
+    std::vector<std::uint32_t> colors(n);
+    for (std::size_t k = 0; k < n; ++k) colors[k] = stored[static_cast<std::size_t>(cls[k])];
+    if (pngType >= 0) {
+      g.png = true;
+      g.file = test::EncodePng(tw, th, pngType, depth, colors, alpha, true,
+                               stored[static_cast<std::size_t>(keyClass)]);
+      g.clear = clear;
+      g.what = std::string(kSources[source]) + (pngType != 3 ? depth == 16 ? ", 16-bit" : ", 8-bit" : "");
+    } else {
+      test::BmpLayout header;
+      header.width = tw;
+      header.height = th;
+      header.bitCount = static_cast<std::uint16_t>(bitCount);
+      if (bitCount == 8) header.paletteEntries = 256;
+      const int bpp = bitCount / 8, stride = (tw * bpp + 3) / 4 * 4;
+      std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * th);
+      for (auto& b : px) b = static_cast<std::uint8_t>(bits());
+      for (int y = 0; y < th; ++y)
+        for (int x = 0; x < tw; ++x)
+          for (int b = 0; b < std::min(bpp, 3); ++b)
+            px[static_cast<std::size_t>(th - 1 - y) * stride + static_cast<std::size_t>(x) * bpp + b] =
+                static_cast<std::uint8_t>(colors[static_cast<std::size_t>(y) * tw + x] >> (8 * b));
+      g.file = test::MakeBmp(header, palette, px);
+      g.what = std::string(kSources[source]) + ", " + std::to_string(bitCount) + "-bit";
+    }
+    const bool keyBit = pngType < 0 || uniform(0, 4) == 0;
+    // What takes part, as far as the generator can tell (a duplicated
+    // palette entry may take out more; the reference decides).
+    std::vector<bool> part(n);
+    for (std::size_t k = 0; k < n; ++k) part[k] = !clear[k] && !(keyBit && cls[k] == keyClass);
+
+    // The colour word.
+    const int mode = uniform(0, 9);
+    int shapeClass = -1;
+    if (mode < 4) {
+      g.color = -1;
+    } else if (mode < 6) {
+      shapeClass = uniform(0, classes - 1);  // sometimes the key's, or one that is all see-through
+      const std::uint32_t v = stored[static_cast<std::size_t>(shapeClass)];
+      g.color = static_cast<std::int32_t>(pngType < 0 && bitCount == 8 ? palette[v] : v);
+    } else if (mode < 8) {
+      g.color = static_cast<std::int32_t>(0x10000000u | static_cast<std::uint32_t>(uniform(0, 3)) << 24 |
+                                          static_cast<std::uint32_t>(uniform(0, 1) * 255) << 16 |
+                                          static_cast<std::uint32_t>(uniform(0, 40)));
+    } else {
+      g.color = static_cast<std::int32_t>(0x20000000u |
+                                          static_cast<std::uint32_t>(uniform(0, 1) * uniform(1, 40)) << 8 |
+                                          static_cast<std::uint32_t>(uniform(0, 6)));
+    }
+
+    // The screen: noise, with copies of the template whose see-through
+    // pixels show what lay there. Pattern copies are recoloured.
+    const int W = uniform(tw, wide ? 64 : 30), H = uniform(th, wide ? 40 : 24);
+    g.screen.width = W;
+    g.screen.height = H;
+    std::vector<std::uint32_t> noise;
+    for (int k = uniform(1, 4); k > 0; --k) noise.push_back(bits() & 0xFFFFFF);
+    g.screen.topDown.resize(static_cast<std::size_t>(W) * H);
+    for (auto& v : g.screen.topDown)
+      v = noise[static_cast<std::size_t>(uniform(0, static_cast<int>(noise.size()) - 1))];
+    for (int copies = uniform(0, 3); copies > 0; --copies) {
+      const int cx = uniform(0, W - tw), cy = uniform(0, H - th);
+      std::vector<std::uint32_t> recolor(seen);
+      if (mode < 4 || mode == 6 || mode == 7)
+        for (auto& v : recolor) v = uniform(0, 3) == 0 ? v : bits() & 0xFFFFFF;
+      for (std::size_t k = 0; k < n; ++k) {
+        if (!part[k] && uniform(0, 1) == 0) continue;  // the screen under a see-through pixel stays
+        std::uint32_t v = recolor[static_cast<std::size_t>(cls[k])];
+        if (shapeClass >= 0 && cls[k] != shapeClass && uniform(0, 1) == 0)
+          v = uniform(0, 2) == 0 ? recolor[static_cast<std::size_t>(shapeClass)] : noise[0];
+        if (uniform(0, 30) == 0) v = bits() & 0xFFFFFF;
+        g.screen.topDown[static_cast<std::size_t>(cy + static_cast<int>(k) / tw) * W + cx +
+                         static_cast<int>(k) % tw] = v;
+      }
+    }
+
+    const int skip = std::initializer_list<int>{0, 0, 0, 1, 2, uniform(3, 20)}.begin()[uniform(0, 5)];
+    g.options = static_cast<std::int32_t>((bits() & 0x70000u) | (keyBit ? 0x80000u : 0) |
+                                          (uniform(0, 5) == 0 ? bits() & 0xFFF00000u : 0) |
+                                          static_cast<std::uint32_t>(skip));
+    g.x1 = 0;
+    g.y1 = 0;
+    g.x2 = W - 1;
+    g.y2 = H - 1;
+    if (uniform(0, 4) == 0) {
+      g.x1 = uniform(-3, W / 2);
+      g.y1 = uniform(-3, H / 2);
+      g.x2 = uniform(W / 2, W + 3);
+      g.y2 = uniform(H / 2, H + 3);
+    }
+    g.fourthByte = static_cast<std::uint8_t>(bits());
+
+    const Outcome out = CheckCase(g, i, i % 8 == 0, "clear");
+    if (::testing::Test::HasFailure()) return;
+    if (!out.path.empty()) ++paths[out.path];
+    const bool position = out.result != -1 && out.result != -10 && out.result != -100;
+    ++outcomes[position ? "position" : std::to_string(out.result)];
+    ++outcomes[g.what];
+    const char* modes[] = {"pattern", "shape", "tolerance", "near colours"};
+    const std::string modeName = modes[mode < 4 ? 0 : mode < 6 ? 1 : mode < 8 ? 2 : 3];
+    ++outcomes[(position ? "found, " : out.result == -1 ? "not found, " : "refused, ") + modeName];
+    const std::size_t parts = static_cast<std::size_t>(std::count(part.begin(), part.end(), true));
+    if (parts == 0) ++outcomes["no pixel opaque"];
+    if (position && parts < n && parts > 0) ++outcomes["found with part of the template see-through"];
+    if (position && g.png &&
+        std::any_of(alpha.begin(), alpha.end(), [](std::uint16_t a) { return a >= 0xFF00 && a != 0xFFFF; }))
+      ++outcomes["found, alpha 0xFFxx below full"];
+  }
+  PrintCounts("outcomes", outcomes);
+  PrintCounts("fast-scan paths", paths);
+  EXPECT_GT(outcomes["position"], kClearCases / 4);
+  EXPECT_GT(outcomes["-1"], kClearCases / 10);
+  EXPECT_GT(outcomes["-100"], kClearCases / 50);
+  EXPECT_GT(outcomes["found with part of the template see-through"], kClearCases / 8);
+  for (const char* mode : {"pattern", "shape", "tolerance", "near colours"})
+    EXPECT_GT(outcomes[std::string("found, ") + mode], kClearCases / 50) << mode;
+  for (const char* source : kSources) {
+    int n = 0;
+    for (const auto& [k, c] : outcomes) n += k.rfind(source, 0) == 0 ? c : 0;
+    EXPECT_GT(n, kClearCases / 10) << source;
+  }
+  int masked = 0;
+  for (const auto& [k, c] : paths) masked += k.find("transparent") != std::string::npos ? c : 0;
+  EXPECT_GT(masked, kClearCases / 4);
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ struct PrivateCache {
   BitmapRecord Load(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     return OpenBitmap(*c, WriteFile(name, bytes).c_str());
   }
+  Template LoadTemplate(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    return OpenTemplate(*c, WriteFile(name, bytes).c_str());
+  }
 };
 
 // A 32-bit bottom-up screen built by hand, as the capture lays it out. The
