@@ -104,12 +104,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // What the loader makes of the bytes, in a cache of its own.
   auto probe = std::make_unique<z::BitmapCache>();
-  const z::BitmapRecord templ = z::OpenBitmap(*probe, "t.bmp");
+  const z::Template probed = z::OpenTemplate(*probe, "t.bmp");
+  const z::BitmapRecord& templ = probed.record;
   const bool loads = templ.fileSize != -1 && name[0] == 't';
   // The reference reads BMP bytes only; a PNG file is judged by the BMP form
-  // the loader made of it (the decoder has its own fuzzer and pixel checks).
+  // the loader made of it and the pixels it found see-through (the decoder
+  // has its own fuzzer and pixel checks).
   std::vector<std::uint8_t> loaded;
+  std::vector<bool> clear;
   if (templ.fileSize != -1) loaded.assign(templ.fileData, templ.fileData + templ.fileSize);
+  if (probed.opacity != nullptr) {
+    for (std::int32_t y = 0; y < templ.height; ++y)
+      for (std::int32_t x = 0; x < templ.width; ++x)
+        clear.push_back(probed.opacity[static_cast<std::size_t>(templ.height - 1 - y) * templ.width + x] ==
+                        0);
+  }
 
   // The screen.
   z::reference::Screen screen;
@@ -168,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t positions =
         static_cast<std::int64_t>(screen.width - templ.width + 1) * (screen.height - templ.height + 1);
     if (pixels * (positions + 1) <= kReferenceBudget &&
-        result != z::reference::LiteralSearch(loaded, screen, x1, y1, x2, y2, options, color)) {
+        result != z::reference::LiteralSearch(loaded, screen, x1, y1, x2, y2, options, color, clear)) {
       std::abort();
     }
   }

@@ -94,9 +94,11 @@ std::vector<std::uint8_t> EncodePng(const Template& t, const Form& f) {
       raw.push_back(static_cast<std::uint8_t>(i));
       continue;
     }
+    // Opaque: an opaque PNG file must find what its BMP twin finds. The low
+    // byte of a 16-bit colour sample is anything.
     for (int c = 0; c < channels; ++c) {
-      raw.push_back(c < 3 ? rgb[c] : static_cast<std::uint8_t>(std::rand()));  // alpha: anything
-      if (f.depth == 16) raw.push_back(static_cast<std::uint8_t>(std::rand()));
+      raw.push_back(c < 3 ? rgb[c] : 0xFF);
+      if (f.depth == 16) raw.push_back(c < 3 ? static_cast<std::uint8_t>(std::rand()) : 0xFF);
     }
   }
   spng_ctx* ctx = zadized::test::NewPngEncoder(spng_ihdr{
