@@ -121,19 +121,24 @@ std::unique_ptr<Screen> LoadScreen(const std::string& name) {
 struct Template {
   int w, h;
   std::vector<std::uint32_t> px;  // top-down
+  // See-through pixels (top-down; empty: none): an RGBA PNG file's alpha 0,
+  // or with keyColour a BMP file's pixels of its top-left colour, which
+  // option bit 19 takes out.
+  std::vector<bool> clear;
+  bool keyColour = false;
   std::uint32_t& at(int x, int y) { return px[static_cast<std::size_t>(y) * w + x]; }
   std::uint32_t at(int x, int y) const { return px[static_cast<std::size_t>(y) * w + x]; }
 };
 
 Template Cut(const Screen& s, int x0, int y0, int w, int h) {
-  Template t{w, h, {}};
+  Template t{w, h, {}, {}, false};
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) t.px.push_back(s.at(x0 + x, y0 + y));
   return t;
 }
 
 Template Plain(int w, int h, std::uint32_t colour) {
-  return Template{w, h, std::vector<std::uint32_t>(static_cast<std::size_t>(w) * h, colour)};
+  return Template{w, h, std::vector<std::uint32_t>(static_cast<std::size_t>(w) * h, colour), {}, false};
 }
 
 // Gives the middle pixel the colour of another pixel of the template that
@@ -199,13 +204,63 @@ Template ShapeDefect(Template t, std::uint32_t shape, int pixels) {
   return t;
 }
 
+// See-through outside the circle the template's square holds: a round icon
+// saved with alpha. The corners, a fifth of the pixels, take no part.
+Template Round(Template t) {
+  t.clear.assign(t.px.size(), false);
+  const double r = std::min(t.w, t.h) / 2.0;
+  for (int y = 0; y < t.h; ++y) {
+    for (int x = 0; x < t.w; ++x) {
+      const double dx = x + 0.5 - t.w / 2.0, dy = y + 0.5 - t.h / 2.0;
+      t.clear[static_cast<std::size_t>(y) * t.w + x] = dx * dx + dy * dy > r * r;
+    }
+  }
+  return t;
+}
+
+// Every other pixel see-through, half the template: the most a sparse
+// outline takes out.
+Template Checkered(Template t) {
+  t.clear.assign(t.px.size(), false);
+  for (int y = 0; y < t.h; ++y)
+    for (int x = 0; x < t.w; ++x) t.clear[static_cast<std::size_t>(y) * t.w + x] = (x + y) % 2 == 1;
+  return t;
+}
+
+// The see-through pixels painted in a key colour, as a sprite is drawn on
+// magenta for option bit 19; the top-left pixel must be one of them.
+Template KeyedOut(Template t, std::uint32_t key) {
+  for (std::size_t k = 0; k < t.px.size(); ++k)
+    if (t.clear[k]) t.px[k] = key;
+  t.keyColour = true;
+  return t;
+}
+
+// Defect's counterpart for a template with see-through pixels: an opaque
+// pixel near the middle takes the colour of another opaque one.
+Template OpaqueDefect(Template t) {
+  const std::size_t n = t.px.size();
+  for (std::size_t d = 0; d < n; ++d) {
+    const std::size_t mid = (n / 2 + static_cast<std::size_t>(t.w) / 2 + d) % n;
+    if (!t.clear.empty() && t.clear[mid]) continue;
+    for (std::size_t k = 0; k < n; ++k) {
+      if ((t.clear.empty() || !t.clear[k]) && t.px[k] != t.px[mid]) {
+        t.px[mid] = t.px[k];
+        return t;
+      }
+    }
+  }
+  return t;
+}
+
 std::size_t Colours(const Template& t) { return std::set<std::uint32_t>(t.px.begin(), t.px.end()).size(); }
 
 // Shape mode on a cut piece takes its most common colour as the shape: the
 // face of a button, the ground of a panel, the white of a page.
 std::uint32_t MostCommon(const Template& t) {
   std::map<std::uint32_t, int> count;
-  for (std::uint32_t v : t.px) ++count[v];
+  for (std::size_t k = 0; k < t.px.size(); ++k)
+    if (t.clear.empty() || !t.clear[k]) ++count[t.px[k]];
   return std::max_element(count.begin(), count.end(),
                           [](const auto& a, const auto& b) { return a.second < b.second; })
       ->first;
@@ -252,7 +307,7 @@ struct Case {
   std::string name;
   bool adversarial = false;
   const Screen* screen = nullptr;
-  Template templ{0, 0, {}};
+  Template templ{0, 0, {}, {}, false};
   Rect r = kAll;
   std::int32_t options = 0;
   std::int32_t color = -1;
@@ -267,6 +322,7 @@ struct Case {
   std::string peer;    // the OpenCV benchmark that stands for this case
   std::vector<std::int32_t> listExpected;
   BitmapRecord record{};
+  const std::uint8_t* opacity = nullptr;  // what the loader found of a PNG file's alpha
   std::int32_t fastResult = 0, literalResult = 0;
   bool fastRan = false, literalRan = false, fastListOk = true, literalListOk = true;
 };
@@ -287,7 +343,7 @@ const Screen& ScreenNamed(const std::string& name) {
 
 std::int32_t Search(const Case& c, std::int32_t options) {
   const ScreenImage image{nullptr, const_cast<std::uint8_t*>(c.screen->bits.data()), kW, kH, 32};
-  return zadized::SearchCapture(image, c.record, c.r.x1, c.r.y1, c.r.x2, c.r.y2, options, c.color);
+  return zadized::SearchCapture(image, c.record, c.r.x1, c.r.y1, c.r.x2, c.r.y2, options, c.color, c.opacity);
 }
 
 // One search, or for a listing every search of the list; the answer of the
@@ -311,6 +367,7 @@ Case& Add(const std::string& name, bool adversarial, const Screen& s, Template t
   c.name = name;
   c.adversarial = adversarial;
   c.screen = &s;
+  if (t.keyColour) options |= 1 << 19;
   c.templ = std::move(t);
   c.r = r;
   c.options = options;
@@ -422,6 +479,9 @@ const std::string kWineCases[] = {
     "document heading word 144x34 near n=12 rows-TL",
     "dark logo 64x64 near n=20 p=10 badge rows-TL",
     "desktop1 near 32x32 calc n=8",
+    "icons round icon 48x48 alpha pattern rows-TL skip 100",
+    "dark calculator key round 48x30 key colour pattern rows-TL",
+    "desktop1 round 32x32 calc alpha pattern",
 };
 
 void BuildCases() {
@@ -624,6 +684,58 @@ void BuildCases() {
            Badge(Shade(Cut(d2, 230, 280, 64, 64), 16, 6), 12), kRowsTL, NearColors(16, 2));
   NotFound("noise near 16x16 n=8", true, noise, Defect(Cut(noise, 500, 500, 16, 16)), kRowsTL,
            NearColors(8, 0));
+  // -- See-through pixels: round icons saved with alpha, sprites on a key colour --
+  {
+    const Template icon = Round(Cut(icons, kIconX, kIconY, 48, 48));
+    const std::uint32_t shape = MostCommon(icon);
+    for (const std::int32_t color :
+         {kPattern, static_cast<std::int32_t>(shape), kTolerance, NearColors(8, 0)}) {
+      for (const std::int32_t order : {kRowsTL, kColsBR}) {
+        for (const int skip : {0, 100}) {
+          const Point p = NthInScan(IconCopies(), kAll, 48, 48, order, skip);
+          Found(std::string("icons round icon 48x48 alpha ") + ModeName(color) + " " + OrderName(order) +
+                    " skip " + std::to_string(skip),
+                false, icons, icon, p.x, p.y, order + skip, color);
+        }
+      }
+    }
+  }
+  for (const std::int32_t order : {kRowsTL, kColsBR}) {
+    Found(std::string("wallpaper photo round 64x64 alpha pattern ") + OrderName(order), false, wall,
+          Round(Cut(wall, 1300, 200, 64, 64)), 1300, 200, order, kPattern);
+    Found(std::string("wallpaper photo round 64x64 alpha near n=6 ") + OrderName(order), false, wall,
+          Round(Shade(Cut(wall, 1300, 200, 64, 64), 6, 2)), 1300, 200, order, NearColors(6, 0));
+    Found(std::string("dark calculator key round 48x30 key colour pattern ") + OrderName(order), false, dark,
+          KeyedOut(Round(Cut(dark, 970, 452, 48, 30)), 0xFF00FF), 970, 452, order, kPattern);
+    Found(std::string("dark calculator key round 48x30 key colour tolerance ") + OrderName(order), false,
+          dark, KeyedOut(Round(Cut(dark, 970, 452, 48, 30)), 0xFF00FF), 970, 452, order, kTolerance);
+  }
+  Found("document heading word 144x34 half clear shape rows-TL", false, doc,
+        Checkered(Cut(doc, 228, 236, 144, 34)), 228, 236, kRowsTL, 0x1A1A1A);
+  Found("document heading word 144x34 half clear shape key colour rows-BR", false, doc,
+        KeyedOut(Checkered(Cut(doc, 228, 236, 144, 34)), 0xFF00FF), 228, 236, kRowsBR, 0x1A1A1A);
+  NotFound("desktop1 round 32x32 calc alpha pattern", false, d1,
+           OpaqueDefect(Round(Cut(d1, 1160, 470, 32, 32))), kRowsTL, kPattern);
+  NotFound("desktop1 round 32x32 calc key colour pattern", false, d1,
+           KeyedOut(OpaqueDefect(Round(Cut(d1, 1160, 470, 32, 32))), 0xFF00FF), kRowsTL, kPattern);
+  NotFound("desktop2 round 24x24 terminal alpha pattern", false, d2, Round(Defect(Cut(d2, 70, 700, 24, 24))),
+           kRowsTL, kPattern);
+  NotFound("dark calculator key 48x30 half clear pattern", false, dark,
+           OpaqueDefect(Checkered(Cut(dark, 970, 452, 48, 30))), kRowsTL, kPattern);
+  NotFound("desktop2 round 16x16 text alpha tolerance", false, d2,
+           OpaqueDefect(Round(Cut(d2, 620, 320, 16, 16))), kRowsTL, 0x10000000 | 20 << 16 | 60);
+  NotFound("desktop2 round 48x48 logo alpha shape", false, d2,
+           Round(ShapeDefect(Cut(d2, 90, 70, 48, 48), 0x000000, 3)), kRowsTL, 0x000000);
+  NotFound("desktop1 round 32x32 calc alpha near n=8", false, d1, Round(Defect(Cut(d1, 1160, 470, 32, 32))),
+           kRowsTL, NearColors(8, 0));
+  NotFound("noise 16x16 half clear pattern", true, noise,
+           OpaqueDefect(Checkered(Cut(noise, 500, 500, 16, 16))), kRowsTL, kPattern);
+  NotFound("4-colour noise 16x16 half clear pattern", true, few,
+           OpaqueDefect(Checkered(Cut(few, 500, 500, 16, 16))), kRowsTL, kPattern);
+  NotFound("4-colour noise 16x16 half clear key colour pattern", true, few,
+           KeyedOut(OpaqueDefect(Checkered(Cut(few, 500, 500, 16, 16))), 0xFF00FF), kRowsTL, kPattern);
+  NotFound("stripes 64x64 half clear pattern", true, stripes,
+           OpaqueDefect(Checkered(Cut(stripes, 10, 10, 64, 64))), kRowsTL, kPattern);
   // A small rectangle, as scripts use to watch one spot.
   NotFound("desktop1 200x200 rectangle 16x16", false, d1, Defect(Cut(d1, 1200, 450, 16, 16)), 0, kPattern,
            Rect{1150, 400, 1349, 599});
@@ -636,6 +748,30 @@ void BuildCases() {
     std::fprintf(stderr, "bench: a name in kWineCases names no case\n");
     std::exit(2);
   }
+}
+
+// A template's file: an RGBA PNG file when it has see-through pixels that no
+// key colour stands for, else a 24-bit BMP file. `path` without its
+// extension; answers the whole path.
+std::string WriteTemplate(const std::string& path, const Template& t) {
+  if (!t.clear.empty() && !t.keyColour) {
+    cv::Mat m(t.h, t.w, CV_8UC4);
+    for (int y = 0; y < t.h; ++y) {
+      for (int x = 0; x < t.w; ++x) {
+        const std::uint32_t v = t.at(x, y);
+        const bool clear = t.clear[static_cast<std::size_t>(y) * t.w + x];
+        m.at<cv::Vec4b>(y, x) = cv::Vec4b(v & 0xFF, v >> 8 & 0xFF, v >> 16 & 0xFF, clear ? 0 : 255);
+      }
+    }
+    if (!cv::imwrite(path + ".png", m)) std::exit(2);
+    return path + ".png";
+  }
+  const std::vector<std::uint8_t> bytes = zadized::test::MakeBmp24(t.w, t.h, t.px);
+  FILE* f = std::fopen((path + ".bmp").c_str(), "wb");
+  const bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (f != nullptr) std::fclose(f);
+  if (!ok) std::exit(2);
+  return path + ".bmp";
 }
 
 // Writes the templates, expected answers and peer keys; a failure here is a
@@ -663,15 +799,14 @@ void Prepare() {
     std::snprintf(key, sizeof key, "%s %dx%d in %dx%d #%08x", c.screen->name.c_str(), c.templ.w, c.templ.h,
                   c.r.x2 - c.r.x1 + 1, c.r.y2 - c.r.y1 + 1, static_cast<unsigned>(hash));
     c.peer = key;
-    const std::string path = dir + "-" + std::to_string(i) + ".bmp";
-    const std::vector<std::uint8_t> bytes = zadized::test::MakeBmp24(c.templ.w, c.templ.h, c.templ.px);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::exit(2);
-    std::fclose(f);
+    const std::string path = WriteTemplate(dir + "-" + std::to_string(i), c.templ);
     // The cache keeps the file's bytes from the first load on.
-    c.record = zadized::OpenBitmap(path.c_str());
+    const zadized::Template loaded = zadized::OpenTemplate(path.c_str());
+    c.record = loaded.record;
+    c.opacity = loaded.opacity;
     std::remove(path.c_str());
-    if (c.record.fileSize < 0) std::exit(2);
+    if (c.record.fileSize < 0 || (c.opacity != nullptr) != (!c.templ.clear.empty() && !c.templ.keyColour))
+      std::exit(2);
   }
 }
 
@@ -720,8 +855,8 @@ int WriteWineCases(const std::string& dir) {
       if (!ok) std::exit(2);
     };
     if (screens.insert(screenFile).second) write(screenFile, kW, kH, c.screen->topDown);
-    const std::string templateFile = "template-" + std::to_string(i) + ".bmp";
-    write(templateFile, c.templ.w, c.templ.h, c.templ.px);
+    const std::string templatePath = WriteTemplate(dir + "/template-" + std::to_string(i), c.templ);
+    const std::string templateFile = templatePath.substr(dir.size() + 1);
     // One case a line, fields separated by tabs: name, kind, where, screen,
     // template, rectangle, options, colour, expected answer, whether it is a
     // full-screen not-found case, whether it is a plain one, colours of the
@@ -769,9 +904,19 @@ void Peer(benchmark::State& state, const Case* c) {
       t.at<cv::Vec3b>(y, x) = cv::Vec3b(v & 0xFF, v >> 8 & 0xFF, v >> 16 & 0xFF);
     }
   }
+  // See-through pixels are masked out, which matchTemplate offers too.
+  cv::Mat mask(c->templ.h, c->templ.w, CV_8UC3, cv::Scalar(255, 255, 255));
+  for (std::size_t k = 0; k < c->templ.clear.size(); ++k)
+    if (c->templ.clear[k])
+      mask.at<cv::Vec3b>(static_cast<int>(k) / c->templ.w, static_cast<int>(k) % c->templ.w) =
+          cv::Vec3b(0, 0, 0);
   cv::Mat scores;
   for (auto _ : state) {
-    cv::matchTemplate(area, t, scores, cv::TM_SQDIFF);
+    if (c->templ.clear.empty()) {
+      cv::matchTemplate(area, t, scores, cv::TM_SQDIFF);
+    } else {
+      cv::matchTemplate(area, t, scores, cv::TM_SQDIFF, mask);
+    }
     double best = 0;
     cv::Point where;
     cv::minMaxLoc(scores, &best, nullptr, &where, nullptr);
