@@ -182,9 +182,11 @@ void ZADIZED_API PtrPutArray(uint32_t value, ZadizedAddress base, int32_t index,
 /* [14] Exactly PtrCopyData. */
 void ZADIZED_API PtrPutString(ZadizedAddress source, ZadizedAddress destination, int32_t length);
 
-/* [15] Looks for the template in the BMP file `fileName` inside the screen
- * rectangle with the corners (x1, y1) and (x2, y2), both inclusive, in either
- * order. `options` is an option word (zadized_options), `color` a colour word
+/* [15] Looks for the template in the BMP or PNG file `fileName` inside the
+ * screen rectangle with the corners (x1, y1) and (x2, y2), both inclusive, in
+ * either order. A PNG file's pixels whose alpha is below full, and with
+ * ZADIZED_KEY_COLOR_TRANSPARENT the pixels of the top-left colour, are
+ * transparent and take no part. `options` is an option word (zadized_options), `color` a colour word
  * (ZADIZED_PATTERN, ZADIZED_SHAPE, zadized_tolerance, zadized_near_colors).
  * The answer is an encoded position (zadized_decode_result) or one of the
  * ZADIZED_* codes below; read the caveat there about negative results. */
@@ -204,9 +206,9 @@ int32_t ZADIZED_API SearchImage(const char* fileName, int32_t x1, int32_t y1, in
 #define ZADIZED_RECT_TOO_SMALL                  \
   (-10) /* the rectangle, cut to the screen, is \
            narrower or lower than the template */
-#define ZADIZED_NO_COLOR_MAP                       \
-  (-100) /* shape colour absent from the template, \
-            or no memory for the colour map */
+#define ZADIZED_NO_COLOR_MAP                               \
+  (-100) /* shape colour absent from the template's opaque \
+            pixels, no opaque pixel at all, or no memory */
 
 /* A position (x, y) is answered as (y - 1) * W + (x - 1), W being the screen
  * width in pixels (the width of a capture, GetSystemMetrics(SM_CXSCREEN) on a
@@ -243,8 +245,16 @@ ZADIZED_INLINE int zadized_decode_result(int32_t result, int32_t screenWidth, in
 #define ZADIZED_BOTTOM_UP 0x10000     /* rows from the bottom of the rectangle up */
 #define ZADIZED_RIGHT_TO_LEFT 0x20000 /* columns from right to left */
 #define ZADIZED_COLUMN_MAJOR 0x40000  /* column outer, row inner */
+/* The template's pixels of its top-left colour are transparent: they take no
+ * part in any mode, whatever the screen shows under them. Paint a sprite's
+ * surroundings in a key colour (magenta, say) starting at the top-left
+ * corner. Colours are read as OpenBitmap reads the corners. PNG templates
+ * need no bit: their pixels whose alpha is below full are always
+ * transparent. Bits 20-31 are ignored. */
+#define ZADIZED_KEY_COLOR_TRANSPARENT 0x80000
 
-/* skip is cut to 0-65535; each flag counts as set when non-zero. */
+/* skip is cut to 0-65535; each flag counts as set when non-zero. OR in
+ * ZADIZED_KEY_COLOR_TRANSPARENT for a key colour. */
 ZADIZED_INLINE int32_t zadized_options(int32_t skip, int bottomUp, int rightToLeft, int columnMajor) {
   uint32_t word = skip < 0 ? 0u : skip > 0xFFFF ? 0xFFFFu : (uint32_t)skip;
   if (bottomUp) word |= ZADIZED_BOTTOM_UP;
@@ -289,11 +299,12 @@ ZADIZED_INLINE int32_t zadized_tolerance(int corner, int32_t channelLimit, int32
  * over 100 count as 100), bits 16-27 are ignored. */
 #define ZADIZED_NEAR_COLORS 0x20000000
 
-/* A place matches when at most percent x width x height / 100 (rounded down)
- * template pixels differ from the screen pixel under them by more than
- * channelLimit in blue, green or red. channelLimit is cut to 0-255 and
- * percent to 0-100; (0, 0) demands exactly the template's colours. There is
- * no colour map, so this mode never answers -100. */
+/* A place matches when at most percent x (opaque template pixels) / 100
+ * (rounded down) of the template's opaque pixels differ from the screen pixel
+ * under them by more than channelLimit in blue, green or red. channelLimit is
+ * cut to 0-255 and percent to 0-100; (0, 0) demands exactly the template's
+ * colours. There is no colour map, so this mode answers -100 only for a
+ * template with no opaque pixel. */
 ZADIZED_INLINE int32_t zadized_near_colors(int32_t channelLimit, int32_t percent) {
   const uint32_t channel = channelLimit < 0 ? 0u : channelLimit > 255 ? 255u : (uint32_t)channelLimit;
   const uint32_t share = percent < 0 ? 0u : percent > 100 ? 100u : (uint32_t)percent;
