@@ -19,19 +19,33 @@ struct ScanArea {
   std::int32_t screenWidth;
 };
 
-// Map, scan, encode, release: -100 when there is no map, else -1 or the
-// encoded position on the display. The near-colour test needs no map.
+// What a call wants: the first sighting (no slots, `all` false), or every
+// one, written to `slots` or counted.
+struct Wanted {
+  bool all;
+  std::uint8_t* slots;
+  std::int32_t capacity;
+  // The answer when no scan runs or nothing is accepted.
+  std::int32_t None() const { return all ? 0 : kNotFound; }
+};
+
+// Map, scan, encode, release: -100 when there is no map, else the encoded
+// position on the display or -1; for a listing, how many it holds. The
+// near-colour test needs no map.
 std::int32_t MapAndScan(const ScanArea& area, const BitmapRecord& templ, std::int32_t options,
-                        std::int32_t color) {
+                        std::int32_t color, const Wanted& wanted) {
   const ScanOrder order = DecodeOptions(options);
   const ColorTest test = DecodeColorWord(color);
   const ScreenImage& image = area.image;
-  const auto encode = [&](const ScanHit& hit) {
+  Sightings sightings{wanted.slots, wanted.capacity, area.left, area.top, area.screenWidth};
+  Sightings* list = wanted.all ? &sightings : nullptr;
+  const auto answer = [&](const ScanHit& hit) {
+    if (wanted.all) return sightings.count;
     return hit.found ? EncodePosition(area.left + hit.x, area.top + hit.y, area.screenWidth) : kNotFound;
   };
   if (test.nearColors) {
     // No map: the scan compares the template's own colours.
-    if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return kNotFound;
+    if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return wanted.None();
     const TemplateColors colors = ReadTemplateColors(templ);
     const ScanSetup setup{image.pixels,
                           image.width,
@@ -43,48 +57,75 @@ std::int32_t MapAndScan(const ScanArea& area, const BitmapRecord& templ, std::in
                           &colors,
                           test.nearTolerance,
                           AllowedMisses(test.nearPercent, templ.width, templ.height)};
-    return encode(Scan(setup, templ, area.rectangle, order, test));
+    return answer(Scan(setup, templ, area.rectangle, order, test, list));
   }
   std::uint8_t* map = BuildColorMap(templ, test.mapColor);
   if (map == nullptr) return kNoColorMap;
   const ScanSetup setup{image.pixels, image.width,  image.height,       map,
                         templ.width,  templ.height, test.mapColor != -1};
-  const ScanHit hit = Scan(setup, templ, area.rectangle, order, test);
+  const ScanHit hit = Scan(setup, templ, area.rectangle, order, test, list);
   platform::Current().freeBlock(map);
-  return encode(hit);
+  return answer(hit);
 }
 
-}  // namespace
-
-std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
-                         std::int32_t y2, std::int32_t options, std::int32_t color) {
+std::int32_t SearchScreen(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                          std::int32_t y2, std::int32_t options, std::int32_t color, const Wanted& wanted) {
   const BitmapRecord templ = OpenBitmap(fileName);
   if (templ.fileSize == -1) return kNoTemplate;
   // The loader never hands out a record without pixels; such a one is
   // answered as SearchCapture answers it (no map, or in near-colour mode no
   // pixel to match), and nothing is captured for it.
   if (templ.width <= 0 || templ.height <= 0)
-    return DecodeColorWord(color).nearColors ? kNotFound : kNoColorMap;
+    return DecodeColorWord(color).nearColors ? wanted.None() : kNoColorMap;
   RegionCapture region{};
   const std::int32_t captured = CaptureRegion(x1, y1, x2, y2, templ.width, templ.height, &region);
   if (captured != 0) return captured;
   const ScreenImage& image = region.image;
   const ScanArea area{image, Rectangle{0, 0, image.width - 1, image.height - 1}, region.left, region.top,
                       region.screenWidth};
-  const std::int32_t result = MapAndScan(area, templ, options, color);
+  const std::int32_t result = MapAndScan(area, templ, options, color, wanted);
   platform::Current().deleteObject(image.bitmap);
   return result;
 }
 
-std::int32_t SearchCapture(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
-                           std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
-                           std::int32_t color) {
+std::int32_t SearchGivenCapture(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
+                                std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                                std::int32_t color, const Wanted& wanted) {
   if (screen.pixels == nullptr) return kNoScreen;
   Rectangle r{};
   const std::int32_t placed =
       PlaceRectangle(x1, y1, x2, y2, screen.width, screen.height, templ.width, templ.height, &r);
   if (placed != 0) return placed;
-  return MapAndScan(ScanArea{screen, r, 0, 0, screen.width}, templ, options, color);
+  return MapAndScan(ScanArea{screen, r, 0, 0, screen.width}, templ, options, color, wanted);
+}
+
+Wanted Every(void* results, std::int32_t maxResults) {
+  return Wanted{true, static_cast<std::uint8_t*>(results), maxResults};
+}
+
+}  // namespace
+
+std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                         std::int32_t y2, std::int32_t options, std::int32_t color) {
+  return SearchScreen(fileName, x1, y1, x2, y2, options, color, Wanted{false, nullptr, 0});
+}
+
+std::int32_t SearchImageAll(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                            std::int32_t y2, std::int32_t options, std::int32_t color, void* results,
+                            std::int32_t maxResults) {
+  return SearchScreen(fileName, x1, y1, x2, y2, options, color, Every(results, maxResults));
+}
+
+std::int32_t SearchCapture(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
+                           std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                           std::int32_t color) {
+  return SearchGivenCapture(screen, templ, x1, y1, x2, y2, options, color, Wanted{false, nullptr, 0});
+}
+
+std::int32_t SearchCaptureAll(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
+                              std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                              std::int32_t color, void* results, std::int32_t maxResults) {
+  return SearchGivenCapture(screen, templ, x1, y1, x2, y2, options, color, Every(results, maxResults));
 }
 
 }  // namespace zadized
