@@ -23,12 +23,14 @@ struct Export {
 // Ordinals in alphabetical order of name, as hosts that import by number
 // expect them.
 const Export kExports[] = {
-    {1, "AsyncKeyState", 1, false}, {2, "CaptureScreen", 1, true},  {3, "CreateBuffer", 1, true},
-    {4, "DeleteBuffer", 1, true},   {5, "GetAccTime", 0, false},    {6, "OpenBitmap", 2, true},
-    {7, "PtrCopyData", 3, false},   {8, "PtrGet", 1, true},         {9, "PtrGetArray", 3, false},
-    {10, "PtrGetString", 2, true},  {11, "PtrGetValue", 2, false},  {12, "PtrPut", 3, false},
-    {13, "PtrPutArray", 4, false},  {14, "PtrPutString", 3, false}, {15, "SearchImage", 7, false},
+    {1, "AsyncKeyState", 1, false},   {2, "CaptureScreen", 1, true},  {3, "CreateBuffer", 1, true},
+    {4, "DeleteBuffer", 1, true},     {5, "GetAccTime", 0, false},    {6, "OpenBitmap", 2, true},
+    {7, "PtrCopyData", 3, false},     {8, "PtrGet", 1, true},         {9, "PtrGetArray", 3, false},
+    {10, "PtrGetString", 2, true},    {11, "PtrGetValue", 2, false},  {12, "PtrPut", 3, false},
+    {13, "PtrPutArray", 4, false},    {14, "PtrPutString", 3, false}, {15, "SearchImage", 7, false},
+    {16, "SearchImageAll", 9, false},
 };
+constexpr DWORD kExportCount = sizeof kExports / sizeof kExports[0];
 
 const std::uint8_t* ImageBase() { return reinterpret_cast<const std::uint8_t*>(harness::Dll()); }
 
@@ -59,7 +61,7 @@ const IMAGE_EXPORT_DIRECTORY* ExportDirectory(DWORD* size) {
   return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
 }
 
-TEST_CASE(ExportDirectoryHoldsExactlyTheFifteenNamesAtTheirOrdinals) {
+TEST_CASE(ExportDirectoryHoldsExactlyTheNamesAtTheirOrdinals) {
   CHECK(harness::Dll() != nullptr);
   if (harness::Dll() == nullptr) return;
   DWORD dirSize = 0;
@@ -68,8 +70,8 @@ TEST_CASE(ExportDirectoryHoldsExactlyTheFifteenNamesAtTheirOrdinals) {
   if (dir == nullptr) return;
   const std::uint8_t* base = ImageBase();
   CHECK_EQ(dir->Base, 1u);
-  CHECK_EQ(dir->NumberOfFunctions, 15u);
-  CHECK_EQ(dir->NumberOfNames, 15u);
+  CHECK_EQ(dir->NumberOfFunctions, kExportCount);
+  CHECK_EQ(dir->NumberOfNames, kExportCount);
   CHECK(std::strcmp(reinterpret_cast<const char*>(base + dir->Name), "zadized.dll") == 0);
 
   const auto* functions = reinterpret_cast<const DWORD*>(base + dir->AddressOfFunctions);
@@ -91,10 +93,10 @@ TEST_CASE(ExportDirectoryHoldsExactlyTheFifteenNamesAtTheirOrdinals) {
     }
     if (!known) harness::Fail(__FILE__, __LINE__, "unexpected export " + name);
   }
-  CHECK_EQ(seen.size(), static_cast<std::size_t>(15));
+  CHECK_EQ(seen.size(), static_cast<std::size_t>(kExportCount));
 
   // Every slot is a function of this module, not empty and not forwarded.
-  for (DWORD i = 0; i < dir->NumberOfFunctions && i < 15; ++i) {
+  for (DWORD i = 0; i < dir->NumberOfFunctions && i < kExportCount; ++i) {
     const DWORD rva = functions[i];
     const DWORD dirRva = static_cast<DWORD>(reinterpret_cast<const std::uint8_t*>(dir) - base);
     if (rva == 0 || (rva >= dirRva && rva < dirRva + dirSize)) {
@@ -125,7 +127,7 @@ TEST_CASE(LookupByNameAndByOrdinalAgree) {
     CHECK(harness::ByName((plain + "@" + bytes).c_str()) == nullptr);
     CHECK(harness::ByName(("_" + plain + "@" + bytes).c_str()) == nullptr);
   }
-  CHECK(harness::ByOrdinal(16) == nullptr);
+  CHECK(harness::ByOrdinal(static_cast<int>(kExportCount) + 1) == nullptr);
 }
 
 // Safe arguments for one call of each export, and what it must answer.
@@ -175,6 +177,13 @@ TEST_CASE(EveryExportAnswersThroughItsOrdinal) {
     if (name == "PtrPutString") p = {{Addr(scratch), Addr(target) + 16, Arg32(0xFFFFFFFFu)}, false, 0};
     if (name == "SearchImage") {
       p = {{Addr(missing.c_str()), Arg32(0), Arg32(0), Arg32(10), Arg32(10), Arg32(0), Arg32(0xFFFFFFFFu)},
+           true,
+           0xFFFFFFFEu};
+    }
+    // A template that does not load: -2, and nothing written to the slots.
+    if (name == "SearchImageAll") {
+      p = {{Addr(missing.c_str()), Arg32(0), Arg32(0), Arg32(10), Arg32(10), Arg32(0), Arg32(0xFFFFFFFFu),
+            Addr(target) + 32, Arg32(4)},
            true,
            0xFFFFFFFEu};
     }

@@ -112,6 +112,7 @@ inline CallResult CallByHand(const void* fn, const std::vector<Word>& a) {
   using F6 = Word (*)(Word, Word, Word, Word, Word, Word);
   using F7 = Word (*)(Word, Word, Word, Word, Word, Word, Word);
   using F8 = Word (*)(Word, Word, Word, Word, Word, Word, Word, Word);
+  using F9 = Word (*)(Word, Word, Word, Word, Word, Word, Word, Word, Word);
   void* p = const_cast<void*>(fn);
   switch (a.size()) {
     case 0:
@@ -132,6 +133,8 @@ inline CallResult CallByHand(const void* fn, const std::vector<Word>& a) {
       return {reinterpret_cast<F7>(p)(a[0], a[1], a[2], a[3], a[4], a[5], a[6])};
     case 8:
       return {reinterpret_cast<F8>(p)(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7])};
+    case 9:
+      return {reinterpret_cast<F9>(p)(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8])};
     default:
       break;
   }
