@@ -119,7 +119,7 @@ ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, bitCount) == 24, screen_image
 #endif
 #undef ZADIZED_STATIC_ASSERT
 
-/* ---- The fifteen exports (ordinal in brackets) -------------------------- */
+/* ---- The sixteen exports (ordinal in brackets) -------------------------- */
 
 /* [1] 1 if the key with this virtual-key code is down now, else 0. */
 int32_t ZADIZED_API AsyncKeyState(int32_t virtualKey);
@@ -192,6 +192,28 @@ void ZADIZED_API PtrPutString(ZadizedAddress source, ZadizedAddress destination,
  * ZADIZED_* codes below; read the caveat there about negative results. */
 int32_t ZADIZED_API SearchImage(const char* fileName, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                                 int32_t options, int32_t color);
+
+/* [16] Every place SearchImage could answer, in one capture and one scan.
+ * The first seven arguments are SearchImage's. The scan passes over as many
+ * window matches as the skip count says, exactly as SearchImage does, then
+ * writes every following accepted position, in scan order and encoded as
+ * SearchImage encodes it, into the 32-bit slots at `results`, until
+ * maxResults are written or the rectangle is done; it answers how many it
+ * wrote (0 for none) and never writes past maxResults. With results 0 or
+ * maxResults <= 0 it writes nothing and answers how many positions the
+ * rectangle holds after the skip. -2, -3, -10 and -100 come as from
+ * SearchImage, with nothing written. Each place is listed once, also in
+ * tolerance mode, where a loop over the skip count can meet one twice.
+ *
+ *   int32_t found[200], x, y, i;
+ *   int32_t n = SearchImageAll("C:\img\icon.bmp", 0, 2, 1919, 1079, 0, ZADIZED_PATTERN,
+ *                              ZADIZED_ADDR(found), 200);
+ *   for (i = 0; i < n; ++i)
+ *     if (zadized_decode_result(found[i], 1920, &x, &y)) printf("icon at %d,%d\n", x, y);
+ */
+int32_t ZADIZED_API SearchImageAll(const char* fileName, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                                   int32_t options, int32_t color, ZadizedAddress results,
+                                   int32_t maxResults);
 
 /* ---- Addresses ----------------------------------------------------------- */
 

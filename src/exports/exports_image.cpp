@@ -17,4 +17,11 @@ int32_t ZADIZED_API SearchImage(const char* fileName, int32_t x1, int32_t y1, in
   return zadized::SearchImage(fileName, x1, y1, x2, y2, options, color);
 }
 
+int32_t ZADIZED_API SearchImageAll(const char* fileName, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                                   int32_t options, int32_t color, ZadizedAddress results,
+                                   int32_t maxResults) {
+  return zadized::SearchImageAll(fileName, x1, y1, x2, y2, options, color,
+                                 reinterpret_cast<void*>(static_cast<uintptr_t>(results)), maxResults);
+}
+
 }  // extern "C"

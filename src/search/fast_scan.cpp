@@ -275,9 +275,9 @@ FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrde
 }
 
 ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
-                 const ColorTest& test) {
+                 const ColorTest& test, Sightings* list) {
   const Candidates c(r, s.templateWidth, s.templateHeight, order);
-  Acceptance acceptance(s, templ, order, test);
+  Acceptance acceptance(s, templ, order, test, list);
   const HeadStart head = LiteralHeadStart(s, c, acceptance);
   if (head.finished) return head.hit;
 

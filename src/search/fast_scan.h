@@ -13,9 +13,9 @@
 namespace zadized {
 
 // Over a setup and rectangle that ScanFits accepted; answers exactly what
-// LiteralScan answers.
+// LiteralScan answers, and gives a listing the same positions.
 ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
-                 const ColorTest& test);
+                 const ColorTest& test, Sightings* list = nullptr);
 
 // The scan starts with the literal test on the first candidates, for a budget
 // of pixels read that follows from the template's size. Tests set a budget of

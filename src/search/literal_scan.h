@@ -8,8 +8,9 @@
 
 namespace zadized {
 
-// Over a setup and rectangle that ScanFits accepted.
+// Over a setup and rectangle that ScanFits accepted; with a listing, every
+// accepted position goes to it (Acceptance).
 ScanHit LiteralScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
-                    const ColorTest& test);
+                    const ColorTest& test, Sightings* list = nullptr);
 
 }  // namespace zadized

@@ -1,5 +1,7 @@
 #include "search/rules.h"
 
+#include <climits>
+#include <cstddef>
 #include <utility>
 
 #include "image/pixel.h"
@@ -197,9 +199,25 @@ ColorValue TemplateCornerColor(const BitmapRecord& templ, std::int32_t corner) {
   }
 }
 
+bool Sightings::Add(std::int32_t x, std::int32_t y) {
+  if (slots == nullptr || capacity <= 0) {
+    // A count that no real screen reaches stops short of wrapping.
+    if (count < INT32_MAX) ++count;
+    return false;
+  }
+  const auto v = static_cast<std::uint32_t>(EncodePosition(left + x, top + y, screenWidth));
+  std::uint8_t* slot = slots + static_cast<std::ptrdiff_t>(count) * 4;
+  for (int i = 0; i < 4; ++i) slot[i] = static_cast<std::uint8_t>(v >> (8 * i));
+  return ++count == capacity;
+}
+
 Acceptance::Acceptance(const ScanSetup& s, const BitmapRecord& templ, const ScanOrder& order,
-                       const ColorTest& test)
-    : s_(s), test_(test), skip_(order.skip), cornerColor_(TemplateCornerColor(templ, test.corner)) {
+                       const ColorTest& test, Sightings* list)
+    : s_(s),
+      test_(test),
+      skip_(order.skip),
+      cornerColor_(TemplateCornerColor(templ, test.corner)),
+      list_(list) {
   cornerDx_ = (test.corner & 1) != 0 ? s.templateWidth - 1 : 0;
   cornerDy_ = (test.corner & 2) != 0 ? s.templateHeight - 1 : 0;
   // The corner's map index: its column, in the stored row of its row from
@@ -214,10 +232,13 @@ bool Acceptance::Accept(std::int32_t x, std::int32_t y) {
     --skip_;
     return false;
   }
-  if (!test_.tolerance || cornerTransparent_) return true;
-  const ColorValue screenColor =
-      ReadPixel(s_.screen, x + cornerDx_, y + cornerDy_, s_.width * 4, s_.height, 4);
-  return CompareCornerColor(cornerColor_, screenColor, test_.channelTolerance, test_.sumTolerance) == 1;
+  if (test_.tolerance && !cornerTransparent_) {
+    const ColorValue screenColor =
+        ReadPixel(s_.screen, x + cornerDx_, y + cornerDy_, s_.width * 4, s_.height, 4);
+    if (CompareCornerColor(cornerColor_, screenColor, test_.channelTolerance, test_.sumTolerance) != 1)
+      return false;
+  }
+  return list_ == nullptr || list_->Add(x, y);
 }
 
 Candidates::Candidates(const Rectangle& r, std::int32_t templateWidth, std::int32_t templateHeight,

@@ -184,13 +184,33 @@ struct ScanHit {
   std::int32_t y;
 };
 
+// A listing of every accepted position instead of the first: each is
+// encoded as a result into the next 4-byte slot (little-endian, no alignment
+// asked of the slots) until `capacity` are written; with no slots, or a
+// capacity of 0 or below, they are only counted. (left, top) is where the
+// scanned capture lies on a display `screenWidth` wide.
+struct Sightings {
+  std::uint8_t* slots;
+  std::int32_t capacity;
+  std::int32_t left;
+  std::int32_t top;
+  std::int32_t screenWidth;
+  std::int32_t count = 0;  // written, or counted
+
+  // Records one; true once the slots are full, which ends the scan.
+  bool Add(std::int32_t x, std::int32_t y);
+};
+
 // What happens once a position passes the window test: the skip count, then
-// the corner test in tolerance mode. Every scan uses it, so scans can differ
-// only in which positions reach it.
+// the corner test in tolerance mode, then, in a listing, the record of it.
+// Every scan uses it, so scans can differ only in which positions reach it.
 class Acceptance {
  public:
-  Acceptance(const ScanSetup& s, const BitmapRecord& templ, const ScanOrder& order, const ColorTest& test);
-  // Called with positions that passed WindowMatches, in scan order.
+  Acceptance(const ScanSetup& s, const BitmapRecord& templ, const ScanOrder& order, const ColorTest& test,
+             Sightings* list = nullptr);
+  // Called with positions that passed WindowMatches, in scan order; true
+  // ends the scan there. A listing takes the position and answers false, so
+  // the scan goes on, until its slots are full.
   bool Accept(std::int32_t x, std::int32_t y);
 
  private:
@@ -201,6 +221,7 @@ class Acceptance {
   std::int32_t cornerDx_;
   std::int32_t cornerDy_;
   bool cornerTransparent_;  // then every corner test passes
+  Sightings* list_;
 };
 
 // The candidate positions of a rectangle (those where the template lies

@@ -28,9 +28,10 @@ void SetReferenceScan(bool on) { g_referenceForced = on; }
 bool ReferenceScanForced() { return g_referenceForced; }
 
 ScanHit Scan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
-             const ColorTest& test) {
+             const ColorTest& test, Sightings* list) {
   if (!ScanFits(s, r)) return ScanHit{false, 0, 0};
-  return g_referenceForced ? LiteralScan(s, templ, r, order, test) : FastScan(s, templ, r, order, test);
+  return g_referenceForced ? LiteralScan(s, templ, r, order, test, list)
+                           : FastScan(s, templ, r, order, test, list);
 }
 
 }  // namespace zadized

@@ -14,8 +14,10 @@ namespace zadized {
 void SetReferenceScan(bool on);
 bool ReferenceScanForced();
 
-// The scan of `r`, or no hit when ScanFits refuses the setup.
+// The scan of `r`, or no hit when ScanFits refuses the setup. With a
+// listing it goes on past every accepted position, each recorded there,
+// until the listing is full or the rectangle done.
 ScanHit Scan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
-             const ColorTest& test);
+             const ColorTest& test, Sightings* list = nullptr);
 
 }  // namespace zadized

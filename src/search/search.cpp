@@ -19,18 +19,33 @@ struct ScanArea {
   std::int32_t screenWidth;
 };
 
+// What a call wants: the first sighting (no slots, `all` false), or every
+// one, written to `slots` or counted.
+struct Wanted {
+  bool all;
+  std::uint8_t* slots;
+  std::int32_t capacity;
+  // The answer when no scan runs or nothing is accepted.
+  std::int32_t None() const { return all ? 0 : kNotFound; }
+};
+
 // Map, scan, encode, release: -100 when there is no map or no pixel takes
-// part, else -1 or the encoded position on the display. The near-colour test
-// needs no map.
-std::int32_t MapAndScan(const ScanArea& area, const Template& t, std::int32_t options, std::int32_t color) {
+// part, else the encoded position on the display or -1; for a listing, how
+// many it holds. The near-colour test needs no map.
+std::int32_t MapAndScan(const ScanArea& area, const Template& t, std::int32_t options, std::int32_t color,
+                        const Wanted& wanted) {
   const BitmapRecord& templ = t.record;
   const ScanOrder order = DecodeOptions(options);
   const ColorTest test = DecodeColorWord(color);
   const ScreenImage& image = area.image;
-  const auto encode = [&](const ScanHit& hit) {
+  Sightings sightings{wanted.slots, wanted.capacity, area.left, area.top, area.screenWidth};
+  Sightings* list = wanted.all ? &sightings : nullptr;
+  const auto answer = [&](const ScanHit& hit) {
+    if (wanted.all) return sightings.count;
     return hit.found ? EncodePosition(area.left + hit.x, area.top + hit.y, area.screenWidth) : kNotFound;
   };
-  if (test.nearColors && (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0)) return kNotFound;
+  if (test.nearColors && (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0))
+    return wanted.None();
   const TemplateOpacity opacity(templ, t.opacity, KeyColorIsTransparent(options));
   if (!opacity.Ready() || opacity.OpaquePixels() == 0) return kNoColorMap;
   if (test.nearColors) {
@@ -47,22 +62,20 @@ std::int32_t MapAndScan(const ScanArea& area, const Template& t, std::int32_t op
                     test.nearTolerance,
                     AllowedMisses(test.nearPercent, opacity.OpaquePixels())};
     setup.opaque = opacity.Mask();
-    return encode(Scan(setup, templ, area.rectangle, order, test));
+    return answer(Scan(setup, templ, area.rectangle, order, test, list));
   }
   std::uint8_t* map = BuildColorMap(templ, test.mapColor, opacity.Mask());
   if (map == nullptr) return kNoColorMap;
   ScanSetup setup{image.pixels, image.width,  image.height,       map,
                   templ.width,  templ.height, test.mapColor != -1};
   setup.opaque = opacity.Mask();
-  const ScanHit hit = Scan(setup, templ, area.rectangle, order, test);
+  const ScanHit hit = Scan(setup, templ, area.rectangle, order, test, list);
   platform::Current().freeBlock(map);
-  return encode(hit);
+  return answer(hit);
 }
 
-}  // namespace
-
-std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
-                         std::int32_t y2, std::int32_t options, std::int32_t color) {
+std::int32_t SearchScreen(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                          std::int32_t y2, std::int32_t options, std::int32_t color, const Wanted& wanted) {
   const Template loaded = OpenTemplate(fileName);
   const BitmapRecord& templ = loaded.record;
   if (templ.fileSize == -1) return kNoTemplate;
@@ -70,27 +83,60 @@ std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1,
   // answered as SearchCapture answers it (no map, or in near-colour mode no
   // pixel to match), and nothing is captured for it.
   if (templ.width <= 0 || templ.height <= 0)
-    return DecodeColorWord(color).nearColors ? kNotFound : kNoColorMap;
+    return DecodeColorWord(color).nearColors ? wanted.None() : kNoColorMap;
   RegionCapture region{};
   const std::int32_t captured = CaptureRegion(x1, y1, x2, y2, templ.width, templ.height, &region);
   if (captured != 0) return captured;
   const ScreenImage& image = region.image;
   const ScanArea area{image, Rectangle{0, 0, image.width - 1, image.height - 1}, region.left, region.top,
                       region.screenWidth};
-  const std::int32_t result = MapAndScan(area, loaded, options, color);
+  const std::int32_t result = MapAndScan(area, loaded, options, color, wanted);
   platform::Current().deleteObject(image.bitmap);
   return result;
 }
 
-std::int32_t SearchCapture(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
-                           std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
-                           std::int32_t color, const std::uint8_t* opacity) {
+std::int32_t SearchGivenCapture(const ScreenImage& screen, const Template& t, std::int32_t x1,
+                                std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                                std::int32_t color, const Wanted& wanted) {
+  const BitmapRecord& templ = t.record;
   if (screen.pixels == nullptr) return kNoScreen;
   Rectangle r{};
   const std::int32_t placed =
       PlaceRectangle(x1, y1, x2, y2, screen.width, screen.height, templ.width, templ.height, &r);
   if (placed != 0) return placed;
-  return MapAndScan(ScanArea{screen, r, 0, 0, screen.width}, Template{templ, opacity}, options, color);
+  return MapAndScan(ScanArea{screen, r, 0, 0, screen.width}, t, options, color, wanted);
+}
+
+Wanted Every(void* results, std::int32_t maxResults) {
+  return Wanted{true, static_cast<std::uint8_t*>(results), maxResults};
+}
+
+}  // namespace
+
+std::int32_t SearchImage(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                         std::int32_t y2, std::int32_t options, std::int32_t color) {
+  return SearchScreen(fileName, x1, y1, x2, y2, options, color, Wanted{false, nullptr, 0});
+}
+
+std::int32_t SearchImageAll(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                            std::int32_t y2, std::int32_t options, std::int32_t color, void* results,
+                            std::int32_t maxResults) {
+  return SearchScreen(fileName, x1, y1, x2, y2, options, color, Every(results, maxResults));
+}
+
+std::int32_t SearchCapture(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
+                           std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                           std::int32_t color, const std::uint8_t* opacity) {
+  return SearchGivenCapture(screen, Template{templ, opacity}, x1, y1, x2, y2, options, color,
+                            Wanted{false, nullptr, 0});
+}
+
+std::int32_t SearchCaptureAll(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1,
+                              std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                              std::int32_t color, void* results, std::int32_t maxResults,
+                              const std::uint8_t* opacity) {
+  return SearchGivenCapture(screen, Template{templ, opacity}, x1, y1, x2, y2, options, color,
+                            Every(results, maxResults));
 }
 
 }  // namespace zadized

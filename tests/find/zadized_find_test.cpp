@@ -187,11 +187,16 @@ TEST(FindSession, AgreesWithTheLibraryOnRandomSearches) {
     const std::int32_t x1 = pick(w + 2) - 1, y1 = pick(h + 2) - 1, x2 = pick(w + 2) - 1, y2 = pick(h + 2) - 1;
     const Session s(shot.image, t, x1, y1, x2, y2, options, color);
     const std::int32_t library = s.LibraryResult();
+    const Session::Listing listed = s.LibraryList();
     Position at{};
     if (s.Refusal() != 0) {
       EXPECT_EQ(library, s.Refusal());
+      EXPECT_EQ(listed.result, s.Refusal());
       continue;
     }
+    // SearchImageAll lists what this tool's walk accepts after the skip count.
+    EXPECT_EQ(listed.positions, s.Listed()) << "round " << round;
+    EXPECT_EQ(listed.result, static_cast<std::int32_t>(listed.positions.size())) << "round " << round;
     if (s.Returned(at)) {
       ++found;
       EXPECT_EQ(library, zadized::EncodePosition(at.x, at.y, w)) << "round " << round;
@@ -441,6 +446,7 @@ TEST(FindProgram, FindsListsExplainsAndMarks) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("explain   (0, 0): pattern group mismatch"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("listed    SearchImageAll result=4 "), std::string::npos) << r.out;
 
   Screenshot marked;
   ASSERT_EQ(zadized::find::LoadScreenshot(mark, marked), "") << r.out;
@@ -449,9 +455,11 @@ TEST(FindProgram, FindsListsExplainsAndMarks) {
   EXPECT_EQ(zadized::find::ScreenPixel(marked.image, 0, 0), kA);
 
   // Skipping two: the third is returned; the rectangle limits the rows.
-  const CliRun skipped = RunFind(shot + " " + tpl + " --options 2");
-  EXPECT_EQ(skipped.exitCode, 0);
+  const CliRun skipped = RunFind(shot + " " + tpl + " --options 2 --all");
+  EXPECT_EQ(skipped.exitCode, 0) << skipped.out;
   EXPECT_NE(skipped.out.find("found     x=1 y=2 result=6"), std::string::npos) << skipped.out;
+  EXPECT_NE(skipped.out.find("  x=4 y=1 result=3 index=1 (skipped)\n"), std::string::npos) << skipped.out;
+  EXPECT_NE(skipped.out.find("listed    SearchImageAll result=2 "), std::string::npos) << skipped.out;
   const CliRun inside = RunFind(shot + " " + tpl + " 0 2 5 2");
   EXPECT_NE(inside.out.find("found     x=1 y=2 result=6"), std::string::npos) << inside.out;
 }

@@ -1,6 +1,7 @@
 #include "reference/literal_scan.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <utility>
 
@@ -93,9 +94,17 @@ std::vector<std::uint32_t> LiteralColorTable(const std::vector<std::uint8_t>& bm
   return table;
 }
 
-std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& screen, std::int32_t x1,
-                           std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
-                           std::int32_t color, const std::vector<bool>& clear) {
+namespace {
+
+// The search, collecting accepted positions into `out` until it holds `limit`.
+Listing Search(const std::vector<std::uint8_t>& bmp, const Screen& screen, std::int32_t x1, std::int32_t y1,
+               std::int32_t x2, std::int32_t y2, std::int32_t options, std::int32_t color,
+               const std::vector<bool>& clear, std::size_t limit) {
+  Listing out;
+  const auto refuse = [&](std::int32_t code) {
+    out.code = code;
+    return out;
+  };
   // The option word.
   const auto optionBits = static_cast<std::uint32_t>(options);
   std::int64_t skip = optionBits & 0xFFFF;
@@ -120,7 +129,7 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
 
   const Template t = Decode(bmp);
   const std::int64_t W = screen.width, H = screen.height;
-  if (W <= 0 || H <= 0) return -3;
+  if (W <= 0 || H <= 0) return refuse(-3);
 
   std::int64_t left = x1, top = y1, right = x2, bottom = y2;
   if (left > right) std::swap(left, right);
@@ -129,7 +138,7 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
   top = std::max<std::int64_t>(top, 0);
   if (right >= W) right = W - 1;
   if (bottom >= H) bottom = H - 1;
-  if (t.width > right - left + 1 || t.height > bottom - top + 1) return -10;
+  if (t.width > right - left + 1 || t.height > bottom - top + 1) return refuse(-10);
 
   // The pixels that take part, in stored order: not see-through, and with
   // bit 19 not of the top-left colour, each read as the corners are.
@@ -145,7 +154,7 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
     part.push_back(k);
     takesPart[k] = true;
   }
-  if (part.empty()) return -100;
+  if (part.empty()) return refuse(-100);
 
   // The template's colours as the near test sees them.
   std::vector<std::uint32_t> nearColors;
@@ -178,11 +187,11 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
     std::uint32_t wanted = static_cast<std::uint32_t>(mapColor);
     if (t.bitCount / 8 == 1) {
       const auto it = std::find(t.table.begin(), t.table.end(), wanted);
-      if (it == t.table.end()) return -100;
+      if (it == t.table.end()) return refuse(-100);
       wanted = static_cast<std::uint32_t>(it - t.table.begin());
     }
     for (std::uint32_t v : partValues) map.push_back(v == wanted ? 1 : 0);
-    if (std::find(map.begin(), map.end(), 1) == map.end()) return -100;
+    if (std::find(map.begin(), map.end(), 1) == map.end()) return refuse(-100);
   }
 
   // Candidate positions in visiting order.
@@ -269,9 +278,27 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
       if (!within || sum > sumTolerance) continue;
     }
     const std::int64_t encoded = (y - 1) * W + (x - 1);
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(encoded)));
+    out.positions.push_back(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(encoded))));
+    if (out.positions.size() == limit) break;
   }
-  return -1;
+  return out;
+}
+
+}  // namespace
+
+std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& screen, std::int32_t x1,
+                           std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                           std::int32_t color, const std::vector<bool>& clear) {
+  const Listing first = Search(bmp, screen, x1, y1, x2, y2, options, color, clear, 1);
+  if (first.code != 0) return first.code;
+  return first.positions.empty() ? -1 : first.positions[0];
+}
+
+Listing LiteralSearchAll(const std::vector<std::uint8_t>& bmp, const Screen& screen, std::int32_t x1,
+                         std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                         std::int32_t color, const std::vector<bool>& clear) {
+  return Search(bmp, screen, x1, y1, x2, y2, options, color, clear, SIZE_MAX);
 }
 
 }  // namespace zadized::reference

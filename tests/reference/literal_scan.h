@@ -24,6 +24,18 @@ std::int32_t LiteralSearch(const std::vector<std::uint8_t>& bmp, const Screen& s
                            std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
                            std::int32_t color, const std::vector<bool>& clear = {});
 
+// Every position SearchImageAll lists for the same call, in scan order,
+// encoded: the accepted positions after the skip count, not only the first.
+// `code` is 0 when the scan ran, else the code SearchImage answers (-3, -10,
+// -100), with no positions.
+struct Listing {
+  std::int32_t code = 0;
+  std::vector<std::int32_t> positions;
+};
+Listing LiteralSearchAll(const std::vector<std::uint8_t>& bmp, const Screen& screen, std::int32_t x1,
+                         std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
+                         std::int32_t color, const std::vector<bool>& clear = {});
+
 // The 256 colours an 8-bit file's index bytes select.
 std::vector<std::uint32_t> LiteralColorTable(const std::vector<std::uint8_t>& bmp);
 

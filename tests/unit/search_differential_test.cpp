@@ -263,8 +263,101 @@ std::string FastPath(const ScreenImage& screen, const Template& t, const Generat
   return path;
 }
 
-// One case three ways, and through SearchImage both ways when asked.
-// Answers the library's result (all agree when it returns).
+// What the listings of every case came to, per mode: cases, positions
+// compared, capped calls and count-only calls. Each test prints and resets it.
+struct ListTally {
+  int cases = 0;
+  long long positions = 0;
+  int capped = 0;
+  int countOnly = 0;
+  int listedAfterSkip = 0;  // cases with a skip count and something listed after it
+};
+std::map<std::string, ListTally> g_lists;
+
+const char* ModeOf(std::int32_t color) {
+  const ColorTest t = DecodeColorWord(color);
+  return t.nearColors ? "near" : t.tolerance ? "tolerance" : t.mapColor != -1 ? "shape" : "pattern";
+}
+
+// The modes a test must have reached, each in at least `minimumCases` cases
+// and with a capped call, and something listed after a skip count.
+void PrintListTally(std::initializer_list<const char*> modes, int minimumCases) {
+  std::printf(
+      "  SearchCaptureAll against the reference's listing: whole lists fast and literal-forced, capped and "
+      "count-only calls fast:\n");
+  for (const auto& [mode, t] : g_lists) {
+    std::printf(
+        "    %s: %d cases (%d listing after a skip count), %lld positions listed (each compared both "
+        "ways), %d capped calls, %d count-only calls\n",
+        mode.c_str(), t.cases, t.listedAfterSkip, t.positions, t.capped, t.countOnly);
+  }
+  int listedAfterSkip = 0;
+  for (const char* mode : modes) {
+    EXPECT_GE(g_lists[mode].cases, minimumCases) << mode;
+    EXPECT_GT(g_lists[mode].capped, 0) << mode;
+    listedAfterSkip += g_lists[mode].listedAfterSkip;
+  }
+  EXPECT_GT(listedAfterSkip, 0);
+  g_lists.clear();
+}
+
+// Slots never written hold this.
+constexpr std::int32_t kMarker = 0x5A5A5A5A;
+
+// The library's listing of one case, one way, against the reference's `want`
+// (code, or positions): the whole list, with a slot to spare and a marker
+// after it. With `every`, also a capped call, which must stop at its cap; a
+// count-only call, alternately with no slots and with a cap of 0 or below,
+// which must write nothing; and outside tolerance mode, what a loop over the
+// skip count answers, call by call, for the list's first entries.
+void CheckListing(const ScreenImage& screen, const Template& t, const Generated& g,
+                  const reference::Listing& want, int i, bool every, const std::string& how) {
+  const BitmapRecord& templ = t.record;
+  const std::int32_t wantAnswer =
+      want.code != 0 ? want.code : static_cast<std::int32_t>(want.positions.size());
+  const std::size_t n = want.code != 0 ? 0 : want.positions.size();
+  const auto all = [&](void* slots, std::int32_t cap) {
+    return SearchCaptureAll(screen, templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color, slots, cap, t.opacity);
+  };
+  ListTally& tally = g_lists[ModeOf(g.color)];
+  std::vector<std::int32_t> slots(n + 2, kMarker);
+  EXPECT_EQ(all(slots.data(), static_cast<std::int32_t>(n + 1)), wantAnswer) << how;
+  for (std::size_t k = 0; k < n; ++k) EXPECT_EQ(slots[k], want.positions[k]) << how << ", entry " << k;
+  EXPECT_EQ(slots[n], kMarker) << how << ": a slot past the list was written";
+  EXPECT_EQ(std::set<std::int32_t>(slots.begin(), slots.begin() + static_cast<std::ptrdiff_t>(n)).size(), n)
+      << how << ": a place listed twice";
+  if (!every) return;
+  tally.positions += static_cast<long long>(n);
+  if (n >= 2) {
+    const auto cap = static_cast<std::int32_t>(1 + static_cast<std::size_t>(i) % (n - 1));
+    std::fill(slots.begin(), slots.end(), kMarker);
+    EXPECT_EQ(all(slots.data(), cap), cap) << how << ", capped at " << cap;
+    for (std::int32_t k = 0; k < cap; ++k)
+      EXPECT_EQ(slots[static_cast<std::size_t>(k)], want.positions[static_cast<std::size_t>(k)])
+          << how << ", capped, entry " << k;
+    EXPECT_EQ(slots[static_cast<std::size_t>(cap)], kMarker) << how << ": a capped call wrote past its cap";
+    ++tally.capped;
+  }
+  std::fill(slots.begin(), slots.end(), kMarker);
+  const std::int32_t countOnly =
+      i % 2 == 0 ? all(nullptr, 5) : all(slots.data(), i % 4 == 1 ? 0 : INT_MIN + i);
+  EXPECT_EQ(countOnly, wantAnswer) << how << ", count only";
+  EXPECT_EQ(std::count(slots.begin(), slots.end(), kMarker), static_cast<std::ptrdiff_t>(slots.size()))
+      << how << ": a count-only call wrote";
+  ++tally.countOnly;
+  if (!DecodeColorWord(g.color).tolerance) {
+    for (std::size_t k = 0; k < std::min<std::size_t>(n, 3) && (g.options & 0xFFFF) + k <= 0xFFFF; ++k) {
+      EXPECT_EQ(SearchCapture(screen, templ, g.x1, g.y1, g.x2, g.y2, g.options + static_cast<std::int32_t>(k),
+                              g.color, t.opacity),
+                want.positions[k])
+          << how << ", the skip loop's answer " << k;
+    }
+  }
+}
+
+// One case three ways, and through SearchImage both ways when asked; the
+// listing of every sighting likewise. Answers the library's result (all
+// agree when it returns).
 struct Outcome {
   std::int32_t result;
   std::string path;
@@ -280,23 +373,13 @@ Outcome CheckCase(const Generated& g, int i, bool endToEnd, const char* name) {
   const std::vector<std::uint8_t> bmp =
       g.png ? std::vector<std::uint8_t>(templ.fileData, templ.fileData + std::max(templ.fileSize, 0))
             : g.file;
-  const std::int32_t expected =
-      reference::LiteralSearch(bmp, g.screen, g.x1, g.y1, g.x2, g.y2, g.options, g.color, g.clear);
+  const reference::Listing listing =
+      reference::LiteralSearchAll(bmp, g.screen, g.x1, g.y1, g.x2, g.y2, g.options, g.color, g.clear);
+  // SearchImage answers the first of the list.
+  const std::int32_t expected = listing.code != 0           ? listing.code
+                                : listing.positions.empty() ? kNotFound
+                                                            : listing.positions[0];
   test::HandScreen screen(g.screen.width, g.screen.height, g.screen.topDown, g.fourthByte);
-  std::int32_t literal = 0, fast = 0;
-  {
-    const ScanMode mode(true);
-    literal = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color, t.opacity);
-  }
-  {
-    // These screens are small enough for the literal head start to finish
-    // most scans, so it gets a budget of a few pixels, or none: the scan
-    // proper runs, resumed wherever the head start stopped.
-    const ScanMode mode(false);
-    SetHeadStartBudget(i % 3 == 0 ? 0 : (i * 7919) % 97);
-    fast = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color, t.opacity);
-    SetHeadStartBudget(-1);
-  }
   const std::string path = FastPath(screen.Image(), t, g);
   const auto describe = [&] {
     std::ostringstream o;
@@ -306,6 +389,26 @@ Outcome CheckCase(const Generated& g, int i, bool endToEnd, const char* name) {
       << g.color;
     return o.str();
   };
+  std::int32_t literal = 0, fast = 0;
+  {
+    const ScanMode mode(true);
+    literal = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color, t.opacity);
+    CheckListing(screen.Image(), t, g, listing, i, false,
+                 "SearchCaptureAll, forced literal scan, " + describe());
+  }
+  {
+    // These screens are small enough for the literal head start to finish
+    // most scans, so it gets a budget of a few pixels, or none: the scan
+    // proper runs, resumed wherever the head start stopped.
+    const ScanMode mode(false);
+    SetHeadStartBudget(i % 3 == 0 ? 0 : (i * 7919) % 97);
+    fast = SearchCapture(screen.Image(), templ, g.x1, g.y1, g.x2, g.y2, g.options, g.color, t.opacity);
+    CheckListing(screen.Image(), t, g, listing, i, true, "SearchCaptureAll, fast scan, " + describe());
+    SetHeadStartBudget(-1);
+  }
+  ListTally& tally = g_lists[ModeOf(g.color)];
+  ++tally.cases;
+  if ((g.options & 0xFFFF) != 0 && listing.code == 0 && !listing.positions.empty()) ++tally.listedAfterSkip;
   EXPECT_EQ(literal, expected) << "forced literal scan, " << describe();
   EXPECT_EQ(fast, expected) << "fast scan, " << describe();
   if (endToEnd) {
@@ -316,6 +419,14 @@ Outcome CheckCase(const Generated& g, int i, bool endToEnd, const char* name) {
       const ScanMode mode(reference);
       EXPECT_EQ(SearchImage(file.c_str(), g.x1, g.y1, g.x2, g.y2, g.options, g.color), expected)
           << "SearchImage, " << (reference ? "literal" : "fast") << ", " << describe();
+      // The capture of the rectangle alone, placed back on the display.
+      std::vector<std::int32_t> slots(listing.positions.size() + 1, kMarker);
+      const std::int32_t n = SearchImageAll(file.c_str(), g.x1, g.y1, g.x2, g.y2, g.options, g.color,
+                                            slots.data(), static_cast<std::int32_t>(slots.size()));
+      slots.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+      EXPECT_EQ(n, listing.code != 0 ? listing.code : static_cast<std::int32_t>(listing.positions.size()))
+          << "SearchImageAll, " << (reference ? "literal" : "fast") << ", " << describe();
+      EXPECT_EQ(slots, listing.positions) << "SearchImageAll, " << describe();
     }
   }
   return Outcome{fast, path};
@@ -360,6 +471,7 @@ TEST(SearchDifferential, LibraryAgreesWithTheLiteralScan) {
               kCases, endToEnd);
   PrintCounts("outcomes", outcomes);
   PrintCounts("fast-scan paths", paths);
+  PrintListTally({"pattern", "shape", "tolerance", "near"}, kCases / 100);
   // The generator must keep reaching every outcome, or agreement means little.
   EXPECT_GT(outcomes["position"], kCases / 8);
   EXPECT_GT(outcomes["found in shape mode"], kCases / 100);
@@ -564,6 +676,7 @@ TEST(SearchDifferential, AdversarialScreensAndTemplates) {
               kAdversarialCases + kTallCases, endToEnd);
   PrintCounts("outcomes", outcomes);
   PrintCounts("fast-scan paths", paths);
+  PrintListTally({"pattern", "shape", "tolerance"}, kAdversarialCases / 20);
   EXPECT_GT(outcomes["position"], kAdversarialCases / 4);
   EXPECT_GT(outcomes["-1"], kAdversarialCases / 10);
   EXPECT_GT(outcomes["found, shape in the main colour"], kAdversarialCases / 50);
@@ -655,6 +768,7 @@ TEST(SearchDifferential, LargeWindowsThatFailLate) {
     if (position && g.color != -1 && g.color < 0x10000000) ++outcomes["found in shape mode"];
   }
   PrintCounts("outcomes", outcomes);
+  PrintListTally({"pattern", "shape", "tolerance"}, kLateCases / 20);
   EXPECT_GT(outcomes["position"], kLateCases / 4);
   EXPECT_GT(outcomes["-1"], kLateCases / 10);
   EXPECT_GT(outcomes["found in shape mode"], kLateCases / 20);
@@ -798,6 +912,7 @@ TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
     }
   }
   PrintCounts("outcomes", outcomes);
+  PrintListTally({"near"}, kNearCases);
   EXPECT_EQ(outcomes["-100"], 0) << "the near-colour mode has no colour map to refuse";
   EXPECT_GT(outcomes["position"], kNearCases / 4);
   EXPECT_GT(outcomes["-1"], kNearCases / 5);
@@ -1002,6 +1117,7 @@ TEST(SearchDifferential, TransparentPixelsTakeNoPart) {
   }
   PrintCounts("outcomes", outcomes);
   PrintCounts("fast-scan paths", paths);
+  PrintListTally({"pattern", "shape", "tolerance", "near"}, kClearCases / 50);
   EXPECT_GT(outcomes["position"], kClearCases / 4);
   EXPECT_GT(outcomes["-1"], kClearCases / 10);
   EXPECT_GT(outcomes["-100"], kClearCases / 50);

@@ -1,5 +1,7 @@
-// The whole export table of the loaded DLL, read from its own PE headers, and
-// one call by hand to every export to see it clear exactly its arguments.
+// The whole export table of the loaded DLL, read from its own PE headers (the
+// x86 or the x64 form, whichever this program is), and one call to every
+// export through its ordinal: in x86 made by hand, to see it clear exactly its
+// arguments.
 #include <set>
 #include <string>
 #include <vector>
@@ -9,29 +11,48 @@
 
 namespace {
 
+using harness::Word;
+
 struct Export {
   int ordinal;
   const char* name;
-  std::int32_t argumentBytes;
+  int arguments;       // in x86 four bytes each, hidden record address included
+  bool addressResult;  // as wide as a pointer; the others are 32 bits
 };
 
 // Ordinals in alphabetical order of name, as hosts that import by number
 // expect them.
 const Export kExports[] = {
-    {1, "AsyncKeyState", 4}, {2, "CaptureScreen", 4},  {3, "CreateBuffer", 4},  {4, "DeleteBuffer", 4},
-    {5, "GetAccTime", 0},    {6, "OpenBitmap", 8},     {7, "PtrCopyData", 12},  {8, "PtrGet", 4},
-    {9, "PtrGetArray", 12},  {10, "PtrGetString", 8},  {11, "PtrGetValue", 8},  {12, "PtrPut", 12},
-    {13, "PtrPutArray", 16}, {14, "PtrPutString", 12}, {15, "SearchImage", 28},
+    {1, "AsyncKeyState", 1, false},   {2, "CaptureScreen", 1, true},  {3, "CreateBuffer", 1, true},
+    {4, "DeleteBuffer", 1, true},     {5, "GetAccTime", 0, false},    {6, "OpenBitmap", 2, true},
+    {7, "PtrCopyData", 3, false},     {8, "PtrGet", 1, true},         {9, "PtrGetArray", 3, false},
+    {10, "PtrGetString", 2, true},    {11, "PtrGetValue", 2, false},  {12, "PtrPut", 3, false},
+    {13, "PtrPutArray", 4, false},    {14, "PtrPutString", 3, false}, {15, "SearchImage", 7, false},
+    {16, "SearchImageAll", 9, false},
 };
+constexpr DWORD kExportCount = sizeof kExports / sizeof kExports[0];
 
 const std::uint8_t* ImageBase() { return reinterpret_cast<const std::uint8_t*>(harness::Dll()); }
+
+// The headers of this program's own kind: a 32-bit DLL in an x86 process, a
+// 64-bit one (PE32+) in an x64 process.
+#if defined(_WIN64)
+using NtHeaders = IMAGE_NT_HEADERS64;
+constexpr WORD kOptionalMagic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+constexpr WORD kMachine = IMAGE_FILE_MACHINE_AMD64;
+#else
+using NtHeaders = IMAGE_NT_HEADERS32;
+constexpr WORD kOptionalMagic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+constexpr WORD kMachine = IMAGE_FILE_MACHINE_I386;
+#endif
 
 const IMAGE_EXPORT_DIRECTORY* ExportDirectory(DWORD* size) {
   const std::uint8_t* base = ImageBase();
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE || nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+  const auto* nt = reinterpret_cast<const NtHeaders*>(base + dos->e_lfanew);
+  if (nt->Signature != IMAGE_NT_SIGNATURE || nt->OptionalHeader.Magic != kOptionalMagic ||
+      nt->FileHeader.Machine != kMachine) {
     return nullptr;
   }
   const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
@@ -40,7 +61,7 @@ const IMAGE_EXPORT_DIRECTORY* ExportDirectory(DWORD* size) {
   return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
 }
 
-TEST_CASE(ExportDirectoryHoldsExactlyTheFifteenNamesAtTheirOrdinals) {
+TEST_CASE(ExportDirectoryHoldsExactlyTheNamesAtTheirOrdinals) {
   CHECK(harness::Dll() != nullptr);
   if (harness::Dll() == nullptr) return;
   DWORD dirSize = 0;
@@ -49,8 +70,8 @@ TEST_CASE(ExportDirectoryHoldsExactlyTheFifteenNamesAtTheirOrdinals) {
   if (dir == nullptr) return;
   const std::uint8_t* base = ImageBase();
   CHECK_EQ(dir->Base, 1u);
-  CHECK_EQ(dir->NumberOfFunctions, 15u);
-  CHECK_EQ(dir->NumberOfNames, 15u);
+  CHECK_EQ(dir->NumberOfFunctions, kExportCount);
+  CHECK_EQ(dir->NumberOfNames, kExportCount);
   CHECK(std::strcmp(reinterpret_cast<const char*>(base + dir->Name), "zadized.dll") == 0);
 
   const auto* functions = reinterpret_cast<const DWORD*>(base + dir->AddressOfFunctions);
@@ -72,10 +93,10 @@ TEST_CASE(ExportDirectoryHoldsExactlyTheFifteenNamesAtTheirOrdinals) {
     }
     if (!known) harness::Fail(__FILE__, __LINE__, "unexpected export " + name);
   }
-  CHECK_EQ(seen.size(), static_cast<std::size_t>(15));
+  CHECK_EQ(seen.size(), static_cast<std::size_t>(kExportCount));
 
   // Every slot is a function of this module, not empty and not forwarded.
-  for (DWORD i = 0; i < dir->NumberOfFunctions && i < 15; ++i) {
+  for (DWORD i = 0; i < dir->NumberOfFunctions && i < kExportCount; ++i) {
     const DWORD rva = functions[i];
     const DWORD dirRva = static_cast<DWORD>(reinterpret_cast<const std::uint8_t*>(dir) - base);
     if (rva == 0 || (rva >= dirRva && rva < dirRva + dirSize)) {
@@ -101,22 +122,26 @@ TEST_CASE(LookupByNameAndByOrdinalAgree) {
       CHECK(reinterpret_cast<const std::uint8_t*>(byName) == ImageBase() + functions[e.ordinal - 1]);
     }
     // Decorated spellings are not exported.
-    const std::string plain = e.name;
+    const std::string plain = e.name, bytes = std::to_string(4 * e.arguments);
     CHECK(harness::ByName(("_" + plain).c_str()) == nullptr);
-    CHECK(harness::ByName((plain + "@" + std::to_string(e.argumentBytes)).c_str()) == nullptr);
-    CHECK(harness::ByName(("_" + plain + "@" + std::to_string(e.argumentBytes)).c_str()) == nullptr);
+    CHECK(harness::ByName((plain + "@" + bytes).c_str()) == nullptr);
+    CHECK(harness::ByName(("_" + plain + "@" + bytes).c_str()) == nullptr);
   }
-  CHECK(harness::ByOrdinal(16) == nullptr);
+  CHECK(harness::ByOrdinal(static_cast<int>(kExportCount) + 1) == nullptr);
 }
 
 // Safe arguments for one call of each export, and what it must answer.
 struct Probe {
-  std::vector<std::uint32_t> args;
+  std::vector<Word> args;
   bool checkResult;
-  std::uint32_t result;
+  Word result;
 };
 
-TEST_CASE(EveryExportClearsExactlyItsArgumentBytes) {
+// Through the ordinal, as a host importing by number calls it; in x86 each
+// must also clear exactly its argument bytes.
+TEST_CASE(EveryExportAnswersThroughItsOrdinal) {
+  using harness::Addr;
+  using harness::Arg32;
   std::uint8_t scratch[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0};
   std::uint8_t target[300];
   std::memset(target, 0xA5, sizeof target);
@@ -126,38 +151,41 @@ TEST_CASE(EveryExportClearsExactlyItsArgumentBytes) {
   std::memset(&screenImage, 0, sizeof screenImage);
   const std::string missing = harness::Scratch("no-such-file.bmp");
   DeleteFileA(missing.c_str());
-  std::uint32_t block = 0;
+  Word block = 0;
 
   for (const Export& e : kExports) {
-    const void* fn = reinterpret_cast<const void*>(harness::ByName(e.name));
+    const void* fn = reinterpret_cast<const void*>(harness::ByOrdinal(e.ordinal));
     if (fn == nullptr) {
-      harness::Fail(__FILE__, __LINE__, std::string("no export named ") + e.name);
+      harness::Fail(__FILE__, __LINE__, std::string("no export at the ordinal of ") + e.name);
       continue;
     }
     const std::string name = e.name;
     Probe p{{}, false, 0};
-    if (name == "AsyncKeyState") p = {{VK_F24}, true, 0};
-    if (name == "CaptureScreen") p = {{harness::Addr(&screenImage)}, true, harness::Addr(&screenImage)};
-    if (name == "CreateBuffer") p = {{16}, false, 0};
+    if (name == "AsyncKeyState") p = {{Arg32(VK_F24)}, true, 0};
+    if (name == "CaptureScreen") p = {{Addr(&screenImage)}, true, Addr(&screenImage)};
+    if (name == "CreateBuffer") p = {{Arg32(16)}, false, 0};
     if (name == "DeleteBuffer") p = {{block}, true, 0};
     if (name == "GetAccTime") p = {{}, false, 0};
-    if (name == "OpenBitmap") {
-      p = {
-          {harness::Addr(&bitmapRecord), harness::Addr(missing.c_str())}, true, harness::Addr(&bitmapRecord)};
-    }
-    if (name == "PtrCopyData") p = {{harness::Addr(scratch), harness::Addr(target) + 4, 4}, false, 0};
+    if (name == "OpenBitmap") p = {{Addr(&bitmapRecord), Addr(missing.c_str())}, true, Addr(&bitmapRecord)};
+    if (name == "PtrCopyData") p = {{Addr(scratch), Addr(target) + 4, Arg32(4)}, false, 0};
     if (name == "PtrGet") p = {{5}, true, 5};
-    if (name == "PtrGetArray") p = {{harness::Addr(scratch), 1, 2}, true, 0x0403};
-    if (name == "PtrGetString") p = {{harness::Addr(scratch), 1}, false, 0};
-    if (name == "PtrGetValue") p = {{harness::Addr(scratch), 4}, true, 0x04030201};
-    if (name == "PtrPut") p = {{0x11223344u, harness::Addr(target), 4}, false, 0};
-    if (name == "PtrPutArray") p = {{0x55u, harness::Addr(target), 8, 1}, false, 0};
-    if (name == "PtrPutString")
-      p = {{harness::Addr(scratch), harness::Addr(target) + 16, 0xFFFFFFFFu}, false, 0};
+    if (name == "PtrGetArray") p = {{Addr(scratch), Arg32(1), Arg32(2)}, true, 0x0403};
+    if (name == "PtrGetString") p = {{Addr(scratch), Arg32(1)}, false, 0};
+    if (name == "PtrGetValue") p = {{Addr(scratch), Arg32(4)}, true, 0x04030201};
+    if (name == "PtrPut") p = {{Arg32(0x11223344u), Addr(target), Arg32(4)}, false, 0};
+    if (name == "PtrPutArray") p = {{Arg32(0x55u), Addr(target), Arg32(8), Arg32(1)}, false, 0};
+    if (name == "PtrPutString") p = {{Addr(scratch), Addr(target) + 16, Arg32(0xFFFFFFFFu)}, false, 0};
     if (name == "SearchImage") {
-      p = {{harness::Addr(missing.c_str()), 0, 0, 10, 10, 0, 0xFFFFFFFFu},
+      p = {{Addr(missing.c_str()), Arg32(0), Arg32(0), Arg32(10), Arg32(10), Arg32(0), Arg32(0xFFFFFFFFu)},
            true,
-           static_cast<std::uint32_t>(-2)};
+           0xFFFFFFFEu};
+    }
+    // A template that does not load: -2, and nothing written to the slots.
+    if (name == "SearchImageAll") {
+      p = {{Addr(missing.c_str()), Arg32(0), Arg32(0), Arg32(10), Arg32(10), Arg32(0), Arg32(0xFFFFFFFFu),
+            Addr(target) + 32, Arg32(4)},
+           true,
+           0xFFFFFFFEu};
     }
     // DeleteBuffer releases the block the CreateBuffer call just before it made.
     if (name == "DeleteBuffer" && block == 0) {
@@ -166,20 +194,23 @@ TEST_CASE(EveryExportClearsExactlyItsArgumentBytes) {
     }
 
     const harness::CallResult r = harness::CallByHand(fn, p.args);
-    if (r.removed != e.argumentBytes) {
+#if !defined(_WIN64)
+    if (r.removed != 4 * e.arguments) {
       harness::Fail(__FILE__, __LINE__,
                     name + " removed " + std::to_string(r.removed) + " bytes, expected " +
-                        std::to_string(e.argumentBytes));
+                        std::to_string(4 * e.arguments));
     }
-    if (p.args.size() * 4 != static_cast<std::size_t>(e.argumentBytes)) {
+#endif
+    if (p.args.size() != static_cast<std::size_t>(e.arguments)) {
       harness::Fail(__FILE__, __LINE__, name + ": the probe passes the wrong number of arguments");
     }
-    if (p.checkResult && r.eax != p.result) {
+    const Word answer = e.addressResult ? r.value : harness::Low32(r.value);
+    if (p.checkResult && answer != p.result) {
       harness::Fail(__FILE__, __LINE__,
-                    name + " answered " + std::to_string(r.eax) + ", expected " + std::to_string(p.result));
+                    name + " answered " + std::to_string(answer) + ", expected " + std::to_string(p.result));
     }
     if (name == "CreateBuffer") {
-      block = r.eax;
+      block = answer;
       CHECK(block != 0);
     }
     if (name == "CaptureScreen" && screenImage.bitmap != nullptr) {
@@ -187,8 +218,8 @@ TEST_CASE(EveryExportClearsExactlyItsArgumentBytes) {
     }
     if (name == "OpenBitmap") CHECK_EQ(bitmapRecord.fileSize, -1);
     if (name == "PtrGetString") {
-      CHECK(r.eax != 0 &&
-            std::strcmp(reinterpret_cast<const char*>(r.eax), reinterpret_cast<const char*>(scratch)) == 0);
+      CHECK(answer != 0 &&
+            std::strcmp(reinterpret_cast<const char*>(answer), reinterpret_cast<const char*>(scratch)) == 0);
     }
   }
   // The calls that write left their marks, and nothing beyond them.

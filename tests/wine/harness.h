@@ -1,6 +1,7 @@
 // A small test runner for the Windows test programs that load zadized.dll the
 // way a scripting host does: LoadLibrary, GetProcAddress by name and by
-// ordinal, and calls made by hand so the stack pointer can be checked.
+// ordinal, and calls with integer arguments. In x86 the calls are made by
+// hand so the stack pointer can be checked; x64 has nothing to check there.
 // argv[1] is the DLL's path, argv[2] the repository's test-data folder
 // (tests/data; Unix paths, which Wine's Z: drive maps).
 #pragma once
@@ -71,40 +72,129 @@ inline FARPROC ByOrdinal(int ordinal) {
   return GetProcAddress(Dll(), reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(ordinal)));
 }
 
+// An argument or a result as wide as an address: 32 bits in x86 programs, 64
+// in x64 programs. Arguments that are 32 bits wide are passed in one too.
+using Word = std::uintptr_t;
+
 struct CallResult {
-  std::uint32_t eax;
+  Word value;  // EAX or RAX, whole: read 32-bit results through Low32
+#if !defined(_WIN64)
   std::int32_t removed;  // bytes of arguments the callee took off the stack
+#endif
 };
 
+// The meaningful half of a 32-bit result: in x64 the upper half of RAX is
+// whatever the callee left there.
+inline std::uint32_t Low32(Word value) { return static_cast<std::uint32_t>(value); }
+
+// A 32-bit argument. In x64 its upper half is filled with garbage, as a
+// caller may leave it: the export must read only the low 32 bits.
+inline Word Arg32(std::uint32_t value) {
+#if defined(_WIN64)
+  return static_cast<Word>(0xA5C3E10Full << 32) | value;
+#else
+  return value;
+#endif
+}
+
+#if defined(_WIN64)
+// x64 has one calling convention and the caller cleans the stack: the export
+// is called through a pointer of its arity, every argument an integer in a
+// register or a stack slot, the result in RAX. A record comes back through
+// the hidden first argument, whose address RAX returns.
+inline CallResult CallByHand(const void* fn, const std::vector<Word>& a) {
+  using F0 = Word (*)();
+  using F1 = Word (*)(Word);
+  using F2 = Word (*)(Word, Word);
+  using F3 = Word (*)(Word, Word, Word);
+  using F4 = Word (*)(Word, Word, Word, Word);
+  using F5 = Word (*)(Word, Word, Word, Word, Word);
+  using F6 = Word (*)(Word, Word, Word, Word, Word, Word);
+  using F7 = Word (*)(Word, Word, Word, Word, Word, Word, Word);
+  using F8 = Word (*)(Word, Word, Word, Word, Word, Word, Word, Word);
+  using F9 = Word (*)(Word, Word, Word, Word, Word, Word, Word, Word, Word);
+  void* p = const_cast<void*>(fn);
+  switch (a.size()) {
+    case 0:
+      return {reinterpret_cast<F0>(p)()};
+    case 1:
+      return {reinterpret_cast<F1>(p)(a[0])};
+    case 2:
+      return {reinterpret_cast<F2>(p)(a[0], a[1])};
+    case 3:
+      return {reinterpret_cast<F3>(p)(a[0], a[1], a[2])};
+    case 4:
+      return {reinterpret_cast<F4>(p)(a[0], a[1], a[2], a[3])};
+    case 5:
+      return {reinterpret_cast<F5>(p)(a[0], a[1], a[2], a[3], a[4])};
+    case 6:
+      return {reinterpret_cast<F6>(p)(a[0], a[1], a[2], a[3], a[4], a[5])};
+    case 7:
+      return {reinterpret_cast<F7>(p)(a[0], a[1], a[2], a[3], a[4], a[5], a[6])};
+    case 8:
+      return {reinterpret_cast<F8>(p)(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7])};
+    case 9:
+      return {reinterpret_cast<F9>(p)(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8])};
+    default:
+      break;
+  }
+  Fail(__FILE__, __LINE__, "no export takes " + std::to_string(a.size()) + " arguments");
+  return {0};
+}
+#else
 extern "C" std::uint32_t harness_call(const void* fn, const std::uint32_t* args, std::uint32_t count,
                                       std::int32_t* removed);
 
 // Pushes `args` right to left, calls `fn`, and measures how far the stack
 // pointer moved back: a stdcall function removes exactly its argument bytes.
-inline CallResult CallByHand(const void* fn, std::vector<std::uint32_t> args) {
+inline CallResult CallByHand(const void* fn, const std::vector<Word>& args) {
   CallResult r{0, 0};
-  r.eax = harness_call(fn, args.data(), static_cast<std::uint32_t>(args.size()), &r.removed);
+  r.value = harness_call(fn, args.data(), static_cast<std::uint32_t>(args.size()), &r.removed);
   return r;
 }
+#endif
 
-// Calls the export `name` by hand with 32-bit arguments and records a failure
-// unless it removed exactly four bytes per argument, as stdcall must.
-inline std::uint32_t Call(const char* name, std::vector<std::uint32_t> args) {
-  const void* fn = reinterpret_cast<const void*>(ByName(name));
+// Calls `fn` by hand; in x86, records a failure unless it removed exactly
+// four bytes per argument, as stdcall must. The whole register comes back.
+inline Word CallWord(const void* fn, const std::vector<Word>& args, const std::string& what) {
   if (fn == nullptr) {
-    Fail(__FILE__, __LINE__, std::string("no export named ") + name);
+    Fail(__FILE__, __LINE__, "no export " + what);
     return 0xBAD0BAD0u;
   }
   const CallResult r = CallByHand(fn, args);
+#if !defined(_WIN64)
   if (r.removed != static_cast<std::int32_t>(4 * args.size())) {
-    Fail(__FILE__, __LINE__,
-         std::string(name) + " removed " + std::to_string(r.removed) + " bytes of arguments");
+    Fail(__FILE__, __LINE__, what + " removed " + std::to_string(r.removed) + " bytes of arguments");
   }
-  return r.eax;
+#endif
+  return r.value;
 }
 
-inline std::uint32_t Addr(const void* p) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));
+// The export `name` (or ordinal), for an address result: full width.
+inline Word CallAddress(const char* name, const std::vector<Word>& args) {
+  return CallWord(reinterpret_cast<const void*>(ByName(name)), args, std::string("named ") + name);
+}
+inline Word CallAddress(int ordinal, const std::vector<Word>& args) {
+  return CallWord(reinterpret_cast<const void*>(ByOrdinal(ordinal)), args,
+                  "at ordinal " + std::to_string(ordinal));
+}
+
+// The export `name` (or ordinal), for a 32-bit result (or none).
+inline std::uint32_t Call(const char* name, const std::vector<Word>& args) {
+  return Low32(CallAddress(name, args));
+}
+inline std::uint32_t Call(int ordinal, const std::vector<Word>& args) {
+  return Low32(CallAddress(ordinal, args));
+}
+
+inline Word Addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+// SearchImage through its ordinal: the file name's address, then six 32-bit words.
+inline std::int32_t Search(const std::string& file, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                           std::int32_t y2, std::int32_t options, std::int32_t color) {
+  const auto word = [](std::int32_t v) { return Arg32(static_cast<std::uint32_t>(v)); };
+  return static_cast<std::int32_t>(
+      Call(15, {Addr(file.c_str()), word(x1), word(y1), word(x2), word(y2), word(options), word(color)}));
 }
 
 // A scratch folder for files the test writes, below the Windows temp folder.

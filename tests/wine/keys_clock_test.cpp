@@ -13,7 +13,7 @@ using harness::Call;
 constexpr WORD kKey = VK_F24;
 constexpr WORD kOtherKey = VK_F23;
 
-std::uint32_t KeyDown(WORD vk) { return Call("AsyncKeyState", {vk}); }
+std::uint32_t KeyDown(WORD vk) { return Call("AsyncKeyState", {harness::Arg32(vk)}); }
 std::uint32_t AccTime() { return Call("GetAccTime", {}); }
 
 bool Inject(WORD vk, bool down) {

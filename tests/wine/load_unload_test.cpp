@@ -29,9 +29,41 @@ struct Patch {
   std::uint8_t saved[5];
 };
 
+#if defined(_WIN64)
+// A five-byte jump reaches 2 GB either way, and the counters here may lie
+// further from the system's DLLs: the jump lands on an absolute one (jmp
+// [rip]; address) in a page allocated within reach of the target.
+const void* WithinReach(const std::uint8_t* target, const void* to) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const std::uintptr_t granule = info.dwAllocationGranularity;
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(target) & ~(granule - 1);
+  for (std::uintptr_t d = granule; d < 0x70000000u; d += granule) {
+    for (const std::uintptr_t at : {start - d, start + d}) {
+      auto* page = static_cast<std::uint8_t*>(VirtualAlloc(reinterpret_cast<void*>(at), info.dwPageSize,
+                                                           MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+      if (page == nullptr) continue;
+      const std::uint8_t jump[6] = {0xFF, 0x25, 0, 0, 0, 0};
+      std::memcpy(page, jump, sizeof jump);
+      std::memcpy(page + sizeof jump, &to, sizeof to);
+      FlushInstructionCache(GetCurrentProcess(), page, 16);
+      return page;
+    }
+  }
+  return nullptr;
+}
+#endif
+
 Patch Redirect(const char* module, const char* name, const void* to) {
   Patch p{reinterpret_cast<std::uint8_t*>(GetProcAddress(GetModuleHandleA(module), name)), {}};
   if (p.target == nullptr) return p;
+#if defined(_WIN64)
+  to = WithinReach(p.target, to);
+  if (to == nullptr) {
+    p.target = nullptr;
+    return p;
+  }
+#endif
   DWORD old;
   VirtualProtect(p.target, 5, PAGE_EXECUTE_READWRITE, &old);
   std::memcpy(p.saved, p.target, 5);

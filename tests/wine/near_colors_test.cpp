@@ -129,10 +129,7 @@ std::string Write(const std::string& name, const std::vector<std::uint8_t>& byte
 
 // A rectangle of 20 pixels around each copy keeps the emulated captures small.
 std::int32_t Search(const std::string& file, int x, int y, std::int32_t color) {
-  return static_cast<std::int32_t>(harness::Call(
-      "SearchImage", {harness::Addr(file.c_str()), static_cast<std::uint32_t>(x - 20),
-                      static_cast<std::uint32_t>(y - 20), static_cast<std::uint32_t>(x + 40),
-                      static_cast<std::uint32_t>(y + 40), 0, static_cast<std::uint32_t>(color)}));
+  return harness::Search(file, x - 20, y - 20, x + 40, y + 40, 0, color);
 }
 
 void Expect(int line, const std::string& what, std::int32_t got, std::int32_t want) {
@@ -162,15 +159,7 @@ TEST_CASE(NearColorsThroughTheDll) {
   CHECK(harness::ShowOnScreen(s.width, s.height, s.px));
   const std::string bmp = Write("near.bmp", MakeBmp24(kW, kH, Template()));
 
-  // Shades: the limit reached exactly passes, one less fails. Once through
-  // the ordinal, as a host importing by number calls it.
-  const harness::CallResult byOrdinal =
-      harness::CallByHand(reinterpret_cast<const void*>(harness::ByOrdinal(15)),
-                          {harness::Addr(bmp.c_str()), kShadedX - 20, kShadedY - 20, kShadedX + 40,
-                           kShadedY + 40, 0, static_cast<std::uint32_t>(zadized_near_colors(kShade, 0))});
-  CHECK_EQ(byOrdinal.removed, 28);
-  EXPECT_RESULT("shaded copy, n = 24, by ordinal", static_cast<std::int32_t>(byOrdinal.eax),
-                Encode(kShadedX, kShadedY));
+  // Shades: the limit reached exactly passes, one less fails.
   EXPECT_RESULT("shaded copy, n = 24", Search(bmp, kShadedX, kShadedY, zadized_near_colors(kShade, 0)),
                 Encode(kShadedX, kShadedY));
   EXPECT_RESULT("shaded copy, n = 23", Search(bmp, kShadedX, kShadedY, zadized_near_colors(kShade - 1, 0)),

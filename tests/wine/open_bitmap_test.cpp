@@ -12,16 +12,20 @@ namespace {
 
 constexpr std::uint32_t kMarker = 0xA5A5A5A5u;
 
-// Calls ordinal 6 by hand into a record pre-filled with markers, and checks
-// that the export hands back the hidden address and pops both arguments.
+// Calls ordinal 6 into a record pre-filled with markers, with more markers
+// after it, and checks that the export hands back exactly the hidden address
+// (in x86 also that it pops both arguments) and writes nothing past the
+// record. The callers check every field, so a field left unwritten, or
+// written at its place in the other architecture's layout, shows.
 BitmapRecord Open(const std::string& name) {
-  BitmapRecord r;
-  std::memset(&r, 0xA5, sizeof r);
-  const harness::CallResult call = harness::CallByHand(reinterpret_cast<const void*>(harness::ByOrdinal(6)),
-                                                       {harness::Addr(&r), harness::Addr(name.c_str())});
-  CHECK_EQ(call.eax, harness::Addr(&r));
-  CHECK_EQ(call.removed, 8);
-  return r;
+  struct {
+    BitmapRecord r;
+    std::uint8_t after[16];
+  } g;
+  std::memset(&g, 0xA5, sizeof g);
+  CHECK_EQ(harness::CallAddress(6, {harness::Addr(&g.r), harness::Addr(name.c_str())}), harness::Addr(&g.r));
+  for (std::uint8_t b : g.after) CHECK_EQ(b, 0xA5);
+  return g.r;
 }
 
 void ExpectRecord(const BitmapRecord& r, const std::vector<std::uint8_t>& bytes, std::int32_t width,
@@ -111,7 +115,9 @@ TEST_CASE(MissingOrMalformedFilesAreRefusedAndRetried) {
   BitmapRecord r = Open(path);
   CHECK_EQ(r.fileSize, -1);
   // The other fields of a refusal are zero, not left as the caller had them.
-  CHECK(r.fileData == nullptr && r.pixels == nullptr && r.width == 0 && r.topLeftColor == 0);
+  CHECK(r.fileData == nullptr && r.pixels == nullptr);
+  CHECK(r.width == 0 && r.height == 0 && r.bitCount == 0);
+  CHECK(r.topLeftColor == 0 && r.topRightColor == 0 && r.bottomLeftColor == 0 && r.bottomRightColor == 0);
   CHECK_EQ(Open("").fileSize, -1);
 
   auto bad = MakeBmp24(4, 4, std::vector<std::uint32_t>(16, 1));

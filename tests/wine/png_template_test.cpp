@@ -123,8 +123,7 @@ std::vector<std::uint8_t> EncodePng(const Template& t, const Form& f) {
 BitmapRecord Open(const std::string& path) {
   BitmapRecord r;
   std::memset(&r, 0xA5, sizeof r);
-  harness::CallByHand(reinterpret_cast<const void*>(harness::ByOrdinal(6)),
-                      {harness::Addr(&r), harness::Addr(path.c_str())});
+  CHECK_EQ(harness::CallAddress(6, {harness::Addr(&r), harness::Addr(path.c_str())}), harness::Addr(&r));
   return r;
 }
 
@@ -133,9 +132,7 @@ BitmapRecord Open(const std::string& path) {
 constexpr std::int32_t kRight = 639, kBottom = 479;
 
 std::int32_t Search(const std::string& file, std::int32_t options, std::int32_t color) {
-  return static_cast<std::int32_t>(
-      harness::Call("SearchImage", {harness::Addr(file.c_str()), 0, 0, kRight, kBottom,
-                                    static_cast<std::uint32_t>(options), static_cast<std::uint32_t>(color)}));
+  return harness::Search(file, 0, 0, kRight, kBottom, options, color);
 }
 
 TEST_CASE(PngTemplatesAreFoundWhereTheirBmpTwinsAreInEveryMode) {

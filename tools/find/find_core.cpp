@@ -350,6 +350,17 @@ std::int32_t Session::LibraryResult() const {
   return SearchCapture(screen_, templ_, x1_, y1_, x2_, y2_, options_, color_);
 }
 
+Session::Listing Session::LibraryList() const {
+  const auto list = [&](std::int32_t* slots, std::int32_t maxResults) {
+    return SearchCaptureAll(screen_, templ_, x1_, y1_, x2_, y2_, options_, color_, slots, maxResults);
+  };
+  Listing out{list(nullptr, 0), {}};
+  if (out.result <= 0) return out;
+  out.positions.resize(static_cast<std::size_t>(out.result));
+  out.result = list(out.positions.data(), out.result);
+  return out;
+}
+
 void Session::ForEachCandidate(const std::function<bool(Position)>& visit) const {
   if (refusal_ != 0) return;
   Candidates(rect_, templ_.width, templ_.height, order_).Walk([&](std::int32_t x, std::int32_t y) {
@@ -381,6 +392,13 @@ std::vector<Accepted> Session::All() const {
     return true;
   });
   return found;
+}
+
+std::vector<std::int32_t> Session::Listed() const {
+  std::vector<std::int32_t> out;
+  for (const Accepted& a : All())
+    if (a.windowIndex >= order_.skip) out.push_back(EncodePosition(a.at.x, a.at.y, screen_.width));
+  return out;
 }
 
 bool Session::Returned(Position& at) const {

@@ -98,12 +98,24 @@ class Session {
   // What the library answers: SearchCapture on the same capture.
   std::int32_t LibraryResult() const;
 
+  // What SearchImageAll answers on the same capture (SearchCaptureAll): the
+  // code or the number of positions, and the positions, encoded.
+  struct Listing {
+    std::int32_t result;
+    std::vector<std::int32_t> positions;
+  };
+  Listing LibraryList() const;
+
   // Visits the candidate positions in scan order until `visit` answers false.
   void ForEachCandidate(const std::function<bool(Position)>& visit) const;
 
   // Every position that passes the window test and, in tolerance mode, the
   // corner test, in scan order, regardless of the skip count.
   std::vector<Accepted> All() const;
+
+  // Of those, the ones the skip count does not pass over, encoded: what
+  // SearchImageAll lists, found by this tool's own walk.
+  std::vector<std::int32_t> Listed() const;
 
   // The position the search returns, found by this tool's own walk: the
   // first accepted position whose window index reaches the skip count.

@@ -123,7 +123,9 @@ int main(int argc, char** argv) {
   app.add_option("--options", optionsText, "the option word (default 0); decimal or 0x hexadecimal")
       ->type_name("N");
   app.add_option("--color", colorText, "the colour word (default -1, pattern mode)")->type_name("N");
-  app.add_flag("--all", all, "list every accepted position in scan order");
+  app.add_flag("--all", all,
+               "list every accepted position in scan order, and what SearchImageAll answers (those after the "
+               "skip count)");
   app.add_option("--explain", explainText, "say why the template is or is not accepted at (X, Y)")
       ->type_name("X,Y");
   app.add_option("--mark", markPath,
@@ -268,6 +270,25 @@ int main(int argc, char** argv) {
       std::printf("  x=%d y=%d result=%d index=%lld%s%s\n", a.at.x, a.at.y,
                   EncodePosition(a.at.x, a.at.y, width), static_cast<long long>(a.windowIndex),
                   a.windowIndex < session.Order().skip ? " (skipped)" : "", isReturned ? " <- returned" : "");
+    }
+    // What one SearchImageAll call answers, from the library, against the
+    // positions above that the skip count does not pass over.
+    const Session::Listing listed = session.LibraryList();
+    std::vector<std::int32_t> own;
+    for (const Accepted& a : accepted)
+      if (a.windowIndex >= session.Order().skip) own.push_back(EncodePosition(a.at.x, a.at.y, width));
+    const bool agrees = session.Refusal() != 0 ? listed.result == session.Refusal()
+                                               : listed.result == static_cast<std::int32_t>(own.size()) &&
+                                                     listed.positions == own;
+    std::printf("listed    SearchImageAll result=%d (%s)\n", listed.result,
+                session.Refusal() != 0 ? RefusalText(listed.result).c_str()
+                                       : "the positions above not skipped, in the same order");
+    if (!agrees) {
+      std::fprintf(
+          stderr,
+          "zadized-find: internal error: SearchImageAll answered %d, this tool's own scan lists %zu\n",
+          listed.result, own.size());
+      status = kExitDisagreement;
     }
   }
   if (explain) {
