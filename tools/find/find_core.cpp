@@ -77,6 +77,9 @@ PrivateCache::~PrivateCache() {
 }
 
 BitmapRecord PrivateCache::Open(const std::string& path) { return OpenBitmap(*cache_, path.c_str()); }
+Template PrivateCache::OpenWithOpacity(const std::string& path) {
+  return OpenTemplate(*cache_, path.c_str());
+}
 
 std::string Hex6(ColorValue v) {
   char text[16];
@@ -304,8 +307,17 @@ ColorValue ScreenPixel(const ScreenImage& screen, std::int32_t x, std::int32_t y
 }
 
 Session::Session(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1, std::int32_t y1,
-                 std::int32_t x2, std::int32_t y2, std::int32_t options, std::int32_t color)
-    : screen_(screen), templ_(templ), x1_(x1), y1_(y1), x2_(x2), y2_(y2), options_(options), color_(color) {
+                 std::int32_t x2, std::int32_t y2, std::int32_t options, std::int32_t color,
+                 const std::uint8_t* opacity)
+    : screen_(screen),
+      templ_(templ),
+      x1_(x1),
+      y1_(y1),
+      x2_(x2),
+      y2_(y2),
+      options_(options),
+      color_(color),
+      loadedOpacity_(opacity) {
   order_ = DecodeOptions(options);
   test_ = DecodeColorWord(color);
   // The same checks, in the same order, as SearchCapture.
@@ -315,31 +327,43 @@ Session::Session(const ScreenImage& screen, const BitmapRecord& templ, std::int3
   }
   refusal_ = PlaceRectangle(x1, y1, x2, y2, screen.width, screen.height, templ.width, templ.height, &rect_);
   if (refusal_ != 0) return;
-  if (test_.nearColors) {
-    // No map, as in the library. A record without pixels (which the loader
-    // never hands out) leaves setup_.colors null, and nothing matches.
-    if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return;
-    colors_ = ReadTemplateColors(templ);
-    setup_ =
-        ScanSetup{screen.pixels,
-                  screen.width,
-                  screen.height,
-                  nullptr,
-                  templ.width,
-                  templ.height,
-                  false,
-                  &colors_,
-                  test_.nearTolerance,
-                  AllowedMisses(test_.nearPercent, static_cast<std::int64_t>(templ.width) * templ.height)};
+  // A record without pixels (which the loader never hands out) leaves
+  // setup_ without a map or colours, and nothing matches.
+  if (test_.nearColors && (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0)) return;
+  opacity_ = std::make_unique<TemplateOpacity>(templ, opacity, KeyColorIsTransparent(options));
+  if (!opacity_->Ready() || opacity_->OpaquePixels() == 0) {
+    refusal_ = kNoColorMap;
     return;
   }
-  map_ = BuildColorMap(templ, test_.mapColor);
+  if (test_.nearColors) {
+    // No map, as in the library.
+    colors_ = ReadTemplateColors(templ);
+    setup_ = ScanSetup{screen.pixels,
+                       screen.width,
+                       screen.height,
+                       nullptr,
+                       templ.width,
+                       templ.height,
+                       false,
+                       &colors_,
+                       test_.nearTolerance,
+                       AllowedMisses(test_.nearPercent, opacity_->OpaquePixels())};
+    setup_.opaque = opacity_->Mask();
+    return;
+  }
+  map_ = BuildColorMap(templ, test_.mapColor, opacity_->Mask());
   if (map_ == nullptr) {
     refusal_ = kNoColorMap;
     return;
   }
   setup_ = ScanSetup{screen.pixels, screen.width, screen.height,       map_,
                      templ.width,   templ.height, test_.mapColor != -1};
+  setup_.opaque = opacity_->Mask();
+}
+
+std::int64_t Session::TransparentPixels() const {
+  if (opacity_ == nullptr || !opacity_->Ready()) return 0;
+  return static_cast<std::int64_t>(templ_.width) * templ_.height - opacity_->OpaquePixels();
 }
 
 Session::~Session() {
@@ -347,12 +371,13 @@ Session::~Session() {
 }
 
 std::int32_t Session::LibraryResult() const {
-  return SearchCapture(screen_, templ_, x1_, y1_, x2_, y2_, options_, color_);
+  return SearchCapture(screen_, templ_, x1_, y1_, x2_, y2_, options_, color_, loadedOpacity_);
 }
 
 Session::Listing Session::LibraryList() const {
   const auto list = [&](std::int32_t* slots, std::int32_t maxResults) {
-    return SearchCaptureAll(screen_, templ_, x1_, y1_, x2_, y2_, options_, color_, slots, maxResults);
+    return SearchCaptureAll(screen_, templ_, x1_, y1_, x2_, y2_, options_, color_, slots, maxResults,
+                            loadedOpacity_);
   };
   Listing out{list(nullptr, 0), {}};
   if (out.result <= 0) return out;
@@ -374,7 +399,7 @@ bool Session::PassesWindow(Position at) const {
 }
 
 bool Session::PassesCorner(Position at) const {
-  if (!test_.tolerance) return true;
+  if (!test_.tolerance || CornerIsTransparent()) return true;
   const std::int32_t cx = at.x + ((test_.corner & 1) != 0 ? templ_.width - 1 : 0);
   const std::int32_t cy = at.y + ((test_.corner & 2) != 0 ? templ_.height - 1 : 0);
   return CompareCornerColor(TemplateCornerColor(templ_, test_.corner), ScreenPixel(screen_, cx, cy),
@@ -438,6 +463,7 @@ std::string Session::ExplainWindow(Position at, bool& passes) const {
     std::int64_t first[256];
     std::int32_t count = 0;
     for (std::int64_t k = 0; k < total; ++k) {
+      if (!TakesPart(setup_, k)) continue;
       std::int32_t sx, sy;
       screenXY(k, sx, sy);
       const ColorValue v = ScreenPixel(screen_, sx, sy);
@@ -484,6 +510,7 @@ std::string Session::ExplainWindow(Position at, bool& passes) const {
   ColorValue shape = 0;
   std::int64_t shapeFirst = 0, unmarked = 0, unmarkedInShape = 0;
   for (std::int64_t k = 0; k < total; ++k) {
+    if (!TakesPart(setup_, k)) continue;
     std::int32_t sx, sy;
     screenXY(k, sx, sy);
     const ColorValue v = ScreenPixel(screen_, sx, sy);
@@ -531,6 +558,7 @@ std::vector<std::string> Session::ExplainNearColors(Position at, bool& passes) c
   for (std::int32_t r = 0; r < th; ++r) {
     const std::uint8_t* q = colors_.pixels + static_cast<std::ptrdiff_t>(r) * colors_.stride;
     for (std::int32_t c = 0; c < tw; ++c, q += colors_.bytesPerPixel) {
+      if (!TakesPart(setup_, static_cast<std::int64_t>(r) * tw + c)) continue;
       const std::int32_t sx = at.x + c, sy = at.y + th - 1 - r;
       const ColorValue t = colors_.At(q), v = ScreenPixel(screen_, sx, sy);
       if (WithinTolerance(t, v, setup_.tolerance) || ++misses > kListed) continue;
@@ -550,9 +578,14 @@ std::vector<std::string> Session::ExplainNearColors(Position at, bool& passes) c
   passes = misses <= allowed;
   std::ostringstream verdict;
   if (passes) verdict << "window test passed (";
-  verdict << "near colours: " << misses << " of the " << static_cast<std::int64_t>(tw) * th
+  const std::int64_t opaque = static_cast<std::int64_t>(tw) * th - TransparentPixels();
+  verdict << "near colours: " << misses << " of the " << opaque
+          << (opaque < static_cast<std::int64_t>(tw) * th ? " opaque" : "")
           << " template pixels differ by more than " << setup_.tolerance << " in blue, green or red; at most "
-          << allowed << " may (" << test_.nearPercent << "% of " << tw << " x " << th << ", rounded down)";
+          << allowed << " may (" << test_.nearPercent << "% of "
+          << (opaque < static_cast<std::int64_t>(tw) * th ? std::to_string(opaque)
+                                                          : std::to_string(tw) + " x " + std::to_string(th))
+          << ", rounded down)";
   if (passes) verdict << ")";
   if (misses > 0) verdict << "; the misses, bottom row first, each row left to right:";
   std::vector<std::string> lines{verdict.str()};
@@ -561,7 +594,18 @@ std::vector<std::string> Session::ExplainNearColors(Position at, bool& passes) c
   return lines;
 }
 
+bool Session::CornerIsTransparent() const {
+  const std::int64_t column = (test_.corner & 1) != 0 ? templ_.width - 1 : 0;
+  const std::int64_t fromTop = (test_.corner & 2) != 0 ? templ_.height - 1 : 0;
+  return !TakesPart(setup_, (templ_.height - 1 - fromTop) * templ_.width + column);
+}
+
 std::string Session::ExplainCorner(Position at, bool& passes) const {
+  if (CornerIsTransparent()) {
+    passes = true;
+    return std::string("corner test (") + CornerName(test_.corner) +
+           "): passes, the template's corner pixel is transparent";
+  }
   const std::int32_t cx = at.x + ((test_.corner & 1) != 0 ? templ_.width - 1 : 0);
   const std::int32_t cy = at.y + ((test_.corner & 2) != 0 ? templ_.height - 1 : 0);
   const ColorValue t = TemplateCornerColor(templ_, test_.corner);
@@ -605,7 +649,9 @@ std::vector<std::string> Session::Explain(Position at) const {
               std::to_string(templ_.width) + " x " + std::to_string(templ_.height) +
               " template (result -10)"};
     case kNoColorMap:
-      return {"the search stops before scanning: no template pixel has the shape colour " +
+      if (TransparentPixels() == static_cast<std::int64_t>(templ_.width) * templ_.height)
+        return {"the search stops before scanning: every template pixel is transparent (result -100)"};
+      return {"the search stops before scanning: no opaque template pixel has the shape colour " +
               Hex6(static_cast<ColorValue>(test_.mapColor)) + " (result -100)"};
     default:
       break;

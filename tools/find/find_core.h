@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "image/bitmap_cache.h"
 #include "image/records.h"
+#include "search/color_map.h"
 #include "search/search.h"
 
 namespace zadized::find {
@@ -28,8 +30,10 @@ class PrivateCache {
   ~PrivateCache();
   PrivateCache(const PrivateCache&) = delete;
   PrivateCache& operator=(const PrivateCache&) = delete;
-  // OpenBitmap on this cache.
+  // OpenBitmap on this cache, and OpenTemplate, which adds what the loader
+  // found of a PNG file's alpha.
   BitmapRecord Open(const std::string& path);
+  Template OpenWithOpacity(const std::string& path);
 
  private:
   BitmapCache* cache_;
@@ -82,8 +86,10 @@ struct Accepted {
 // WindowMatches, WithinTolerance, CompareCornerColor, SearchCapture).
 class Session {
  public:
+  // `opacity`: what the loader found of the template's alpha (OpenTemplate).
   Session(const ScreenImage& screen, const BitmapRecord& templ, std::int32_t x1, std::int32_t y1,
-          std::int32_t x2, std::int32_t y2, std::int32_t options, std::int32_t color);
+          std::int32_t x2, std::int32_t y2, std::int32_t options, std::int32_t color,
+          const std::uint8_t* opacity = nullptr);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -91,6 +97,9 @@ class Session {
   // 0 when the scan can run; otherwise the code the search answers before
   // scanning (-3, -10 or -100).
   std::int32_t Refusal() const { return refusal_; }
+  // The template's pixels that take no part: a PNG file's alpha, and with
+  // option bit 19 those of the top-left colour.
+  std::int64_t TransparentPixels() const;
   const Rectangle& Rect() const { return rect_; }
   const ScanOrder& Order() const { return order_; }
   const ColorTest& Test() const { return test_; }
@@ -131,6 +140,7 @@ class Session {
   std::string ExplainWindow(Position at, bool& passes) const;
   std::vector<std::string> ExplainNearColors(Position at, bool& passes) const;
   std::string ExplainCorner(Position at, bool& passes) const;
+  bool CornerIsTransparent() const;
 
   ScreenImage screen_;
   BitmapRecord templ_;
@@ -139,6 +149,8 @@ class Session {
   ColorTest test_{};
   Rectangle rect_{};
   std::int32_t refusal_ = 0;
+  const std::uint8_t* loadedOpacity_;
+  std::unique_ptr<TemplateOpacity> opacity_;
   std::uint8_t* map_ = nullptr;
   TemplateColors colors_{};  // near colours: what setup_.colors points to
   ScanSetup setup_{};

@@ -116,13 +116,16 @@ int main(int argc, char** argv) {
   std::vector<std::string> positional;
   std::string optionsText = "0", colorText = "-1", explainText, markPath;
   std::vector<std::string> grab;
-  bool all = false, live = false;
+  bool all = false, live = false, transparent = false;
   app.add_option("files", positional,
                  "SCREEN TEMPLATE, then the rectangle x1 y1 x2 y2, both corners inclusive")
       ->expected(0, 6);
   app.add_option("--options", optionsText, "the option word (default 0); decimal or 0x hexadecimal")
       ->type_name("N");
   app.add_option("--color", colorText, "the colour word (default -1, pattern mode)")->type_name("N");
+  app.add_flag("--transparent", transparent,
+               "set option bit 19: the template's pixels of its top-left colour are transparent (a PNG "
+               "file's pixels whose alpha is below full always are)");
   app.add_flag("--all", all,
                "list every accepted position in scan order, and what SearchImageAll answers (those after the "
                "skip count)");
@@ -152,6 +155,7 @@ int main(int argc, char** argv) {
   std::int32_t options = 0, color = -1;
   if (!ParseWord(optionsText, options))
     return Usage(app, "--options needs a number (decimal or 0x hexadecimal)");
+  if (transparent) options |= ZADIZED_KEY_COLOR_TRANSPARENT;
   if (!ParseWord(colorText, color)) return Usage(app, "--color needs a number (decimal or 0x hexadecimal)");
   Position explainAt{};
   const bool explain = app.count("--explain") != 0;
@@ -208,17 +212,30 @@ int main(int argc, char** argv) {
 
   // A cache of this run's own, so nothing is shared with anything else.
   PrivateCache cache;
-  const BitmapRecord templ = cache.Open(positional[1]);
+  const Template loaded = cache.OpenWithOpacity(positional[1]);
+  const BitmapRecord& templ = loaded.record;
   if (templ.fileSize == -1) {
     std::fprintf(stderr, "zadized-find: template %s (SearchImage would answer -2)\n",
                  DescribeTemplateFailure(positional[1]).c_str());
     return kExitBadFile;
   }
 
-  const Session session(shot.image, templ, r[0], r[1], r[2], r[3], options, color);
+  const Session session(shot.image, templ, r[0], r[1], r[2], r[3], options, color, loaded.opacity);
   std::printf("screen    %s: %d x %d\n", positional[0].c_str(), shot.image.width, shot.image.height);
   std::printf("template  %s: %d x %d, %d bits per pixel\n", positional[1].c_str(), templ.width, templ.height,
               templ.bitCount);
+  const std::int64_t pixels = static_cast<std::int64_t>(templ.width) * templ.height;
+  std::int64_t clearByAlpha = 0;
+  for (std::int64_t k = 0; loaded.opacity != nullptr && k < pixels; ++k)
+    clearByAlpha += loaded.opacity[k] == 0;
+  if (clearByAlpha > 0 || KeyColorIsTransparent(options)) {
+    std::printf("opacity   %lld of %lld pixels are transparent and take no part",
+                static_cast<long long>(session.TransparentPixels()), static_cast<long long>(pixels));
+    if (clearByAlpha > 0) std::printf("; %lld by their alpha", static_cast<long long>(clearByAlpha));
+    if (KeyColorIsTransparent(options))
+      std::printf("; option bit 19: the top-left colour %s", Hex6(templ.topLeftColor).c_str());
+    std::printf("\n");
+  }
   std::printf("rectangle (%d, %d) to (%d, %d) as given", r[0], r[1], r[2], r[3]);
   if (session.Refusal() != kNoScreen) {
     std::printf("; cut to the screen (%d, %d) to (%d, %d)", session.Rect().x1, session.Rect().y1,
