@@ -503,22 +503,27 @@ TEST(FaultInjection, TheScanAnswersTheSameWithoutMemoryForItsTables) {
   test::HandScreen hand(40, 24, screen.px);
   SetHeadStartBudget(0);
   int failures = 0;
-  for (const std::int32_t color : {-1, 0x203040, 0xFFFFFF, 0x20000A10, 0x20000018}) {
-    const std::int32_t expected = SearchCapture(hand.Image(), templ, 0, 0, 39, 23, 1, color);
-    const LiveCounts before = Live();
-    for (int n = 1;; ++n) {
-      Faults f;
-      f.failAllocAt = n;
-      Injected inject(f);
-      const std::int32_t got = SearchCapture(hand.Image(), templ, 0, 0, 39, 23, 1, color);
-      if (g.allocs < n) break;  // the call no longer reaches an n-th allocation
-      ++failures;
-      // The first allocation of a mapped mode is the colour map itself.
-      const bool map = color < 0x20000000 && n == 1;
-      EXPECT_EQ(got, map ? -100 : expected)
-          << "colour 0x" << std::hex << color << std::dec << ", allocation " << n;
-      EXPECT_EQ(Live().blocks, before.blocks)
-          << "colour 0x" << std::hex << color << std::dec << ", allocation " << n;
+  // With the key colour (bit 19) the white pixels are transparent, and the
+  // search first allocates which pixels take part.
+  for (const std::int32_t options : {1, 1 | 0x80000}) {
+    const bool key = options != 1;
+    for (const std::int32_t color : {-1, 0x203040, 0xFFFFFF, 0x20000A10, 0x20000018}) {
+      const std::int32_t expected = SearchCapture(hand.Image(), templ, 0, 0, 39, 23, options, color);
+      const LiveCounts before = Live();
+      for (int n = 1;; ++n) {
+        Faults f;
+        f.failAllocAt = n;
+        Injected inject(f);
+        const std::int32_t got = SearchCapture(hand.Image(), templ, 0, 0, 39, 23, options, color);
+        if (g.allocs < n) break;  // the call no longer reaches an n-th allocation
+        ++failures;
+        // Then comes the colour map of a mapped mode.
+        const bool refused = (key && n == 1) || (color < 0x20000000 && n == (key ? 2 : 1));
+        EXPECT_EQ(got, refused ? -100 : expected) << "colour 0x" << std::hex << color << ", options 0x"
+                                                  << options << std::dec << ", allocation " << n;
+        EXPECT_EQ(Live().blocks, before.blocks) << "colour 0x" << std::hex << color << ", options 0x"
+                                                << options << std::dec << ", allocation " << n;
+      }
     }
   }
   SetHeadStartBudget(-1);

@@ -308,26 +308,34 @@ int g_failAt = 0, g_allocations = 0;
 
 TEST(PngTemplate, EveryFailedAllocationIsARefusalThatLeavesNothingBehind) {
   std::mt19937 rng(99);
-  const Sample s = RandomSample(rng);
-  const std::string path = test::WriteFile("alloc.png", Encode(s, 2));
-  platform::Ops ops = platform::Native();
-  ops.allocZeroed = [](std::uint32_t bytes) -> void* {
-    return ++g_allocations == g_failAt ? nullptr : platform::Native().allocZeroed(bytes);
-  };
-  for (g_failAt = 1;; ++g_failAt) {
-    g_allocations = 0;
-    const std::int64_t blocks = platform::Live().blocks;
-    Cache cache;
-    platform::Override(&ops);
-    const BitmapRecord r = cache.Open(path);
-    platform::Override(nullptr);
-    if (g_allocations < g_failAt) {
-      EXPECT_EQ(Contents(r), test::MakeBmp24(s.w, s.h, s.expected));
-      EXPECT_GT(g_failAt, 3) << "the file, the decoder and the BMP form each allocate";
-      break;
+  // An opaque picture, and one whose alpha takes the decoder through a row
+  // of red, green, blue and alpha.
+  Sample s = RandomSample(rng);
+  while (!s.opaque.empty()) s = RandomSample(rng);
+  Sample clear = RandomSample(rng);
+  while (clear.opaque.empty()) clear = RandomSample(rng);
+  for (const Sample& sample : {s, clear}) {
+    SCOPED_TRACE(sample.what);
+    const std::string path = test::WriteFile("alloc.png", Encode(sample, 2));
+    platform::Ops ops = platform::Native();
+    ops.allocZeroed = [](std::uint32_t bytes) -> void* {
+      return ++g_allocations == g_failAt ? nullptr : platform::Native().allocZeroed(bytes);
+    };
+    for (g_failAt = 1;; ++g_failAt) {
+      g_allocations = 0;
+      const std::int64_t blocks = platform::Live().blocks;
+      Cache cache;
+      platform::Override(&ops);
+      const BitmapRecord r = cache.Open(path);
+      platform::Override(nullptr);
+      if (g_allocations < g_failAt) {
+        EXPECT_EQ(Contents(r), test::MakeBmp24(sample.w, sample.h, sample.expected));
+        EXPECT_GT(g_failAt, 3) << "the file, the decoder and the BMP form each allocate";
+        break;
+      }
+      EXPECT_EQ(r.fileSize, -1) << "allocation " << g_failAt;
+      EXPECT_EQ(platform::Live().blocks, blocks) << "allocation " << g_failAt;
     }
-    EXPECT_EQ(r.fileSize, -1) << "allocation " << g_failAt;
-    EXPECT_EQ(platform::Live().blocks, blocks) << "allocation " << g_failAt;
   }
 }
 
