@@ -218,18 +218,22 @@ Template Round(Template t) {
   return t;
 }
 
-// Every other pixel see-through, half the template: the most a sparse
-// outline takes out.
+// Every other pixel see-through, the top-left one among them: half the
+// template, the most a sparse outline takes out.
 Template Checkered(Template t) {
   t.clear.assign(t.px.size(), false);
   for (int y = 0; y < t.h; ++y)
-    for (int x = 0; x < t.w; ++x) t.clear[static_cast<std::size_t>(y) * t.w + x] = (x + y) % 2 == 1;
+    for (int x = 0; x < t.w; ++x) t.clear[static_cast<std::size_t>(y) * t.w + x] = (x + y) % 2 == 0;
   return t;
 }
 
 // The see-through pixels painted in a key colour, as a sprite is drawn on
 // magenta for option bit 19; the top-left pixel must be one of them.
 Template KeyedOut(Template t, std::uint32_t key) {
+  if (t.clear.empty() || !t.clear[0]) {
+    std::fprintf(stderr, "bench: a keyed template must be see-through at its top-left pixel\n");
+    std::exit(2);
+  }
   for (std::size_t k = 0; k < t.px.size(); ++k)
     if (t.clear[k]) t.px[k] = key;
   t.keyColour = true;

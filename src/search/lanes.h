@@ -43,13 +43,15 @@ inline const std::uint8_t* TopLeftOf(const ScanSetup& s, std::int32_t x, std::in
 // Where to sample a screen for ranking tests: `spots` places spread over the
 // candidates with a little jitter (so stripes of the screen's period do not
 // line up with them), each the first of eight side-by-side positions when
-// `blocks` (then the candidates must be at least eight columns wide).
+// `blocks` (then the candidates must be at least eight columns wide). Another
+// `draw` gives other places near the same spread.
 inline void SampleSpots(const ScanSetup& s, const Candidates& c, std::int64_t spots, bool blocks,
-                        const std::uint8_t** at) {
+                        const std::uint8_t** at, std::int64_t draw = 0) {
   const std::int64_t total = c.columns * c.rows;
   const std::int64_t step = total / spots > 0 ? total / spots : 1;
   for (std::int64_t i = 0; i < spots; ++i) {
-    const std::int64_t jitter = step > 1 ? static_cast<std::int64_t>((i * 2654435761u) % step) : 0;
+    const std::int64_t jitter =
+        step > 1 ? static_cast<std::int64_t>(((i + draw * spots) * 2654435761u) % step) : 0;
     const std::int64_t linear = (i * step + jitter) % total;
     std::int64_t x = c.firstX + linear % c.columns;
     if (blocks && x > c.lastX - (kLanes - 1)) x = c.lastX - (kLanes - 1);

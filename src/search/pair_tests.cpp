@@ -28,6 +28,8 @@ constexpr int kLearnt = 16;
 // first failing pixel, which on a screen that rejects little is far in.
 constexpr int kLearningTries = 24;
 constexpr int kSampleWords = 4;
+// Blocks the leading tests are checked on afresh.
+constexpr int kFreshBlocks = 64;
 constexpr int kMaxSamples = 64 * kSampleWords;
 static_assert(kMaxTests >= 2 * kPoolEach + 1 + kLearnt, "room for every test");
 
@@ -183,6 +185,7 @@ class Compiler {
     }
     Learn(survivors, &smp);
     Order(smp);
+    CheckHead(c);
   }
 
  private:
@@ -285,6 +288,28 @@ class Compiler {
       }
     }
     for (int t = 0; t < g_.count; ++t) g_.tests[t] = ordered[t];
+  }
+
+  // Order picked each test for the sampled blocks it rejects, so those
+  // blocks flatter the leading tests, and on a noisy screen the branch-free
+  // head would end too soon. Blocks the ranking never saw tell how many
+  // stay alive after each leading test.
+  void CheckHead(const Candidates& c) {
+    if (c.columns < kLanes || c.columns * c.rows < kFreshBlocks * kLanes) return;
+    const std::uint8_t* at[kFreshBlocks];
+    SampleSpots(s_, c, kFreshBlocks, true, at, 1);
+    unsigned alive[kFreshBlocks];
+    for (unsigned& a : alive) a = kAllLanes;
+    g_.head = 0;
+    for (int t = 0; t < g_.count && t < PairTests::kHead && g_.tests[t].kind != kAnyDiffers; ++t) {
+      int live = 0;
+      for (int i = 0; i < kFreshBlocks; ++i) {
+        alive[i] = PassingLanes(g_, g_.tests[t], at[i], alive[i]);
+        live += alive[i] != 0 ? 1 : 0;
+      }
+      if (8 * live <= kFreshBlocks) break;
+      g_.head = t + 1;
+    }
   }
 
   // Map byte k is the pixel in column k mod tw and, from the window's top,
