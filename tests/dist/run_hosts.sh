@@ -106,6 +106,8 @@ done
 [ $status -eq 0 ] || exit 1
 
 export WINEPREFIX=${WINEPREFIX:-$here/../../build/wineprefix}
+# A host that fails to load waits for a debugger that never comes; a run takes seconds.
+export ZADIZED_WINE_TIMEOUT=${ZADIZED_WINE_TIMEOUT:-120}
 for exe in host_c host_cpp host_msvc; do
   # The last host looks for the picture, shown once Wine's desktop is up.
   [ $exe = host_msvc ] && paint_screen "$run"

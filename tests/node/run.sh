@@ -34,6 +34,8 @@ start_screen "$work" || { echo "node: cannot make the screen's picture"; exit 1;
 trap 'kill $virtual_display_pid 2>/dev/null' EXIT
 
 export WINEPREFIX=${WINEPREFIX:-$here/../../build/wineprefix}
+# A host that fails to load waits for a debugger that never comes; a run takes seconds.
+export ZADIZED_WINE_TIMEOUT=${ZADIZED_WINE_TIMEOUT:-120}
 export NODE_PATH=$packages/node_modules
 # node.exe's output goes to a file: under Wine, Node.js cannot open its
 # standard streams on a pipe (EBADF). A first run that does nothing brings up
