@@ -41,7 +41,7 @@ export NODE_PATH=$packages/node_modules
 # standard streams on a pipe (EBADF). A first run that does nothing brings up
 # Wine's desktop on the display before the picture is shown, and tells how
 # long node.exe takes to start and stop.
-node() {
+run_node() {
   local start rc
   start=$(date +%s%N)
   (cd "$work" && "$here/../../tools/wine/run" "$node_exe" "$@" >"$work/output.txt" 2>&1)
@@ -49,10 +49,10 @@ node() {
   elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
   return $rc
 }
-node -e 0 || { cat "$work/output.txt"; echo "node: $node_exe does not run"; exit 1; }
+run_node -e 0 || { cat "$work/output.txt"; echo "node: $node_exe does not run"; exit 1; }
 echo "node: $arch node.exe -e 0 took $elapsed ms (Wine included)"
 paint_screen "$work"
-node "$here/zadized_host.js" "$dll" screen.bmp
+run_node "$here/zadized_host.js" "$dll" screen.bmp
 rc=$?
 cat "$work/output.txt"
 echo "node: $arch node.exe zadized_host.js took $elapsed ms (Wine included)"
