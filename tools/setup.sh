@@ -57,4 +57,5 @@ command -v i686-w64-mingw32-g++ >/dev/null
 # Wine runs the 32-bit test programs from a root of its own, which also
 # works where the kernel refuses 32-bit code (see tools/wine/README.md).
 bash "$(dirname "$0")/wine/setup.sh"
+bash "$(dirname "$0")/../tests/node/install.sh"  # Node.js for Windows and koffi, from npm
 echo "setup: all tools present"
