@@ -318,11 +318,12 @@ int main(int argc, char** argv) {
   }
 
   std::printf(
-      "\nThrough the DLL under Wine, screen %dx%d, one run. Times per SearchImage call in ms; zadized = the "
-      "library, literal = zadized_literal.dll; x lit = literal / zadized; x floor = zadized / floor, for "
+      "\nThrough the %s DLL under Wine, screen %dx%d, one run. Times per SearchImage call in ms; "
+      "zadized = the library, literal = zadized_literal.dll; x lit = literal / zadized; x floor = zadized / "
+      "floor, for "
       "full-screen not-found cases (floor %.2f ms: CaptureScreen of the whole screen and one read pass, the "
       "fastest of its measurements on each screen).\n",
-      width, height, floor * 1e3);
+      sizeof(void*) == 8 ? "x64" : "x86", width, height, floor * 1e3);
   std::printf(
       "Goals as in the native table: G1 zadized <= max(1.25 x literal, 50 us); G2 found early or plain area, "
       "literal > 10 ms: x lit >= 10; G3 more than 255 colours: x lit >= 20; G4 full-screen not found: x "

@@ -1,7 +1,12 @@
 // SearchImage calls per second through the real export, under whatever runs
 // Windows programs here: a whole-screen search against a 200 x 200 rectangle,
-// both for a template that is not on the screen (every position is visited).
+// both for a template that is not on the screen (every position is visited),
+// and the time of one CaptureScreen (with DeleteObject), which every
+// whole-screen search pays. Built for x86 and for x64; the first line says
+// which ran.
 // Usage: wine_search_rate.exe zadized.dll [SECONDS_PER_CASE]
+#include <zadized.h>
+
 #include <cstdlib>
 
 #include "common/bmp_bytes.h"
@@ -47,6 +52,23 @@ double CallsPerSecond(SearchFn search, const std::string& file, int x1, int y1, 
   return calls / (static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart));
 }
 
+// Seconds per CaptureScreen of the whole screen, the bitmap deleted after.
+double CaptureSeconds(double seconds) {
+  const void* capture = reinterpret_cast<const void*>(harness::ByName("CaptureScreen"));
+  LARGE_INTEGER f, start, now;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&start);
+  long calls = 0;
+  do {
+    ZadizedScreenImage image{};
+    harness::CallByHand(capture, {harness::Addr(&image)});
+    if (image.bitmap != nullptr) DeleteObject(static_cast<HGDIOBJ>(image.bitmap));
+    ++calls;
+    QueryPerformanceCounter(&now);
+  } while (static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) < seconds);
+  return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) / calls;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,8 +80,8 @@ int main(int argc, char** argv) {
   harness::DllPath() = argv[1];
   const double seconds = argc > 2 ? std::atof(argv[2]) : 5.0;
   const auto search = reinterpret_cast<SearchFn>(reinterpret_cast<void*>(harness::ByName("SearchImage")));
-  if (search == nullptr) {
-    std::printf("cannot load SearchImage from %s\n", argv[1]);
+  if (search == nullptr || harness::ByName("CaptureScreen") == nullptr) {
+    std::printf("cannot load SearchImage and CaptureScreen from %s\n", argv[1]);
     return 2;
   }
   const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
@@ -73,10 +95,13 @@ int main(int argc, char** argv) {
   harness::WriteBytes(file, zadized::test::MakeBmp24(24, 24, noise));
 
   std::int32_t whole = 0, small = 0;
+  const double capture = CaptureSeconds(seconds);
   const double wholeRate = CallsPerSecond(search, file, 0, 0, w - 1, h - 1, seconds, &whole);
   const double smallRate =
       CallsPerSecond(search, file, w / 2, h / 2, w / 2 + 199, h / 2 + 199, seconds, &small);
+  std::printf("%s process and DLL\n", sizeof(void*) == 8 ? "x64 (64-bit)" : "x86 (32-bit)");
   std::printf("screen %dx%d, 24x24 template not on the screen (results %d and %d)\n", w, h, whole, small);
+  std::printf("CaptureScreen     %10.2f ms/call, whole screen\n", capture * 1e3);
   std::printf("whole screen      %10.1f calls/s  %8.2f ms/call\n", wholeRate, 1000.0 / wholeRate);
   std::printf("200x200 rectangle %10.1f calls/s  %8.2f ms/call\n", smallRate, 1000.0 / smallRate);
   std::printf("rectangle / whole screen: %.1fx\n", smallRate / wholeRate);

@@ -45,7 +45,7 @@ add_custom_target(dist ALL DEPENDS ${ZADIZED_DIST_ZIP})
 
 # Hosts built from the unpacked zip alone, with the same compilers a user has,
 # then run next to the DLL from the zip.
-add_test(NAME dist.hosts
+add_test(NAME dist.${ZADIZED_ARCH}.hosts
          COMMAND ${CMAKE_SOURCE_DIR}/tests/dist/run_hosts.sh ${ZADIZED_DIST_ZIP} ${ZADIZED_DIST_NAME}
                  ${CMAKE_BINARY_DIR}/dist-test ${CMAKE_C_COMPILER} ${CMAKE_CXX_COMPILER} ${ZADIZED_TEST_DATA})
-set_tests_properties(dist.hosts PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+set_tests_properties(dist.${ZADIZED_ARCH}.hosts PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)

@@ -5,11 +5,13 @@
 #    read pass, then the table of ratios and goals. Extra arguments go to it,
 #    e.g. --benchmark_filter=icons (a filter that leaves out floor/ gives no
 #    floor ratios). A full run takes about a quarter of an hour.
-# 2. Through the real DLL under Wine on a 1920 x 1080 virtual screen:
-#    SearchImage calls per second for the whole screen and for a 200 x 200
-#    rectangle; then the cases the native benchmark marks, each screen shown
-#    full-screen, timed through zadized.dll and through zadized_literal.dll
-#    (the same library starting with the literal scan), with their table.
+# 2. Through the real DLLs under Wine on a 1920 x 1080 virtual screen, the
+#    32-bit one (its process emulated) and the 64-bit one (native), in one
+#    run: the time of a whole-screen capture and SearchImage calls per second
+#    for the whole screen and for a 200 x 200 rectangle; then the cases the
+#    native benchmark marks, each screen shown full-screen, timed through
+#    zadized.dll and through zadized_literal.dll (the same library starting
+#    with the literal scan), with their table, for each architecture.
 # BENCH_NATIVE=0 or BENCH_WINE=0 skips a part; BENCH_WINE_SECONDS (default 2)
 # is how long each case is repeated per DLL under Wine; BENCH_BUILD overrides
 # the native build folder.
@@ -33,12 +35,14 @@ fi
 
 if [ "${BENCH_WINE:-1}" != 0 ]; then
   echo
-  echo "== SearchImage through the DLL under Wine (the 32-bit process is emulated where the kernel cannot run it)"
+  echo "== SearchImage through the DLLs under Wine, x86 then x64 (the 32-bit process is emulated where the kernel cannot run it)"
   echo "Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
   start=$(date +%s)
-  cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build/win32 --target zadized zadized_literal wine_search_rate wine_search_cases >/dev/null
+  for arch in win32:mingw-i686 win64:mingw-x86_64; do
+    cmake -S . -B "build/${arch%%:*}" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/${arch#*:}.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "build/${arch%%:*}" --target zadized zadized_literal wine_search_rate wine_search_cases >/dev/null
+  done
   cases=$root/build/win32/bench-cases
   rm -rf "$cases"
   "$build/zadized_bench" --wine-cases="$cases"
@@ -47,10 +51,15 @@ if [ "${BENCH_WINE:-1}" != 0 ]; then
   export WINEPREFIX="$root/build/wineprefix"
   trap 'tools/wine/run --stop >/dev/null 2>&1; kill $virtual_display_pid 2>/dev/null' EXIT
   win() { printf 'Z:%s' "${1//\//\\}"; }
-  tools/wine/run build/win32/wine_search_rate.exe "$(win "$root/build/win32/zadized.dll")" 5
-  echo
-  tools/wine/run build/win32/wine_search_cases.exe "$(win "$root/build/win32/zadized.dll")" \
-    "$(win "$root/build/win32/zadized_literal.dll")" "$(win "$cases")" "${BENCH_WINE_SECONDS:-2}"
+  for dir in win32 win64; do
+    tools/wine/run build/$dir/wine_search_rate.exe "$(win "$root/build/$dir/zadized.dll")" 5
+    echo
+  done
+  for dir in win32 win64; do
+    tools/wine/run build/$dir/wine_search_cases.exe "$(win "$root/build/$dir/zadized.dll")" \
+      "$(win "$root/build/$dir/zadized_literal.dll")" "$(win "$cases")" "${BENCH_WINE_SECONDS:-2}"
+    echo
+  done
   echo "Wine part: $(($(date +%s) - start)) s, load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
   echo "Reproduce these figures: BENCH_NATIVE=0 tools/bench.sh"
 fi

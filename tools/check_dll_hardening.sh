@@ -8,13 +8,19 @@
 #   - no section is both writable and executable;
 #   - a Release build carries no symbol table and no debug sections;
 #   - it imports from system DLLs only (its libraries, zlib and libspng
-#     among them, are linked in, never loaded beside it).
+#     among them, are linked in, never loaded beside it);
+#   - the x64 DLL (PE32+) also has HIGH_ENTROPY_VA (0x20), so the loader may
+#     place it anywhere in the 64-bit space, and a preferred image base above
+#     4 GB, so that even where it loads unmoved, every address in it needs
+#     more than 32 bits and a host that cuts addresses fails at once.
 #
-#   tools/check_dll_hardening.sh OBJDUMP DLL [BUILD_TYPE]
+#   tools/check_dll_hardening.sh OBJDUMP DLL [BUILD_TYPE [ARCH]]
+# ARCH (x86 or x64) is the architecture the DLL must be built for.
 set -uo pipefail
 objdump=$1
 dll=$2
 type=${3:-}
+arch=${4:-}
 failed=0
 fail() {
   echo "FAILED: $*"
@@ -30,6 +36,20 @@ echo "DllCharacteristics 0x${dllchars:-?}, Characteristics ${chars:-?}"
 [ -n "$dllchars" ] && (((16#$dllchars & 0x40) != 0)) || fail "DYNAMIC_BASE (0x40) not set"
 [ -n "$dllchars" ] && (((16#$dllchars & 0x100) != 0)) || fail "NX_COMPAT (0x100) not set"
 [ -n "$chars" ] && ((($chars & 0x1) == 0)) || fail "relocations stripped (IMAGE_FILE_RELOCS_STRIPPED)"
+
+magic=$(awk '$1 == "Magic" { print $2; exit }' <<<"$private")
+base=$(awk '$1 == "ImageBase" { print $2; exit }' <<<"$private")
+case "$magic" in
+  010b) kind=x86 ;;
+  020b) kind=x64 ;;
+  *) kind=unknown ;;
+esac
+echo "Magic ${magic:-?} ($kind), ImageBase 0x${base:-?}"
+[ -z "$arch" ] || [ "$arch" = "$kind" ] || fail "the DLL is $kind, but an $arch build was asked for"
+if [ "$kind" = x64 ]; then
+  [ -n "$dllchars" ] && (((16#$dllchars & 0x20) != 0)) || fail "HIGH_ENTROPY_VA (0x20) not set"
+  [ -n "$base" ] && ((16#$base > 0xFFFFFFFF)) || fail "image base 0x${base:-?} is not above 4 GB"
+fi
 
 reloc=$(awk '$2 == ".reloc" { print $3; exit }' <<<"$headers")
 [ -n "$reloc" ] && ((16#$reloc > 0)) || fail "no .reloc section"

@@ -2,7 +2,8 @@
 # The library's main job, end to end: a desktop picture is shown on a virtual
 # screen, and a host program asks the real zadized.dll, under Wine, where
 # templates are: in pattern, shape and tolerance mode, in every scan order and
-# with skip counts. Then zadized-find, the template tester, searches the same
+# with skip counts; a 32-bit host the 32-bit DLL, then a 64-bit host the
+# 64-bit DLL. Then zadized-find, the template tester, searches the same
 # picture file and writes it with the found places outlined, and the Windows
 # zadized-find.exe cuts a template from the live screen and finds it there.
 # tools/demo.sh --guide also refreshes the guide's pictures (docs/images).
@@ -12,9 +13,12 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 bash tools/setup.sh >/dev/null
-cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+cmake --no-warn-unused-cli -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/win32 --target zadized find_demo zadized-find >/dev/null
+cmake --no-warn-unused-cli -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/win64 --target zadized find_demo >/dev/null
 cmake -S . -B build/demo-native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/demo-native --target zadized-find >/dev/null
 
@@ -27,7 +31,7 @@ out=$root/build/demo
 mkdir -p "$out"
 win() { printf 'Z:%s' "${1//\//\\}"; }
 
-echo "== The DLL under Wine, on a virtual 1024x768 screen showing tools/demo/desktop.bmp"
+echo "== The 32-bit DLL under Wine, on a virtual 1024x768 screen showing tools/demo/desktop.bmp"
 # The host keeps the picture shown for a while after its searches, so that
 # the template can be cut from the live screen below.
 rm -f "$out/host.log"
@@ -43,6 +47,11 @@ tools/wine/run build/win32/zadized-find.exe --grab 698,205,711,218 "$(win "$out/
 tools/wine/run build/win32/zadized-find.exe --screen "$(win "$out/close-grabbed.png")" --color 0x10000000 |
   grep -E '^(template|found|not found)' || true
 wait "$host" || true
+
+echo
+echo "== The same searches through the 64-bit DLL, from a 64-bit host"
+tools/wine/run build/win64/find_demo.exe "$(win "$root/build/win64/zadized.dll")" \
+  "$(win "$root/tools/demo/desktop.bmp")" "$(win "$out")" 2>&1 || true
 
 echo
 echo "== zadized-find on the picture file itself (no screen): the inverted folder icon, from its PNG file"

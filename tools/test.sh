@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native core under AddressSanitizer
-# and UBSan, and the 32-bit DLL through its real exports under Wine on a
-# virtual X display. Installs what is missing first (Debian 12, as root).
+# and UBSan, and the 32-bit and the 64-bit DLL through their real exports under
+# Wine on a virtual X display. Installs what is missing first (Debian 12, as
+# root).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -14,7 +15,10 @@ build() {
     cmake --build build/native &&
     cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-    cmake --build build/win32
+    cmake --build build/win32 &&
+    cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    cmake --build build/win64
 }
 build || { echo "test: the build failed"; exit 1; }
 
@@ -29,8 +33,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Both builds' tests in one run, so the closing summary counts all of them.
+# All three builds' tests in one run, so the closing summary counts all of them.
 cat > build/CTestTestfile.cmake <<CTEST
-subdirs("native" "win32")
+subdirs("native" "win32" "win64")
 CTEST
 ctest --test-dir build --output-on-failure --timeout 900

@@ -176,8 +176,8 @@ static void TestOnePixelTemplate(void) {
 }
 
 static void TestMemory(void) {
-  uint32_t block = CreateBuffer(64);
-  uint32_t text;
+  ZadizedAddress block = CreateBuffer(64);
+  ZadizedAddress text;
   CHECK(block != 0);
   if (block == 0) return;
   CHECK_EQ(PtrGetValue(block, 4), 0);

@@ -102,7 +102,7 @@ void TestRecordsInContainers() {
 
 void TestMemoryThroughIntegers() {
   // What a host without pointers does: keep addresses as integers.
-  const std::uint32_t block = CreateBuffer(300);
+  const ZadizedAddress block = CreateBuffer(300);
   CHECK(block != 0);
   if (block == 0) return;
   for (std::int32_t i = 0; i < 10; ++i) PtrPutArray(static_cast<std::uint32_t>(i * 1000), block, i, 4);
@@ -115,7 +115,7 @@ void TestMemoryThroughIntegers() {
   const std::string longText(300, 'x');
   PtrCopyData(ZADIZED_ADDR(longText.c_str()), block, -1);
   CHECK_EQ(std::strlen(static_cast<const char*>(ZADIZED_PTR(block))), 256u);
-  const std::uint32_t copy = PtrGetString(block, 1);
+  const ZadizedAddress copy = PtrGetString(block, 1);
   CHECK_EQ(std::strlen(static_cast<const char*>(ZADIZED_PTR(copy))), 256u);
 
   // Overlapping copy upward repeats the first byte.

@@ -2,6 +2,7 @@
 // program paints over the whole screen. Expected results come from the
 // literal reference scan run on the same picture, and the key ones are also
 // stated as plain positions.
+#include <algorithm>
 #include <climits>
 
 #include "common/bmp_bytes.h"
@@ -269,6 +270,209 @@ TEST_CASE(ThousandSearchesLeaveMemoryWhereItWas) {
   CHECK(after.PrivateUsage <= before.PrivateUsage + 256 * 1024);
   CHECK(after.PagefileUsage <= before.PagefileUsage + 256 * 1024);
   CHECK(gdiAfter <= gdiBefore);
+}
+
+// ---- Random screens, every answer the reference's ----
+
+struct Random {
+  std::uint32_t state;
+  std::uint32_t Next() {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  }
+  int In(int lo, int hi) { return lo + static_cast<int>(Next() % static_cast<std::uint32_t>(hi - lo + 1)); }
+  bool OneIn(int n) { return Next() % static_cast<std::uint32_t>(n) == 0; }
+};
+
+std::uint32_t Shaded(std::uint32_t v, int most, Random& r) {
+  std::uint32_t out = 0;
+  for (int i = 0; i < 3; ++i) {
+    const int c = static_cast<int>(v >> (8 * i) & 0xFF) + r.In(-most, most);
+    out |= static_cast<std::uint32_t>(c < 0 ? 0 : c > 255 ? 255 : c) << (8 * i);
+  }
+  return out;
+}
+
+// A template and the places its copies were pasted (some cut by the edge).
+struct Piece {
+  Template t;
+  int width, height;
+  std::vector<std::uint32_t> px, colors;
+  std::vector<std::pair<int, int>> copies;
+};
+
+// A desktop of flat windows in a few colours, bands of few-colour noise, and
+// templates of odd and even sizes pasted as they are, recoloured (which
+// pattern and shape mode still find), shaded with a few odd pixels (for near
+// colours), and across the right and bottom edges.
+std::vector<Piece> PaintRandomScreen(Picture& p, Random& r, int screenIndex) {
+  const std::uint32_t palette[6] = {r.Next(), r.Next(), r.Next(), r.Next(), r.Next(), r.Next()};
+  p.px.assign(static_cast<std::size_t>(p.width) * p.height, palette[0]);
+  for (int i = 0; i < 300; ++i) {
+    const int w = r.In(2, 300), h = r.In(2, 200), x = r.In(0, p.width - 1), y = r.In(0, p.height - 1);
+    const std::uint32_t c = palette[r.In(0, 5)];
+    for (int yy = y; yy < y + h && yy < p.height; ++yy)
+      for (int xx = x; xx < x + w && xx < p.width; ++xx) p.at(xx, yy) = c;
+  }
+  for (int i = 0; i < 12; ++i) {
+    const int w = r.In(20, 200), h = r.In(10, 80), x = r.In(0, p.width - w), y = r.In(0, p.height - h);
+    for (int yy = y; yy < y + h; ++yy)
+      for (int xx = x; xx < x + w; ++xx) p.at(xx, yy) = palette[r.In(0, 2)];
+  }
+  std::vector<Piece> pieces;
+  for (int k = 0; k < 8; ++k) {
+    Piece q;
+    q.width = r.In(1, 24);
+    q.height = r.In(1, 18);
+    const int x0 = r.In(0, p.width - q.width), y0 = r.In(0, p.height - q.height);
+    if (k % 2 == 0) {  // cut from the screen: at least one copy, maybe more by chance
+      for (int y = 0; y < q.height; ++y)
+        for (int x = 0; x < q.width; ++x) q.px.push_back(p.at(x0 + x, y0 + y));
+      q.copies.push_back({x0, y0});
+    } else {
+      std::vector<std::uint32_t> own(static_cast<std::size_t>(r.In(2, 5)));
+      for (std::uint32_t& c : own) c = r.Next();
+      for (int i = 0; i < q.width * q.height; ++i)
+        q.px.push_back(own[static_cast<std::size_t>(r.In(0, static_cast<int>(own.size()) - 1))]);
+    }
+    for (std::uint32_t v : q.px) {
+      if (std::find(q.colors.begin(), q.colors.end(), v) == q.colors.end()) q.colors.push_back(v);
+    }
+    std::vector<std::uint32_t> recolored;
+    std::vector<std::uint32_t> to(q.colors.size());
+    for (std::uint32_t& c : to) c = r.Next();
+    for (std::uint32_t v : q.px)
+      recolored.push_back(
+          to[static_cast<std::size_t>(std::find(q.colors.begin(), q.colors.end(), v) - q.colors.begin())]);
+    std::vector<std::uint32_t> shaded;
+    for (std::uint32_t v : q.px) shaded.push_back(r.OneIn(12) ? v ^ 0x808080u : Shaded(v, 12, r));
+    const std::vector<std::uint32_t>* forms[] = {&q.px, &recolored, &shaded, &q.px};
+    for (int f = 0; f < 4; ++f) {
+      int x = r.In(0, p.width - q.width), y = r.In(0, p.height - q.height);
+      if (f == 3) {  // across an edge: only the part on the screen is painted
+        (r.OneIn(2) ? x : y) = r.OneIn(2) ? (r.OneIn(2) ? p.width - q.width : p.width - 1 - q.width / 2)
+                                          : (r.OneIn(2) ? p.height - q.height : p.height - 1 - q.height / 2);
+      }
+      for (int yy = 0; yy < q.height; ++yy)
+        for (int xx = 0; xx < q.width; ++xx)
+          if (x + xx < p.width && y + yy < p.height)
+            p.at(x + xx, y + yy) = (*forms[f])[static_cast<std::size_t>(yy * q.width + xx)];
+      q.copies.push_back({x, y});
+    }
+    q.t = Write("random-" + std::to_string(screenIndex) + "-" + std::to_string(k) + ".bmp", q.width, q.px);
+    pieces.push_back(std::move(q));
+  }
+  return pieces;
+}
+
+TEST_CASE(RandomScreensAgreeWithTheReference) {
+  // The x64 process runs natively, the x86 one emulated.
+#if defined(_WIN64)
+  const int screens = 3, cases = 500;
+#else
+  const int screens = 1, cases = 150;
+#endif
+  const char* modes[] = {"pattern", "shape", "tolerance", "near"};
+  const char* outcomes[] = {"found", "-1", "-10", "-100", "other"};
+  int counts[4][5] = {};
+  int wrong = 0;
+  Picture p;
+  p.width = ThePicture().width;
+  p.height = ThePicture().height;
+  for (int s = 0; s < screens; ++s) {
+    Random r{0x5EED0000u + static_cast<std::uint32_t>(s)};
+    const std::vector<Piece> pieces = PaintRandomScreen(p, r, s);
+    CHECK(harness::ShowOnScreen(p.width, p.height, p.px));
+    // The screen must show what the reference is given.
+    const ScreenImage shot = Capture();
+    long differ = shot.pixels == nullptr ? -1 : 0;
+    for (int y = 0; y < p.height && shot.pixels != nullptr; ++y) {
+      for (int x = 0; x < p.width; ++x) {
+        const std::uint8_t* q = shot.pixels + (static_cast<std::size_t>(p.height - 1 - y) * p.width + x) * 4;
+        if (static_cast<std::uint32_t>(q[0] | q[1] << 8 | q[2] << 16) != (p.at(x, y) & 0xFFFFFF)) ++differ;
+      }
+    }
+    if (shot.bitmap != nullptr) DeleteObject(static_cast<HGDIOBJ>(shot.bitmap));
+    CHECK_EQ(differ, 0L);
+    if (differ != 0) return;
+    zadized::reference::Screen reference;
+    reference.width = p.width;
+    reference.height = p.height;
+    reference.topDown = p.px;
+
+    for (int c = 0; c < cases; ++c) {
+      const Piece& q = pieces[static_cast<std::size_t>(r.In(0, static_cast<int>(pieces.size()) - 1))];
+      const int mode = r.In(0, 3);
+      std::int32_t color = -1;
+      if (mode == 0)
+        color = r.OneIn(4) ? static_cast<std::int32_t>(r.In(3, 7) << 28 | (r.Next() & 0xFFFFFFF)) : -1;
+      if (mode == 1) {
+        color = static_cast<std::int32_t>(
+            r.OneIn(6) ? r.Next() & 0xFFFFFF
+                       : q.colors[static_cast<std::size_t>(r.In(0, static_cast<int>(q.colors.size()) - 1))] &
+                             0xFFFFFF);
+      }
+      if (mode == 2) {
+        color = static_cast<std::int32_t>(
+            0x10000000u | static_cast<std::uint32_t>(r.In(0, 3)) << 24 |
+            static_cast<std::uint32_t>(r.OneIn(2) ? r.In(0, 40) : r.In(0, 255)) << 16 |
+            static_cast<std::uint32_t>(r.OneIn(2) ? r.In(0, 120) : r.In(0, 800)));
+      }
+      if (mode == 3) {
+        color = static_cast<std::int32_t>(0x20000000u | (r.Next() & 0x0FFF0000u) |
+                                          static_cast<std::uint32_t>(r.OneIn(3) ? 0 : r.In(0, 20)) << 8 |
+                                          static_cast<std::uint32_t>(r.In(0, 16)));
+      }
+      const std::int32_t options =
+          static_cast<std::int32_t>(static_cast<std::uint32_t>(r.In(0, 7)) << 16 |
+                                    static_cast<std::uint32_t>(r.OneIn(3) ? r.In(1, 3) : 0));
+      std::int32_t x1, y1, x2, y2;
+      // The reference walks every window pixel by pixel, about a second for
+      // the whole screen even natively, so whole-screen cases are rare.
+      const int kind = r.In(0, 99);
+      if (kind < 80) {  // round a copy, a little too small now and then
+        const auto& at = q.copies[static_cast<std::size_t>(r.In(0, static_cast<int>(q.copies.size()) - 1))];
+        x1 = at.first - r.In(0, 40);
+        y1 = at.second - r.In(0, 40);
+        x2 = at.first + q.width - 1 + r.In(-1, 40);
+        y2 = at.second + q.height - 1 + r.In(-1, 40);
+      } else if (kind < 99) {  // anywhere, partly off the screen too
+        x1 = r.In(-100, p.width + 100);
+        y1 = r.In(-100, p.height + 100);
+        x2 = x1 + r.In(-150, 150);
+        y2 = y1 + r.In(-150, 150);
+      } else {
+        x1 = r.In(-5, 0);
+        y1 = r.In(-5, 0);
+        x2 = r.OneIn(2) ? INT_MAX : p.width - 1 + r.In(0, 5);
+        y2 = r.OneIn(2) ? INT_MAX : p.height - 1 + r.In(0, 5);
+      }
+      if (r.OneIn(4)) std::swap(x1, x2);
+      if (r.OneIn(4)) std::swap(y1, y2);
+
+      const std::int32_t got = Search(q.t.path, x1, y1, x2, y2, options, color);
+      const std::int32_t want =
+          zadized::reference::LiteralSearch(q.t.bytes, reference, x1, y1, x2, y2, options, color);
+      ++counts[mode][want >= 0 ? 0 : want == -1 ? 1 : want == -10 ? 2 : want == -100 ? 3 : 4];
+      if (got != want && ++wrong <= 10) {
+        harness::Fail(__FILE__, __LINE__,
+                      "screen " + std::to_string(s) + " case " + std::to_string(c) + ": " +
+                          std::to_string(q.width) + "x" + std::to_string(q.height) + " template, rectangle " +
+                          std::to_string(x1) + "," + std::to_string(y1) + "," + std::to_string(x2) + "," +
+                          std::to_string(y2) + ", options " + std::to_string(options) + ", colour " +
+                          std::to_string(color) + ": DLL " + std::to_string(got) + ", reference " +
+                          std::to_string(want));
+      }
+    }
+  }
+  std::printf("  %d random screens, %d cases each, %d answers differ from the reference\n", screens, cases,
+              wrong);
+  for (int m = 0; m < 4; ++m) {
+    std::printf("  %-9s", modes[m]);
+    for (int o = 0; o < 5; ++o) std::printf("  %s %3d", outcomes[o], counts[m][o]);
+    std::printf("\n");
+  }
+  CHECK_EQ(wrong, 0);
 }
 
 }  // namespace

@@ -172,7 +172,8 @@ int main(int argc, char** argv) {
                   wc.hInstance, nullptr);
   for (int i = 0; i < 200 && !g_painted; ++i) Pump(20);
   Pump(300);
-  std::printf("screen %dx%d, desktop picture %dx%d at (0,0)\n\n", GetSystemMetrics(SM_CXSCREEN),
+  std::printf("%d-bit host and DLL, screen %dx%d, desktop picture %dx%d at (0,0)\n\n",
+              static_cast<int>(8 * sizeof(void*)), GetSystemMetrics(SM_CXSCREEN),
               GetSystemMetrics(SM_CYSCREEN), g_width, g_height);
 
   // Pattern mode: a folder icon with every colour inverted still has the
