@@ -944,10 +944,9 @@ constexpr double kEveryGoal = 20;  // L1: one call >= 20x the skip loop, more th
 bool ReportEvery() {
   std::printf(
       "\nEvery sighting: one SearchImageAll call (SearchCaptureAll) against the skip loop it replaces "
-      "(SearchImage "
-      "with skip 0, 1, ... until -1, fast scan) and against one literal scan listing the same rectangle. "
-      "Times in "
-      "ms, CPU time, one run. x loop = skip loop / one call; x lit = literal one call / one call.\n"
+      "(SearchImage with skip 0, 1, ... until -1, fast scan) and against one literal scan listing the same "
+      "rectangle. Times in ms, CPU time, one run. x loop = skip loop / one call; x lit = literal one call / "
+      "one call.\n"
       "Goals: L1 more than 20 sightings: x loop >= %.0f; G1 one call <= max(%.2f x literal, %.0f us).\n",
       kEveryGoal, kSlowerAllowed, kSlowerFloorSeconds * 1e6);
   std::printf("%-46s %-11s %9s %11s %7s %10s %9s %11s %8s %s\n", "case", "kind", "sightings", "skip loop",

@@ -366,13 +366,11 @@ int main(int argc, char** argv) {
       Median(speedUps));
   if (!everyRows.empty()) {
     std::printf(
-        "\nEvery sighting through the DLL, one run: one SearchImageAll call against the skip loop it "
-        "replaces "
-        "(SearchImage with skip 0, 1, ... until -1, each call capturing the screen) and against one call of "
-        "the "
-        "literal DLL. Times in ms. x loop = skip loop / one call; x lit = literal one call / one call. "
-        "Goals: L1 "
-        "more than 20 sightings: x loop >= 20; G1 one call <= max(1.25 x literal, 50 us).\n");
+        "\nEvery sighting through the %s DLL, one run: one SearchImageAll call against the skip loop it "
+        "replaces (SearchImage with skip 0, 1, ... until -1, each call capturing the screen) and against one "
+        "call of the literal DLL. Times in ms. x loop = skip loop / one call; x lit = literal one call / one "
+        "call. Goals: L1 more than 20 sightings: x loop >= 20; G1 one call <= max(1.25 x literal, 50 us).\n",
+        sizeof(void*) == 8 ? "x64" : "x86");
     std::printf("%-46s %9s %11s %7s %10s %8s %11s %8s %s\n", "case", "sightings", "skip loop", "calls",
                 "one call", "x loop", "literal", "x lit", "misses");
     const std::string suffix = " every sighting, one call";
