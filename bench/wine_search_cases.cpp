@@ -5,7 +5,11 @@
 // start with the literal scan, in one run. Both must give every case's
 // expected answer, or the program fails. The floor here is one capture of the
 // whole screen through CaptureScreen plus a read pass over it: what any
-// whole-screen search has to pay.
+// whole-screen search has to pay. Cases that list every sighting are timed as
+// one SearchImageAll call in each DLL and as the loop over the skip count that
+// it replaces (SearchImage with skip 0, 1, ... until -1, through zadized.dll),
+// in a table of their own; the one call's list must be the places the loop
+// met, and the same in both DLLs.
 // Usage: wine_search_cases.exe zadized.dll zadized_literal.dll CASES_DIR [SECONDS]
 // CASES_DIR is what `zadized_bench --wine-cases=DIR` writes; SECONDS (default
 // 2) is how long each case is repeated in each DLL, at least one call.
@@ -23,11 +27,13 @@ namespace {
 
 using SearchFn = std::int32_t(WINAPI*)(const char*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                                        std::int32_t, std::int32_t);
+using SearchAllFn = std::int32_t(WINAPI*)(const char*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                          std::int32_t, std::int32_t, ZadizedAddress, std::int32_t);
 
 struct Case {
   std::string name, kind, where, screen, templ;
   std::int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0, options = 0, color = 0, expected = 0;
-  bool floorCase = false, plain = false;
+  bool floorCase = false, plain = false, every = false;
   int colours = 0;
 };
 
@@ -50,7 +56,7 @@ bool ReadCases(const std::string& dir, std::vector<Case>* cases) {
     std::string line(buffer);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     const std::vector<std::string> v = Split(line);
-    if (v.size() != 15) continue;
+    if (v.size() != 16) continue;
     Case c;
     c.name = v[0];
     c.kind = v[1];
@@ -63,6 +69,7 @@ bool ReadCases(const std::string& dir, std::vector<Case>* cases) {
     c.floorCase = v[12] == "1";
     c.plain = v[13] == "1";
     c.colours = std::atoi(v[14].c_str());
+    c.every = v[15] == "1";
     cases->push_back(c);
   }
   std::fclose(f);
@@ -127,6 +134,58 @@ Timing Time(SearchFn search, const Case& c, double seconds, bool* steady) {
   return t;
 }
 
+// Every sighting in one call, repeated for `seconds`, at least once; the
+// list of the last call in `list`, and every answer must be the first one.
+std::vector<std::int32_t> g_slots;
+Timing TimeAll(SearchAllFn searchAll, const Case& c, double seconds, bool* steady,
+               std::vector<std::int32_t>* list) {
+  const double start = Now();
+  double now = start;
+  Timing t{0, 0, 0};
+  do {
+    const std::int32_t r = searchAll(c.templ.c_str(), c.x1, c.y1, c.x2, c.y2, c.options, c.color,
+                                     ZADIZED_ADDR(g_slots.data()), static_cast<std::int32_t>(g_slots.size()));
+    if (t.calls > 0 && r != t.result) *steady = false;
+    t.result = r;
+    ++t.calls;
+    now = Now();
+  } while (now - start < seconds);
+  t.seconds = (now - start) / static_cast<double>(t.calls);
+  list->assign(g_slots.begin(), g_slots.begin() + std::max(t.result, 0));
+  return t;
+}
+
+// The loop a script runs instead, timed as one unit (repeated likewise):
+// SearchImage with the skip count raised until it answers -1.
+Timing TimeSkipLoop(SearchFn search, const Case& c, double seconds, std::vector<std::int32_t>* answers) {
+  const double start = Now();
+  double now = start;
+  Timing t{0, 0, 0};
+  do {
+    answers->clear();
+    for (std::int32_t skip = 0; skip <= 0xFFFF; ++skip) {
+      const std::int32_t r = search(c.templ.c_str(), c.x1, c.y1, c.x2, c.y2, c.options + skip, c.color);
+      if (r == -1) break;
+      answers->push_back(r);
+    }
+    ++t.calls;
+    now = Now();
+  } while (now - start < seconds);
+  t.seconds = (now - start) / static_cast<double>(t.calls);
+  t.result = static_cast<std::int32_t>(answers->size());
+  return t;
+}
+
+// The places of the loop's answers in the order first met: in tolerance mode
+// the loop meets a place again whenever the window match it lands on fails
+// the corner test.
+std::vector<std::int32_t> FirstMet(const std::vector<std::int32_t>& v) {
+  std::vector<std::int32_t> out;
+  for (const std::int32_t p : v)
+    if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+  return out;
+}
+
 // CaptureScreen through the DLL (its record address as the hidden first
 // argument), a read pass over the pixels, and the bitmap deleted.
 double FloorSeconds(const void* capture, double seconds) {
@@ -181,14 +240,25 @@ int main(int argc, char** argv) {
   const auto literal =
       reinterpret_cast<SearchFn>(reinterpret_cast<void*>(GetProcAddress(literalDll, "SearchImage")));
   const void* capture = reinterpret_cast<const void*>(GetProcAddress(fastDll, "CaptureScreen"));
+  const auto fastAll =
+      reinterpret_cast<SearchAllFn>(reinterpret_cast<void*>(GetProcAddress(fastDll, "SearchImageAll")));
+  const auto literalAll =
+      reinterpret_cast<SearchAllFn>(reinterpret_cast<void*>(GetProcAddress(literalDll, "SearchImageAll")));
   const std::string dir = harness::WinPath(argv[3]);
   std::vector<Case> cases;
-  if (fast == nullptr || literal == nullptr || capture == nullptr || !ReadCases(dir, &cases) ||
-      cases.empty()) {
-    std::printf("no SearchImage or CaptureScreen in the DLLs, or no cases in %s\n", argv[3]);
+  if (fast == nullptr || literal == nullptr || capture == nullptr || fastAll == nullptr ||
+      literalAll == nullptr || !ReadCases(dir, &cases) || cases.empty()) {
+    std::printf("no SearchImage, SearchImageAll or CaptureScreen in the DLLs, or no cases in %s\n", argv[3]);
     return 2;
   }
   const std::int32_t width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  g_slots.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  struct EveryRow {
+    const Case* c;
+    Timing oneCall, loop, literal;
+    bool right;
+  };
+  std::vector<EveryRow> everyRows;
 
   struct Row {
     const Case* c;
@@ -219,6 +289,24 @@ int main(int argc, char** argv) {
       if (floor == 0 || f < floor) floor = f;
     }
     bool steady = true;
+    if (c.every) {
+      std::vector<std::int32_t> fastList, literalList, answers;
+      EveryRow row{&c, TimeAll(fastAll, c, seconds, &steady, &fastList),
+                   TimeSkipLoop(fast, c, seconds, &answers),
+                   TimeAll(literalAll, c, seconds, &steady, &literalList), false};
+      row.right = steady && row.oneCall.result == c.expected && fastList == literalList &&
+                  FirstMet(answers) == fastList;
+      allRight = allRight && row.right;
+      std::printf(
+          "%-52s one call %9.2f ms (%ld calls)  skip loop %10.2f ms (%d sightings, %ld loops)  literal one "
+          "call %10.2f ms (%ld calls)%s\n",
+          c.name.c_str(), row.oneCall.seconds * 1e3, row.oneCall.calls, row.loop.seconds * 1e3,
+          row.oneCall.result, row.loop.calls, row.literal.seconds * 1e3, row.literal.calls,
+          row.right ? "" : "  WRONG ANSWER");
+      std::fflush(stdout);
+      everyRows.push_back(row);
+      continue;
+    }
     Row row{&c, Time(fast, c, seconds, &steady), Time(literal, c, seconds, &steady), false};
     row.right = steady && row.fast.result == c.expected && row.literal.result == c.expected;
     allRight = allRight && row.right;
@@ -276,6 +364,29 @@ int main(int argc, char** argv) {
       "Full-screen not-found cases: %zu, median x lit %.1f.\n",
       rows.size(), worst, worstName.c_str(), worstAllowed, worstAllowedName.c_str(), speedUps.size(),
       Median(speedUps));
+  if (!everyRows.empty()) {
+    std::printf(
+        "\nEvery sighting through the %s DLL, one run: one SearchImageAll call against the skip loop it "
+        "replaces (SearchImage with skip 0, 1, ... until -1, each call capturing the screen) and against one "
+        "call of the literal DLL. Times in ms. x loop = skip loop / one call; x lit = literal one call / one "
+        "call. Goals: L1 more than 20 sightings: x loop >= 20; G1 one call <= max(1.25 x literal, 50 us).\n",
+        sizeof(void*) == 8 ? "x64" : "x86");
+    std::printf("%-46s %9s %11s %7s %10s %8s %11s %8s %s\n", "case", "sightings", "skip loop", "calls",
+                "one call", "x loop", "literal", "x lit", "misses");
+    const std::string suffix = " every sighting, one call";
+    for (const EveryRow& r : everyRows) {
+      const Case& c = *r.c;
+      const double f = r.oneCall.seconds, sl = r.loop.seconds, l = r.literal.seconds;
+      std::string misses;
+      if (f > std::max(1.25 * l, 50e-6)) misses += " G1";
+      if (r.oneCall.result > 20 && sl / f < 20) misses += " L1";
+      const std::string base =
+          c.name.size() > suffix.size() ? c.name.substr(0, c.name.size() - suffix.size()) : c.name;
+      std::printf("%-46s %9d %11.2f %7d %10.2f %8.1f %11.2f %8.2f%s%s\n", base.c_str(), r.oneCall.result,
+                  sl * 1e3, r.loop.result + 1, f * 1e3, sl / f, l * 1e3, l / f, misses.c_str(),
+                  r.right ? "" : " WRONG ANSWER");
+    }
+  }
   ClearScreens();
   if (!allRight) {
     std::printf("Some answers were wrong: the run fails.\n");

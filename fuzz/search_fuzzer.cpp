@@ -1,6 +1,7 @@
 // A whole search from bytes: the template file, the screen and all seven
 // arguments of SearchImage, through the export itself (bitmap cache, capture,
-// colour map, scan, release). Every answer is checked, not just survived:
+// colour map, scan, release), and every sighting through SearchImageAll on
+// the same road. Every answer is checked, not just survived:
 // against the literal reference scan when the work is small enough, against
 // the -2/-3/-10 rules otherwise, and every block, context, bitmap and file
 // the call made must be gone afterwards except the cache's own.
@@ -152,6 +153,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t result = ::SearchImage(name, x1, y1, x2, y2, options, color);
   const int contexts = g_displayContexts;
   if ((flags & 0x40) && ::SearchImage(name, x1, y1, x2, y2, options, color) != result) std::abort();
+  // Every sighting, into slots with one to spare: a code as SearchImage's
+  // with nothing written, or a list whose first entry SearchImage answered.
+  constexpr std::int32_t kMarker = 0x5A5A5A5A;
+  std::vector<std::int32_t> slots(screen.topDown.size() + 1, kMarker);
+  const std::int32_t listed =
+      ::SearchImageAll(name, x1, y1, x2, y2, options, color, ZADIZED_ADDR(slots.data()),
+                       static_cast<std::int32_t>(slots.size()));
+  const std::size_t written = listed > 0 ? static_cast<std::size_t>(listed) : 0;
+  if (slots[written] != kMarker || (listed < 0 && listed != result) ||
+      (listed >= 0 && (listed > 0 ? slots[0] : -1) != result)) {
+    std::abort();
+  }
 
   // Only the cache may keep anything.
   const z::platform::LiveCounts after = z::platform::Live();
@@ -176,9 +189,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t pixels = static_cast<std::int64_t>(templ.width) * templ.height;
     const std::int64_t positions =
         static_cast<std::int64_t>(screen.width - templ.width + 1) * (screen.height - templ.height + 1);
-    if (pixels * (positions + 1) <= kReferenceBudget &&
-        result != z::reference::LiteralSearch(loaded, screen, x1, y1, x2, y2, options, color, clear)) {
-      std::abort();
+    if (pixels * (positions + 1) <= kReferenceBudget) {
+      if (result != z::reference::LiteralSearch(loaded, screen, x1, y1, x2, y2, options, color, clear))
+        std::abort();
+      const z::reference::Listing all =
+          z::reference::LiteralSearchAll(loaded, screen, x1, y1, x2, y2, options, color, clear);
+      if (all.code != 0
+              ? listed != all.code
+              : std::vector<std::int32_t>(slots.begin(), slots.begin() + written) != all.positions) {
+        std::abort();
+      }
     }
   }
   z::platform::Override(nullptr);

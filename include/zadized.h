@@ -206,7 +206,7 @@ int32_t ZADIZED_API SearchImage(const char* fileName, int32_t x1, int32_t y1, in
  * tolerance mode, where a loop over the skip count can meet one twice.
  *
  *   int32_t found[200], x, y, i;
- *   int32_t n = SearchImageAll("C:\img\icon.bmp", 0, 2, 1919, 1079, 0, ZADIZED_PATTERN,
+ *   int32_t n = SearchImageAll("C:\\img\\icon.bmp", 0, 2, 1919, 1079, 0, ZADIZED_PATTERN,
  *                              ZADIZED_ADDR(found), 200);
  *   for (i = 0; i < n; ++i)
  *     if (zadized_decode_result(found[i], 1920, &x, &y)) printf("icon at %d,%d\n", x, y);

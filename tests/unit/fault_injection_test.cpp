@@ -488,8 +488,9 @@ TEST(FaultInjection, SearchImageAnswersMinus3ForEveryCaptureFailure) {
 // The fast scan's own tables (the window check, the shape and near-colour
 // tests, the rows of equal neighbours) are a matter of speed: without memory
 // for any one of them the scan goes on without it and answers the same, and
-// nothing is left allocated. The head start gets no budget, so the tables
-// are asked for; each allocation of the call fails in turn.
+// gives a listing of every sighting the same positions, and nothing is left
+// allocated. The head start gets no budget, so the tables are asked for;
+// each allocation of the call fails in turn.
 TEST(FaultInjection, TheScanAnswersTheSameWithoutMemoryForItsTables) {
   test::Canvas screen(40, 24, 0x203040);
   screen.Fill(3, 4, 20, 9, 0xFFFFFF);
@@ -497,6 +498,9 @@ TEST(FaultInjection, TheScanAnswersTheSameWithoutMemoryForItsTables) {
   for (int x = 0; x < 40; x += 3) screen.at(x, 20) = 0x000000;
   std::vector<std::uint32_t> t(8 * 5, 0xFFFFFF);
   for (int k = 8; k < 16; ++k) t[static_cast<std::size_t>(k)] = 0x203040;
+  // Three copies, so that every mode lists more than one after the skip.
+  for (const auto& [x, y] : std::vector<std::pair<int, int>>{{24, 1}, {2, 14}, {14, 14}})
+    screen.Paste(x, y, 8, t);
   test::PrivateCache cache;
   const BitmapRecord templ = cache.Load("fi-tables.bmp", test::MakeBmp24(8, 5, t));
   ASSERT_NE(templ.fileSize, -1);
@@ -507,27 +511,40 @@ TEST(FaultInjection, TheScanAnswersTheSameWithoutMemoryForItsTables) {
   // search first allocates which pixels take part.
   for (const std::int32_t options : {1, 1 | 0x80000}) {
     const bool key = options != 1;
-    for (const std::int32_t color : {-1, 0x203040, 0xFFFFFF, 0x20000A10, 0x20000018}) {
-      const std::int32_t expected = SearchCapture(hand.Image(), templ, 0, 0, 39, 23, options, color);
-      const LiveCounts before = Live();
-      for (int n = 1;; ++n) {
-        Faults f;
-        f.failAllocAt = n;
-        Injected inject(f);
-        const std::int32_t got = SearchCapture(hand.Image(), templ, 0, 0, 39, 23, options, color);
-        if (g.allocs < n) break;  // the call no longer reaches an n-th allocation
-        ++failures;
-        // Then comes the colour map of a mapped mode.
-        const bool refused = (key && n == 1) || (color < 0x20000000 && n == (key ? 2 : 1));
-        EXPECT_EQ(got, refused ? -100 : expected) << "colour 0x" << std::hex << color << ", options 0x"
-                                                  << options << std::dec << ", allocation " << n;
-        EXPECT_EQ(Live().blocks, before.blocks) << "colour 0x" << std::hex << color << ", options 0x"
-                                                << options << std::dec << ", allocation " << n;
+    for (const bool all : {false, true}) {
+      for (const std::int32_t color : {-1, 0x203040, 0xFFFFFF, 0x20000A10, 0x20000018}) {
+        std::vector<std::int32_t> slots;
+        const auto search = [&] {
+          if (!all) return SearchCapture(hand.Image(), templ, 0, 0, 39, 23, options, color);
+          slots.assign(40 * 24, -7);
+          return SearchCaptureAll(hand.Image(), templ, 0, 0, 39, 23, options, color, slots.data(),
+                                  static_cast<std::int32_t>(slots.size()));
+        };
+        const std::int32_t expected = search();
+        const std::vector<std::int32_t> expectedSlots = slots;
+        EXPECT_TRUE(!all || key || expected > 1) << "a listing of one sighting or none shows little";
+        const LiveCounts before = Live();
+        for (int n = 1;; ++n) {
+          Faults f;
+          f.failAllocAt = n;
+          Injected inject(f);
+          const std::int32_t got = search();
+          if (g.allocs < n) break;  // the call no longer reaches an n-th allocation
+          ++failures;
+          // Then comes the colour map of a mapped mode.
+          const bool refused = (key && n == 1) || (color < 0x20000000 && n == (key ? 2 : 1));
+          const std::string what = std::string(all ? "listing, " : "") + "colour " + std::to_string(color) +
+                                   ", options " + std::to_string(options) + ", allocation " +
+                                   std::to_string(n);
+          EXPECT_EQ(got, refused ? -100 : expected) << what;
+          if (all && !refused) EXPECT_EQ(slots, expectedSlots) << what;
+          EXPECT_EQ(Live().blocks, before.blocks) << what;
+        }
       }
     }
   }
   SetHeadStartBudget(-1);
-  EXPECT_GE(failures, 12) << "the scan's tables were not all asked for";
+  EXPECT_GE(failures, 24) << "the scan's tables were not all asked for";
 }
 
 // A template without area cannot come out of the loader (it answers -2 for
