@@ -119,12 +119,13 @@ struct Timing {
 
 // Repeats the call for `seconds`, at least once; every answer must be the
 // first one.
-Timing Time(SearchFn search, const Case& c, double seconds, bool* steady) {
+template <typename Call>
+Timing Repeat(double seconds, bool* steady, const Call& call) {
   const double start = Now();
   double now = start;
   Timing t{0, 0, 0};
   do {
-    const std::int32_t r = search(c.templ.c_str(), c.x1, c.y1, c.x2, c.y2, c.options, c.color);
+    const std::int32_t r = call();
     if (t.calls > 0 && r != t.result) *steady = false;
     t.result = r;
     ++t.calls;
@@ -134,23 +135,20 @@ Timing Time(SearchFn search, const Case& c, double seconds, bool* steady) {
   return t;
 }
 
+Timing Time(SearchFn search, const Case& c, double seconds, bool* steady) {
+  return Repeat(seconds, steady,
+                [&] { return search(c.templ.c_str(), c.x1, c.y1, c.x2, c.y2, c.options, c.color); });
+}
+
 // Every sighting in one call, repeated for `seconds`, at least once; the
 // list of the last call in `list`, and every answer must be the first one.
 std::vector<std::int32_t> g_slots;
 Timing TimeAll(SearchAllFn searchAll, const Case& c, double seconds, bool* steady,
                std::vector<std::int32_t>* list) {
-  const double start = Now();
-  double now = start;
-  Timing t{0, 0, 0};
-  do {
-    const std::int32_t r = searchAll(c.templ.c_str(), c.x1, c.y1, c.x2, c.y2, c.options, c.color,
-                                     ZADIZED_ADDR(g_slots.data()), static_cast<std::int32_t>(g_slots.size()));
-    if (t.calls > 0 && r != t.result) *steady = false;
-    t.result = r;
-    ++t.calls;
-    now = Now();
-  } while (now - start < seconds);
-  t.seconds = (now - start) / static_cast<double>(t.calls);
+  const Timing t = Repeat(seconds, steady, [&] {
+    return searchAll(c.templ.c_str(), c.x1, c.y1, c.x2, c.y2, c.options, c.color,
+                     ZADIZED_ADDR(g_slots.data()), static_cast<std::int32_t>(g_slots.size()));
+  });
   list->assign(g_slots.begin(), g_slots.begin() + std::max(t.result, 0));
   return t;
 }

@@ -30,6 +30,39 @@ namespace {
 constexpr int kCases = 6000;
 constexpr int kEndToEndEvery = 8;  // these also go through SearchImage and the virtual display
 
+// A BMP file laid out as `header` says whose pixels hold `values` (top-down,
+// the low 1 to 3 bytes of each); its padding and the fourth bytes of 32-bit
+// pixels keep noise from `bits`.
+template <typename Bits>
+std::vector<std::uint8_t> BmpOfValues(const test::BmpLayout& header,
+                                      const std::vector<std::uint32_t>& palette,
+                                      const std::vector<std::uint32_t>& values, Bits&& bits) {
+  const int tw = header.width, th = header.height, bpp = header.bitCount / 8;
+  const int stride = (tw * bpp + 3) / 4 * 4;
+  std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * th);
+  for (auto& b : px) b = static_cast<std::uint8_t>(bits());
+  for (int y = 0; y < th; ++y) {
+    for (int x = 0; x < tw; ++x) {
+      std::uint8_t* p =
+          &px[static_cast<std::size_t>(th - 1 - y) * stride + static_cast<std::size_t>(x) * bpp];
+      for (int i = 0; i < std::min(bpp, 3); ++i)
+        p[i] = static_cast<std::uint8_t>(values[static_cast<std::size_t>(y) * tw + x] >> (8 * i));
+    }
+  }
+  return test::MakeBmp(header, palette, px);
+}
+
+// A 16-bit pixel's 5-5-5 word as the near-colour test sees it: each channel
+// widened to 8 bits as c << 3 | c >> 2.
+std::uint32_t Widened555(std::uint32_t word) {
+  std::uint32_t c = 0;
+  for (int ch = 0; ch < 3; ++ch) {
+    const std::uint32_t five = word >> (5 * ch) & 31;
+    c |= (five << 3 | five >> 2) << (8 * ch);
+  }
+  return c;
+}
+
 struct Generated {
   std::vector<std::uint8_t> file;  // a BMP file, or with `png` a PNG file
   bool png = false;
@@ -94,19 +127,9 @@ class Generator {
       g.what = std::to_string(bitCount) + "-bit";
     }
     if (many) g.what += " many values";
-    const int bpp = bitCount / 8;
-    const int stride = (tw * bpp + 3) / 4 * 4;
-    std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * th);
-    for (auto& b : px) b = static_cast<std::uint8_t>(Bits());  // fill bytes keep this noise
-    for (int y = 0; y < th; ++y) {
-      for (int x = 0; x < tw; ++x) {
-        const std::uint32_t v = classValue[cls[static_cast<std::size_t>(y) * tw + x]];
-        std::uint8_t* p =
-            &px[static_cast<std::size_t>(th - 1 - y) * stride + static_cast<std::size_t>(x) * bpp];
-        for (int i = 0; i < std::min(bpp, 3); ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-      }
-    }
-    g.file = test::MakeBmp(header, palette, px);
+    std::vector<std::uint32_t> values;
+    for (const int c : cls) values.push_back(classValue[static_cast<std::size_t>(c)]);
+    g.file = BmpOfValues(header, palette, values, [&] { return Bits(); });
     const std::vector<std::uint32_t> table = bitCount == 8 ? reference::LiteralColorTable(g.file) : palette;
 
     // The colour word.
@@ -807,12 +830,7 @@ TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
         seen[k] = palette[stored[k]] & 0xFFFFFF;
       } else if (bitCount == 16) {
         stored[k] = v & 0x7FFF;
-        std::uint32_t c = 0;
-        for (int ch = 0; ch < 3; ++ch) {
-          const std::uint32_t five = stored[k] >> (5 * ch) & 31;
-          c |= (five << 3 | five >> 2) << (8 * ch);
-        }
-        seen[k] = c;
+        seen[k] = Widened555(stored[k]);
       } else {
         stored[k] = seen[k] = v & 0xFFFFFF;
       }
@@ -822,18 +840,7 @@ TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
     header.height = th;
     header.bitCount = static_cast<std::uint16_t>(bitCount);
     if (bitCount == 8) header.paletteEntries = 256;
-    const int bpp = bitCount / 8, stride = (tw * bpp + 3) / 4 * 4;
-    std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * th);
-    for (auto& b : px) b = static_cast<std::uint8_t>(bits());
-    for (int y = 0; y < th; ++y) {
-      for (int x = 0; x < tw; ++x) {
-        std::uint8_t* q =
-            &px[static_cast<std::size_t>(th - 1 - y) * stride + static_cast<std::size_t>(x) * bpp];
-        for (int b = 0; b < std::min(bpp, 3); ++b)
-          q[b] = static_cast<std::uint8_t>(stored[static_cast<std::size_t>(y) * tw + x] >> (8 * b));
-      }
-    }
-    g.file = test::MakeBmp(header, palette, px);
+    g.file = BmpOfValues(header, palette, stored, bits);
     g.what = std::to_string(bitCount) + "-bit";
 
     // The screen: noise of a few colours, sometimes one, with shifted copies.
@@ -968,11 +975,7 @@ TEST(SearchDifferential, TransparentPixelsTakeNoPart) {
         seen[c] = palette[stored[c]] & 0xFFFFFF;
       } else if (bitCount == 16) {
         stored[c] = v & 0x7FFF;
-        seen[c] = 0;
-        for (int ch = 0; ch < 3; ++ch) {
-          const std::uint32_t five = stored[c] >> (5 * ch) & 31;
-          seen[c] |= (five << 3 | five >> 2) << (8 * ch);
-        }
+        seen[c] = Widened555(stored[c]);
       } else {
         stored[c] = seen[c] = v;
       }
@@ -1021,15 +1024,7 @@ TEST(SearchDifferential, TransparentPixelsTakeNoPart) {
       header.height = th;
       header.bitCount = static_cast<std::uint16_t>(bitCount);
       if (bitCount == 8) header.paletteEntries = 256;
-      const int bpp = bitCount / 8, stride = (tw * bpp + 3) / 4 * 4;
-      std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * th);
-      for (auto& b : px) b = static_cast<std::uint8_t>(bits());
-      for (int y = 0; y < th; ++y)
-        for (int x = 0; x < tw; ++x)
-          for (int b = 0; b < std::min(bpp, 3); ++b)
-            px[static_cast<std::size_t>(th - 1 - y) * stride + static_cast<std::size_t>(x) * bpp + b] =
-                static_cast<std::uint8_t>(colors[static_cast<std::size_t>(y) * tw + x] >> (8 * b));
-      g.file = test::MakeBmp(header, palette, px);
+      g.file = BmpOfValues(header, palette, colors, bits);
       g.what = std::string(kSources[source]) + ", " + std::to_string(bitCount) + "-bit";
     }
     const bool keyBit = pngType < 0 || uniform(0, 4) == 0;
