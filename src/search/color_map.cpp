@@ -43,6 +43,38 @@ class FirstAppearanceNumbers {
   std::uint8_t lastNumber_ = 0;
 };
 
+// The number of a record's pixels, or 0 when it has none or too many for a
+// 32-bit block.
+std::uint32_t PixelCount(const BitmapRecord& templ) {
+  if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return 0;
+  const std::uint64_t count =
+      static_cast<std::uint64_t>(templ.width) * static_cast<std::uint64_t>(templ.height);
+  return count > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(count);
+}
+
+// A 32-bit pixel's value is its blue, green and red bytes; an 8-bit
+// pixel's, its index.
+std::int32_t ReadWidth(const BitmapRecord& templ) {
+  const std::int32_t step = BytesPerPixel(templ.bitCount);
+  return step == 4 ? 3 : step;
+}
+
+// Calls visit(k, value) for every pixel in the colour map's order (bottom row
+// first, each row left to right), the value read ReadWidth bytes wide.
+template <typename Visit>
+void ForEachPixelValue(const BitmapRecord& templ, const Visit& visit) {
+  const std::int32_t step = BytesPerPixel(templ.bitCount);
+  const std::int32_t readWidth = ReadWidth(templ);
+  const std::int64_t rowBytes = static_cast<std::int64_t>(templ.width) * step;
+  const std::int64_t rowEnd = (4 - rowBytes % 4) % 4;
+  const std::uint8_t* p = templ.pixels;
+  std::uint32_t k = 0;
+  for (std::int32_t row = 0; row < templ.height; ++row, p += rowEnd) {
+    for (std::int32_t column = 0; column < templ.width; ++column, ++k, p += step)
+      visit(k, MaskPixel(p, readWidth));
+  }
+}
+
 }  // namespace
 
 TemplateColors ReadTemplateColors(const BitmapRecord& templ) {
@@ -55,43 +87,33 @@ TemplateColors ReadTemplateColors(const BitmapRecord& templ) {
 }
 
 TemplateOpacity::TemplateOpacity(const BitmapRecord& templ, const std::uint8_t* loaded, bool keyColor) {
-  if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return;
-  const std::uint64_t count =
-      static_cast<std::uint64_t>(templ.width) * static_cast<std::uint64_t>(templ.height);
-  if (count > 0xFFFFFFFFu) return;
+  const std::uint32_t count = PixelCount(templ);
+  if (count == 0) return;
   mask_ = loaded;
   if (!keyColor) {
     std::int64_t opaque = static_cast<std::int64_t>(count);
     if (loaded != nullptr) {
-      for (std::uint64_t k = 0; k < count; ++k) opaque -= loaded[k] == 0 ? 1 : 0;
+      for (std::uint32_t k = 0; k < count; ++k) opaque -= loaded[k] == 0 ? 1 : 0;
     }
     opaquePixels_ = opaque;
     return;
   }
   const platform::Ops& os = platform::Current();
-  owned_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(count)));
+  owned_ = static_cast<std::uint8_t*>(os.allocZeroed(count));
   if (owned_ == nullptr) return;
   mask_ = owned_;
-  const std::int32_t step = BytesPerPixel(templ.bitCount);
-  const std::int32_t readWidth = step == 4 ? 3 : step;
-  const std::int64_t rowBytes = static_cast<std::int64_t>(templ.width) * step;
-  const std::int64_t rowEnd = (4 - rowBytes % 4) % 4;
   // 8-bit pixels are compared by the entry their index selects, whole, as
   // the corner colours were read.
+  const bool indexed = ReadWidth(templ) == 1;
   ColorValue table[256];
-  if (readWidth == 1) ResolveColorTable(templ, table);
+  if (indexed) ResolveColorTable(templ, table);
   const ColorValue key = templ.topLeftColor;
-  const std::uint8_t* p = templ.pixels;
-  std::uint64_t k = 0;
   std::int64_t opaque = 0;
-  for (std::int32_t row = 0; row < templ.height; ++row, p += rowEnd) {
-    for (std::int32_t column = 0; column < templ.width; ++column, ++k, p += step) {
-      const ColorValue v = MaskPixel(p, readWidth);
-      const bool keep = (loaded == nullptr || loaded[k] != 0) && (readWidth == 1 ? table[v] : v) != key;
-      owned_[k] = keep ? 1 : 0;
-      opaque += keep ? 1 : 0;
-    }
-  }
+  ForEachPixelValue(templ, [&](std::uint32_t k, ColorValue v) {
+    const bool keep = (loaded == nullptr || loaded[k] != 0) && (indexed ? table[v] : v) != key;
+    owned_[k] = keep ? 1 : 0;
+    opaque += keep ? 1 : 0;
+  });
   opaquePixels_ = opaque;
 }
 
@@ -100,24 +122,15 @@ TemplateOpacity::~TemplateOpacity() {
 }
 
 std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color, const std::uint8_t* opaque) {
-  if (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0) return nullptr;
-  const std::uint64_t count =
-      static_cast<std::uint64_t>(templ.width) * static_cast<std::uint64_t>(templ.height);
-  if (count > 0xFFFFFFFFu) return nullptr;
-
+  const std::uint32_t count = PixelCount(templ);
+  if (count == 0) return nullptr;
   const platform::Ops& os = platform::Current();
-  auto* map = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(count)));
+  auto* map = static_cast<std::uint8_t*>(os.allocZeroed(count));
   if (map == nullptr) return nullptr;
-
-  const std::int32_t step = BytesPerPixel(templ.bitCount);
-  // A 32-bit pixel's value is its blue, green and red bytes.
-  const std::int32_t readWidth = step == 4 ? 3 : step;
-  const std::int64_t rowBytes = static_cast<std::int64_t>(templ.width) * step;
-  const std::int64_t rowEnd = (4 - rowBytes % 4) % 4;
 
   ColorValue target = static_cast<ColorValue>(color);
   const bool pattern = color == -1;
-  if (readWidth == 1 && !pattern) {
+  if (ReadWidth(templ) == 1 && !pattern) {
     // 8-bit pixels hold indices, so the colour becomes the first index whose
     // entry holds it; other indices with the same entry stay unmarked.
     ColorValue table[256];
@@ -135,23 +148,17 @@ std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color, const
 
   FirstAppearanceNumbers numbers;
   bool marked = false;
-  const std::uint8_t* p = templ.pixels;
-  std::uint8_t* out = map;
-  for (std::int32_t row = 0; row < templ.height; ++row) {
-    for (std::int32_t column = 0; column < templ.width; ++column, ++out, p += step) {
-      // A transparent pixel gets no number and marks nothing.
-      if (opaque != nullptr && opaque[out - map] == 0) continue;
-      const ColorValue v = MaskPixel(p, readWidth);
-      if (pattern) {
-        *out = numbers.Number(v);
-      } else {
-        const bool on = v == target;
-        marked = marked || on;
-        *out = on ? 1 : 0;
-      }
+  ForEachPixelValue(templ, [&](std::uint32_t k, ColorValue v) {
+    // A transparent pixel gets no number and marks nothing.
+    if (opaque != nullptr && opaque[k] == 0) return;
+    if (pattern) {
+      map[k] = numbers.Number(v);
+    } else {
+      const bool on = v == target;
+      marked = marked || on;
+      map[k] = on ? 1 : 0;
     }
-    p += rowEnd;
-  }
+  });
 
   if (!pattern && !marked) {
     os.freeBlock(map);
