@@ -50,6 +50,33 @@ inline void PumpMessages(DWORD ms) {
   }
 }
 
+// A picture the size of the screen, top row first, 0x00RRGGBB, whose
+// background is `background`(x, y); blocks of pixels are put on it.
+struct Picture {
+  std::int32_t width = 0, height = 0;
+  std::vector<std::uint32_t> px;
+  template <typename Background>
+  explicit Picture(const Background& background)
+      : width(GetSystemMetrics(SM_CXSCREEN)), height(GetSystemMetrics(SM_CYSCREEN)) {
+    px.resize(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) px[static_cast<std::size_t>(y) * width + x] = background(x, y);
+  }
+  std::uint32_t& at(int x, int y) { return px[static_cast<std::size_t>(y) * width + x]; }
+  // A top-down block `w` pixels wide with its top-left pixel at (x, y).
+  void Put(int x, int y, int w, const std::vector<std::uint32_t>& block) {
+    for (std::size_t k = 0; k < block.size(); ++k)
+      at(x + static_cast<int>(k) % w, y + static_cast<int>(k) / w) = block[k];
+  }
+};
+
+// Small tiles of five colours, three to a row's period: no two neighbouring
+// 4 x 4 tiles alike.
+inline std::uint32_t Tiles(int x, int y) {
+  static const std::uint32_t kTiles[5] = {0x203040, 0x607080, 0x90A0B0, 0x405020, 0xC0C0C0};
+  return kTiles[((x / 4) + (y / 4) * 3) % 5];
+}
+
 // Shows `px` (width x height, top row first) and waits until it is painted.
 // False when no window could be made or it was never painted.
 inline bool ShowOnScreen(std::int32_t width, std::int32_t height, std::vector<std::uint32_t> px) {

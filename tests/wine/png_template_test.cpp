@@ -19,16 +19,6 @@ namespace {
 
 constexpr std::uint32_t kRed = 0xFF0000, kWhite = 0xFFFFFF, kGreen = 0x00C000, kBlack = 0x000000;
 
-struct Picture {
-  std::int32_t width = 0, height = 0;
-  std::vector<std::uint32_t> px;  // top-down 0x00RRGGBB
-  void Put(int x, int y, int w, const std::vector<std::uint32_t>& block) {
-    for (std::size_t k = 0; k < block.size(); ++k)
-      px[static_cast<std::size_t>(y + static_cast<int>(k) / w) * width + x + static_cast<int>(k) % w] =
-          block[k];
-  }
-};
-
 // Three templates: colours in a pattern, greys, and a plus sign for shape mode.
 const std::vector<std::uint32_t> kColors = {0x112233, 0x112233, 0x445566, 0x778899, 0x778899,  //
                                             0x112233, 0x445566, 0x445566, 0x778899, 0x112233,  //
@@ -48,15 +38,10 @@ std::vector<std::uint32_t> Recolor(const std::vector<std::uint32_t>& px) {
   return out;
 }
 
-Picture& ThePicture() {
-  static Picture p = [] {
-    Picture q;
-    q.width = GetSystemMetrics(SM_CXSCREEN);
-    q.height = GetSystemMetrics(SM_CYSCREEN);
-    q.px.assign(static_cast<std::size_t>(q.width) * q.height, 0);
-    for (int y = 0; y < q.height; ++y)
-      for (int x = 0; x < q.width; ++x)
-        q.px[static_cast<std::size_t>(y) * q.width + x] = 0x100800u * ((x / 3 + y / 5) % 7);
+harness::Picture& ThePicture() {
+  static harness::Picture p = [] {
+    harness::Picture q(
+        [](int x, int y) { return 0x100800u * static_cast<std::uint32_t>((x / 3 + y / 5) % 7); });
     q.Put(300, 200, 5, Recolor(kColors));  // the pattern, in other colours
     q.Put(120, 60, 5, kColors);            // the pattern as saved
     q.Put(500, 100, 4, kGrays);
@@ -136,7 +121,7 @@ std::int32_t Search(const std::string& file, std::int32_t options, std::int32_t 
 }
 
 TEST_CASE(PngTemplatesAreFoundWhereTheirBmpTwinsAreInEveryMode) {
-  const Picture& p = ThePicture();
+  const harness::Picture& p = ThePicture();
   CHECK(harness::ShowOnScreen(p.width, p.height, p.px));
   const Template templates[] = {
       {"colours", 5, kColors}, {"greys", 4, kGrays}, {"plus", 5, Plus(kRed, kWhite)}};

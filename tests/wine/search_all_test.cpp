@@ -21,7 +21,6 @@ using zadized::test::MakeBmp24;
 
 namespace {
 
-constexpr std::uint32_t kTiles[5] = {0x203040, 0x607080, 0x90A0B0, 0x405020, 0xC0C0C0};
 constexpr std::int32_t kMarker = 0x5A5A5A5A;
 
 // A 5x4 block of three colours.
@@ -44,27 +43,14 @@ std::uint32_t Corner(int k) {
   return k % 3 == 0 ? 0x112233u : 0x800000u + static_cast<std::uint32_t>(k) * 0x000301u;
 }
 
-struct Picture {
-  std::int32_t width = 0, height = 0;
-  std::vector<std::uint32_t> px;  // top-down 0x00RRGGBB
-};
-
-Picture& ThePicture() {
-  static Picture p = [] {
-    Picture q;
-    q.width = GetSystemMetrics(SM_CXSCREEN);
-    q.height = GetSystemMetrics(SM_CYSCREEN);
-    q.px.resize(static_cast<std::size_t>(q.width) * q.height);
-    for (int y = 0; y < q.height; ++y)
-      for (int x = 0; x < q.width; ++x)
-        q.px[static_cast<std::size_t>(y) * q.width + x] = kTiles[((x / 4) + (y / 4) * 3) % 5];
+harness::Picture& ThePicture() {
+  static harness::Picture p = [] {
+    harness::Picture q(harness::Tiles);
     for (int k = 0; k < kColumns * kRows; ++k) {
       const int x0 = 40 + k % kColumns * 52 + k / kColumns % 3 * 5, y0 = 60 + k / kColumns * 56 + k % 2 * 3;
       const std::vector<std::uint32_t> block = Color(Corner(k), 0x445566u + static_cast<std::uint32_t>(k),
                                                      0x778899u - static_cast<std::uint32_t>(k));
-      for (std::size_t i = 0; i < block.size(); ++i)
-        q.px[static_cast<std::size_t>(y0 + static_cast<int>(i) / 5) * q.width + x0 +
-             static_cast<int>(i) % 5] = block[i];
+      q.Put(x0, y0, 5, block);
     }
     return q;
   }();
@@ -75,7 +61,7 @@ void ShowPicture() {
   static bool shown = false;
   if (shown) return;
   shown = true;
-  const Picture& p = ThePicture();
+  const harness::Picture& p = ThePicture();
   CHECK(harness::ShowOnScreen(p.width, p.height, p.px));
 }
 

@@ -19,18 +19,7 @@ using zadized::test::MakeBmp24;
 
 namespace {
 
-constexpr std::uint32_t kTiles[5] = {0x203040, 0x607080, 0x90A0B0, 0x405020, 0xC0C0C0};
 constexpr std::uint32_t kGreen = 0x00C000, kRed = 0xFF0000, kWhite = 0xFFFFFF, kBlack = 0x000000;
-
-struct Picture {
-  std::int32_t width = 0, height = 0;
-  std::vector<std::uint32_t> px;  // top-down 0x00RRGGBB
-  std::uint32_t& at(int x, int y) { return px[static_cast<std::size_t>(y) * width + x]; }
-  void Put(int x, int y, int w, const std::vector<std::uint32_t>& block) {
-    for (std::size_t k = 0; k < block.size(); ++k)
-      at(x + static_cast<int>(k) % w, y + static_cast<int>(k) / w) = block[k];
-  }
-};
 
 // A 5x4 block of three colours and a recoloured copy of it.
 const std::vector<std::uint32_t> kBlock = {1, 1, 2, 3, 3,  //
@@ -51,14 +40,9 @@ std::vector<std::uint32_t> Plus(std::uint32_t on, std::uint32_t off) {
   return g;
 }
 
-Picture& ThePicture() {
-  static Picture p = [] {
-    Picture q;
-    q.width = GetSystemMetrics(SM_CXSCREEN);
-    q.height = GetSystemMetrics(SM_CYSCREEN);
-    q.px.resize(static_cast<std::size_t>(q.width) * q.height);
-    for (int y = 0; y < q.height; ++y)
-      for (int x = 0; x < q.width; ++x) q.at(x, y) = kTiles[((x / 4) + (y / 4) * 3) % 5];
+harness::Picture& ThePicture() {
+  static harness::Picture p = [] {
+    harness::Picture q(harness::Tiles);
     q.Put(120, 60, 5, Color(kBlock, 0x112233, 0x445566, 0x778899));
     for (const auto& [x, y] : std::vector<std::pair<int, int>>{{40, 300}, {200, 300}, {40, 400}})
       q.Put(x, y, 3, Color(kSmall, 0x0A0A0A, 0x0B0B0B, 0x0C0C0C));
@@ -73,7 +57,7 @@ void ShowPicture() {
   static bool shown = false;
   if (shown) return;
   shown = true;
-  const Picture& p = ThePicture();
+  const harness::Picture& p = ThePicture();
   CHECK(harness::ShowOnScreen(p.width, p.height, p.px));
 }
 
@@ -136,7 +120,7 @@ TEST_CASE(ExportsByNameAndOrdinal) {
 TEST_CASE(CaptureScreenReadsBackThePaintedScreen) {
   ShowPicture();
   const ScreenImage r = Capture();
-  Picture& p = ThePicture();
+  harness::Picture& p = ThePicture();
   CHECK_EQ(r.width, p.width);
   CHECK_EQ(r.height, p.height);
   CHECK_EQ(r.bitCount, 32);
@@ -173,7 +157,7 @@ TEST_CASE(SearchImageByNameIsByOrdinal) {
 
 TEST_CASE(PatternShapeAndToleranceModes) {
   ShowPicture();
-  const Picture& p = ThePicture();
+  const harness::Picture& p = ThePicture();
   const Template recolored = Write("recoloured.bmp", 5, Color(kBlock, kRed, kWhite, kBlack));
   const Template exact = Write("exact.bmp", 5, Color(kBlock, 0x112233, 0x445566, 0x778899));
   Expect(recolored, 0, 0, p.width - 1, p.height - 1, 0, -1, Encode(120, 60));
@@ -194,7 +178,7 @@ TEST_CASE(PatternShapeAndToleranceModes) {
 
 TEST_CASE(ScanOrdersSkipCountsAndRectangles) {
   ShowPicture();
-  const Picture& p = ThePicture();
+  const harness::Picture& p = ThePicture();
   const Template small = Write("small.bmp", 3, Color(kSmall, 7, 8, 9));
   const std::int32_t W = p.width, H = p.height;
   const std::int32_t x2 = 300, y2 = 450;  // holds the three copies, not the corner one
@@ -305,7 +289,7 @@ struct Piece {
 // templates of odd and even sizes pasted as they are, recoloured (which
 // pattern and shape mode still find), shaded with a few odd pixels (for near
 // colours), and across the right and bottom edges.
-std::vector<Piece> PaintRandomScreen(Picture& p, Random& r, int screenIndex) {
+std::vector<Piece> PaintRandomScreen(harness::Picture& p, Random& r, int screenIndex) {
   const std::uint32_t palette[6] = {r.Next(), r.Next(), r.Next(), r.Next(), r.Next(), r.Next()};
   p.px.assign(static_cast<std::size_t>(p.width) * p.height, palette[0]);
   for (int i = 0; i < 300; ++i) {
@@ -376,9 +360,7 @@ TEST_CASE(RandomScreensAgreeWithTheReference) {
   const char* outcomes[] = {"found", "-1", "-10", "-100", "other"};
   int counts[4][5] = {};
   int wrong = 0;
-  Picture p;
-  p.width = ThePicture().width;
-  p.height = ThePicture().height;
+  harness::Picture p([](int, int) { return 0u; });
   for (int s = 0; s < screens; ++s) {
     Random r{0x5EED0000u + static_cast<std::uint32_t>(s)};
     const std::vector<Piece> pieces = PaintRandomScreen(p, r, s);

@@ -44,25 +44,18 @@ std::uint32_t ColorAt(int x, int y) {
 
 // Left: diagonal tiles; right: thin stripes with noise. The sprite is pasted
 // over each, its rim blended with what lies below.
-std::vector<std::uint32_t>& ThePicture(int& width, int& height) {
-  static int w = 0, h = 0;
-  static std::vector<std::uint32_t> px = [] {
-    w = GetSystemMetrics(SM_CXSCREEN);
-    h = GetSystemMetrics(SM_CYSCREEN);
-    std::vector<std::uint32_t> q(static_cast<std::size_t>(w) * h);
+const harness::Picture& ThePicture() {
+  static const harness::Picture p = [] {
     std::uint32_t seed = 12345;
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        seed = seed * 1664525u + 1013904223u;
-        const std::uint32_t tiles[4] = {0x2A4A6A, 0x3A5A7A, 0x4A6A2A, 0x6A2A4A};
-        q[static_cast<std::size_t>(y) * w + x] =
-            x < 320 ? tiles[((x + y) / 6) % 4] : (x % 3 == 0 ? 0xE0E0C0 : 0x30A030) ^ (seed >> 29);
-      }
-    }
+    harness::Picture q([&](int x, int y) -> std::uint32_t {
+      seed = seed * 1664525u + 1013904223u;
+      const std::uint32_t tiles[4] = {0x2A4A6A, 0x3A5A7A, 0x4A6A2A, 0x6A2A4A};
+      return x < 320 ? tiles[((x + y) / 6) % 4] : (x % 3 == 0 ? 0xE0E0C0 : 0x30A030) ^ (seed >> 29);
+    });
     for (const auto& [ox, oy] : {std::pair<int, int>{kAx, kAy}, {kBx, kBy}}) {
       for (int y = 0; y < kH; ++y) {
         for (int x = 0; x < kW; ++x) {
-          std::uint32_t& v = q[static_cast<std::size_t>(oy + y) * w + ox + x];
+          std::uint32_t& v = q.at(ox + x, oy + y);
           if (KindAt(x, y) == kIn) v = ColorAt(x, y);
           if (KindAt(x, y) == kRim) v = ((v >> 1) & 0x7F7F7F) + ((kBody >> 1) & 0x7F7F7F);
         }
@@ -70,15 +63,11 @@ std::vector<std::uint32_t>& ThePicture(int& width, int& height) {
     }
     return q;
   }();
-  width = w;
-  height = h;
-  return px;
+  return p;
 }
 
 std::int32_t Encode(int x, int y) {
-  int w = 0, h = 0;
-  ThePicture(w, h);
-  return static_cast<std::int32_t>(static_cast<std::int64_t>(y - 1) * w + (x - 1));
+  return static_cast<std::int32_t>(static_cast<std::int64_t>(y - 1) * ThePicture().width + (x - 1));
 }
 
 // The sprite as an RGBA PNG file: alpha 0 outside, 128 on the rim, 255
@@ -133,9 +122,8 @@ std::string Show(const std::vector<std::int32_t>& v) {
 }
 
 TEST_CASE(ASpriteIsFoundOverBothBackgroundsOnlyWhereItsSurroundingsAreTransparent) {
-  int w = 0, h = 0;
-  const std::vector<std::uint32_t>& px = ThePicture(w, h);
-  CHECK(harness::ShowOnScreen(w, h, px));
+  const harness::Picture& p = ThePicture();
+  CHECK(harness::ShowOnScreen(p.width, p.height, p.px));
   const std::vector<std::int32_t> both = {Encode(kAx, kAy), Encode(kBx, kBy)};
   const std::vector<std::int32_t> none = {};
   const std::string alpha = WritePng("sprite-alpha.png", false);
