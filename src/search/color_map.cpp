@@ -167,4 +167,38 @@ std::uint8_t* BuildColorMap(const BitmapRecord& templ, std::int32_t color, const
   return map;
 }
 
+PreparedTemplate::PreparedTemplate(const ScreenImage& screen, const Template& t, std::int32_t options,
+                                   const ColorTest& test)
+    : opacity_(t.record, t.opacity, KeyColorIsTransparent(options)) {
+  const BitmapRecord& templ = t.record;
+  setup_ = ScanSetup{screen.pixels, screen.width, screen.height, nullptr, templ.width, templ.height, false};
+  // A record without pixels has no colours to compare in near-colour mode:
+  // the scan finds nothing.
+  if (test.nearColors && PixelCount(templ) == 0) return;
+  if (!opacity_.Ready() || opacity_.OpaquePixels() == 0) {
+    refusal_ = kNoColorMap;
+    return;
+  }
+  setup_.opaque = opacity_.Mask();
+  if (test.nearColors) {
+    // No map: the scan compares the template's own colours.
+    colors_ = ReadTemplateColors(templ);
+    setup_.colors = &colors_;
+    setup_.tolerance = test.nearTolerance;
+    setup_.allowedMisses = AllowedMisses(test.nearPercent, opacity_.OpaquePixels());
+    return;
+  }
+  map_ = BuildColorMap(templ, test.mapColor, opacity_.Mask());
+  if (map_ == nullptr) {
+    refusal_ = kNoColorMap;
+    return;
+  }
+  setup_.map = map_;
+  setup_.shape = test.mapColor != -1;
+}
+
+PreparedTemplate::~PreparedTemplate() {
+  if (map_ != nullptr) platform::Current().freeBlock(map_);
+}
+
 }  // namespace zadized

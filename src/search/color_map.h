@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "image/bitmap_cache.h"
 #include "image/records.h"
 #include "search/rules.h"
 
@@ -50,6 +51,34 @@ class TemplateOpacity {
   const std::uint8_t* mask_ = nullptr;
   std::uint8_t* owned_ = nullptr;
   std::int64_t opaquePixels_ = -1;
+};
+
+// What a search makes of its template on a screen: which pixels take part,
+// then the colour map (or, for near colours, the template's colours), and the
+// setup the scans run on. The search and the template tester both start
+// here. It frees what it allocated and must stay where it was made: the
+// setup points into it.
+class PreparedTemplate {
+ public:
+  PreparedTemplate(const ScreenImage& screen, const Template& t, std::int32_t options, const ColorTest& test);
+  ~PreparedTemplate();
+  PreparedTemplate(const PreparedTemplate&) = delete;
+  PreparedTemplate& operator=(const PreparedTemplate&) = delete;
+
+  // 0, or kNoColorMap: no map, or no pixel takes part.
+  std::int32_t Refusal() const { return refusal_; }
+  // Without a refusal, what the scans run on; a record without pixels (which
+  // the loader never hands out) leaves it with neither map nor colours, and
+  // ScanFits refuses it.
+  const ScanSetup& Setup() const { return setup_; }
+  std::int64_t OpaquePixels() const { return opacity_.OpaquePixels(); }
+
+ private:
+  TemplateOpacity opacity_;
+  TemplateColors colors_{};
+  std::uint8_t* map_ = nullptr;
+  ScanSetup setup_{};
+  std::int32_t refusal_ = 0;
 };
 
 // The template's pixels as the near-colour test compares them: 8-bit indices

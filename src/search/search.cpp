@@ -31,7 +31,7 @@ struct Wanted {
 
 // Map, scan, encode, release: -100 when there is no map or no pixel takes
 // part, else the encoded position on the display or -1; for a listing, how
-// many it holds. The near-colour test needs no map.
+// many it holds.
 std::int32_t MapAndScan(const ScanArea& area, const Template& t, std::int32_t options, std::int32_t color,
                         const Wanted& wanted) {
   const BitmapRecord& templ = t.record;
@@ -44,34 +44,9 @@ std::int32_t MapAndScan(const ScanArea& area, const Template& t, std::int32_t op
     if (wanted.all) return sightings.count;
     return hit.found ? EncodePosition(area.left + hit.x, area.top + hit.y, area.screenWidth) : kNotFound;
   };
-  if (test.nearColors && (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0))
-    return wanted.None();
-  const TemplateOpacity opacity(templ, t.opacity, KeyColorIsTransparent(options));
-  if (!opacity.Ready() || opacity.OpaquePixels() == 0) return kNoColorMap;
-  if (test.nearColors) {
-    // No map: the scan compares the template's own colours.
-    const TemplateColors colors = ReadTemplateColors(templ);
-    ScanSetup setup{image.pixels,
-                    image.width,
-                    image.height,
-                    nullptr,
-                    templ.width,
-                    templ.height,
-                    false,
-                    &colors,
-                    test.nearTolerance,
-                    AllowedMisses(test.nearPercent, opacity.OpaquePixels())};
-    setup.opaque = opacity.Mask();
-    return answer(Scan(setup, templ, area.rectangle, order, test, list));
-  }
-  std::uint8_t* map = BuildColorMap(templ, test.mapColor, opacity.Mask());
-  if (map == nullptr) return kNoColorMap;
-  ScanSetup setup{image.pixels, image.width,  image.height,       map,
-                  templ.width,  templ.height, test.mapColor != -1};
-  setup.opaque = opacity.Mask();
-  const ScanHit hit = Scan(setup, templ, area.rectangle, order, test, list);
-  platform::Current().freeBlock(map);
-  return answer(hit);
+  const PreparedTemplate prepared(image, t, options, test);
+  if (prepared.Refusal() != 0) return prepared.Refusal();
+  return answer(Scan(prepared.Setup(), templ, area.rectangle, order, test, list));
 }
 
 std::int32_t SearchScreen(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,

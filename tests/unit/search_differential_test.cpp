@@ -265,18 +265,13 @@ std::string FastPath(const ScreenImage& screen, const Template& t, const Generat
     return "";
   }
   const ColorTest test = DecodeColorWord(g.color);
-  const TemplateOpacity opacity(templ, t.opacity, KeyColorIsTransparent(g.options));
-  if (test.nearColors || opacity.OpaquePixels() <= 0) return "";
-  std::uint8_t* map = BuildColorMap(templ, test.mapColor, opacity.Mask());
-  if (map == nullptr) return "";
-  ScanSetup setup{screen.pixels, screen.width, screen.height,      map,
-                  templ.width,   templ.height, test.mapColor != -1};
-  setup.opaque = opacity.Mask();
+  const PreparedTemplate prepared(screen, t, g.options, test);
+  const ScanSetup& setup = prepared.Setup();
+  if (test.nearColors || prepared.Refusal() != 0) return "";
   const FastScanPlan plan = PlanFastScan(setup, r, DecodeOptions(g.options));
   bool capped = false;
   for (std::int64_t k = 0; k < static_cast<std::int64_t>(templ.width) * templ.height; ++k)
-    capped = capped || (!setup.shape && TakesPart(setup, k) && map[k] == 255);
-  platform::Native().freeBlock(map);
+    capped = capped || (!setup.shape && TakesPart(setup, k) && setup.map[k] == 255);
   const char* loops[] = {"single positions", "row blocks", "column strips", "long column strips"};
   std::string path = std::string(setup.shape ? "shape, " : "pattern, ") + loops[static_cast<int>(plan.loop)];
   if (plan.pairTests == 0) path += ", no pair test";

@@ -327,48 +327,18 @@ Session::Session(const ScreenImage& screen, const BitmapRecord& templ, std::int3
   }
   refusal_ = PlaceRectangle(x1, y1, x2, y2, screen.width, screen.height, templ.width, templ.height, &rect_);
   if (refusal_ != 0) return;
-  // A record without pixels (which the loader never hands out) leaves
-  // setup_ without a map or colours, and nothing matches.
-  if (test_.nearColors && (templ.pixels == nullptr || templ.width <= 0 || templ.height <= 0)) return;
-  opacity_ = std::make_unique<TemplateOpacity>(templ, opacity, KeyColorIsTransparent(options));
-  if (!opacity_->Ready() || opacity_->OpaquePixels() == 0) {
-    refusal_ = kNoColorMap;
-    return;
-  }
-  if (test_.nearColors) {
-    // No map, as in the library.
-    colors_ = ReadTemplateColors(templ);
-    setup_ = ScanSetup{screen.pixels,
-                       screen.width,
-                       screen.height,
-                       nullptr,
-                       templ.width,
-                       templ.height,
-                       false,
-                       &colors_,
-                       test_.nearTolerance,
-                       AllowedMisses(test_.nearPercent, opacity_->OpaquePixels())};
-    setup_.opaque = opacity_->Mask();
-    return;
-  }
-  map_ = BuildColorMap(templ, test_.mapColor, opacity_->Mask());
-  if (map_ == nullptr) {
-    refusal_ = kNoColorMap;
-    return;
-  }
-  setup_ = ScanSetup{screen.pixels, screen.width, screen.height,       map_,
-                     templ.width,   templ.height, test_.mapColor != -1};
-  setup_.opaque = opacity_->Mask();
+  // The library's own preparation: opacity, then the map or the colours.
+  prepared_ = std::make_unique<PreparedTemplate>(screen, Template{templ, opacity}, options, test_);
+  refusal_ = prepared_->Refusal();
+  setup_ = prepared_->Setup();
 }
 
 std::int64_t Session::TransparentPixels() const {
-  if (opacity_ == nullptr || !opacity_->Ready()) return 0;
-  return static_cast<std::int64_t>(templ_.width) * templ_.height - opacity_->OpaquePixels();
+  if (prepared_ == nullptr || prepared_->OpaquePixels() < 0) return 0;
+  return static_cast<std::int64_t>(templ_.width) * templ_.height - prepared_->OpaquePixels();
 }
 
-Session::~Session() {
-  if (map_ != nullptr) platform::Current().freeBlock(map_);
-}
+Session::~Session() = default;
 
 std::int32_t Session::LibraryResult() const {
   return SearchCapture(screen_, templ_, x1_, y1_, x2_, y2_, options_, color_, loadedOpacity_);
@@ -480,7 +450,7 @@ std::string Session::ExplainWindow(Position at, bool& passes) const {
           number = 255;
         }
       }
-      const std::int32_t expected = map_[k];
+      const std::int32_t expected = setup_.map[k];
       if (number == expected) continue;
       std::ostringstream s;
       s << "pattern group mismatch at template pixel " << templatePixel(k) << ", screen pixel "
@@ -514,7 +484,7 @@ std::string Session::ExplainWindow(Position at, bool& passes) const {
     std::int32_t sx, sy;
     screenXY(k, sx, sy);
     const ColorValue v = ScreenPixel(screen_, sx, sy);
-    if (map_[k] != 0) {
+    if (setup_.map[k] != 0) {
       if (!haveShape) {
         haveShape = true;
         shape = v;
@@ -547,6 +517,7 @@ std::string Session::ExplainWindow(Position at, bool& passes) const {
 std::vector<std::string> Session::ExplainNearColors(Position at, bool& passes) const {
   passes = false;
   if (setup_.colors == nullptr) return {"the template has no pixels to compare"};
+  const TemplateColors& colors = *setup_.colors;
   const std::int32_t tw = templ_.width, th = templ_.height;
   const std::int64_t allowed = setup_.allowedMisses;
   // Enough to see what kind of difference it is without flooding the screen.
@@ -556,11 +527,11 @@ std::vector<std::string> Session::ExplainNearColors(Position at, bool& passes) c
   // Every pixel is compared, not only those up to the first miss past the
   // budget, so the count says how far off the place is.
   for (std::int32_t r = 0; r < th; ++r) {
-    const std::uint8_t* q = colors_.pixels + static_cast<std::ptrdiff_t>(r) * colors_.stride;
-    for (std::int32_t c = 0; c < tw; ++c, q += colors_.bytesPerPixel) {
+    const std::uint8_t* q = colors.pixels + static_cast<std::ptrdiff_t>(r) * colors.stride;
+    for (std::int32_t c = 0; c < tw; ++c, q += colors.bytesPerPixel) {
       if (!TakesPart(setup_, static_cast<std::int64_t>(r) * tw + c)) continue;
       const std::int32_t sx = at.x + c, sy = at.y + th - 1 - r;
-      const ColorValue t = colors_.At(q), v = ScreenPixel(screen_, sx, sy);
+      const ColorValue t = colors.At(q), v = ScreenPixel(screen_, sx, sy);
       if (WithinTolerance(t, v, setup_.tolerance) || ++misses > kListed) continue;
       std::ostringstream line;
       line << "miss " << misses << ": template pixel " << Point(c, th - 1 - r) << " " << Hex6(t)

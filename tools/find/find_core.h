@@ -150,9 +150,7 @@ class Session {
   Rectangle rect_{};
   std::int32_t refusal_ = 0;
   const std::uint8_t* loadedOpacity_;
-  std::unique_ptr<TemplateOpacity> opacity_;
-  std::uint8_t* map_ = nullptr;
-  TemplateColors colors_{};  // near colours: what setup_.colors points to
+  std::unique_ptr<PreparedTemplate> prepared_;  // what setup_ points into
   ScanSetup setup_{};
 };
 
