@@ -9,7 +9,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 for p in cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
          libbenchmark-dev libopencv-dev x11-apps xterm g++-mingw-w64-i686 binutils-mingw-w64-i686 \
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 lld llvm \
-         xvfb xauth imagemagick x11-utils clang-format zip unzip python3 \
+         xvfb xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xauth imagemagick x11-utils clang-format zip unzip python3 \
          zlib1g-dev libz-mingw-w64-dev libcli11-dev dpkg-dev; do
   have "$p" || need+=("$p")
 done
