@@ -21,7 +21,8 @@ start_virtual_display() {
 # monitor covers. Xvfb cannot show Wine more than one monitor; Wine reads the
 # layout when its server starts, so a program must use a fresh Wine server
 # (a prefix of its own) after this. Exports DISPLAY and sets monitor_display_pid;
-# answers non-zero when the server or the layout could not be set up.
+# answers non-zero when the server or the layout could not be set up. Wine
+# may still take a second or so to see the second monitor: a program polls.
 start_monitor_display() {
   local first=${1:-121} last=${2:-160} n dir
   for n in $(seq "$first" "$last"); do
@@ -56,5 +57,8 @@ CONF
   for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   xrandr --output DUMMY0 --mode 1024x768 --primary &&
     xrandr --addmode DUMMY1 800x600 &&
-    xrandr --output DUMMY1 --mode 800x600 --left-of DUMMY0
+    xrandr --output DUMMY1 --mode 800x600 --left-of DUMMY0 &&
+    # A full query makes the server probe its outputs again; without it Wine,
+    # which asks for the current resources only, may still see one monitor.
+    xrandr >/dev/null
 }
