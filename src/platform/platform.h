@@ -15,6 +15,16 @@ constexpr std::int32_t kVertRes = 10;  // VERTRES
 constexpr std::uint32_t kSrcCopy = 0x00CC0020u;
 constexpr std::uint32_t kZeroInit = 0x40u;  // GMEM_ZEROINIT, fixed memory
 
+// A rectangle of the desktop, in the coordinates the system gives monitors:
+// (0, 0) is the primary monitor's top-left corner, so monitors to its left
+// or above it have negative coordinates.
+struct DesktopRect {
+  std::int32_t left;
+  std::int32_t top;
+  std::int32_t width;
+  std::int32_t height;
+};
+
 struct Ops {
   // Global memory: fixed, zero-filled blocks. freeBlock answers null on
   // success and the block itself when the system refuses.
@@ -30,8 +40,12 @@ struct Ops {
   void (*closeFile)(void* file);
 
   // Display capture, in the terms of the Windows graphics interface.
-  // bitmapInfo is a BITMAPINFO (info header and one colour entry).
+  // bitmapInfo is a BITMAPINFO (info header and one colour entry). The
+  // display context covers the whole desktop in desktop coordinates; its
+  // resolution is the primary monitor's. It goes back through
+  // releaseDisplayDC, every other context through deleteDC.
   void* (*createDisplayDC)();
+  std::int32_t (*releaseDisplayDC)(void* dc);
   std::int32_t (*getDeviceCaps)(void* dc, std::int32_t index);
   void* (*createDIBSection)(void* dc, const void* bitmapInfo, void** pixels);
   void* (*createCompatibleDC)(void* dc);
@@ -40,6 +54,12 @@ struct Ops {
                          std::int32_t sx, std::int32_t sy, std::uint32_t rop);
   std::int32_t (*deleteDC)(void* dc);
   std::int32_t (*deleteObject)(void* object);
+
+  // The monitors: how many there are now, and the first `capacity` of
+  // them, the primary first and then the others in the order the system
+  // lists them. The virtual screen is the rectangle around all of them.
+  std::int32_t (*listMonitors)(DesktopRect* out, std::int32_t capacity);
+  DesktopRect (*virtualScreen)();
 
   // Keyboard and clock.
   std::int16_t (*getAsyncKeyState)(std::int32_t virtualKey);

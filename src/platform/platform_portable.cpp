@@ -22,11 +22,26 @@ struct VirtualScreen {
   std::int32_t width = 0;
   std::int32_t height = 0;
   std::vector<std::uint32_t> pixels;  // top row first
+  std::vector<DesktopRect> monitors;  // empty: one, the whole picture
 };
 VirtualScreen& Screen() {
   static VirtualScreen screen;
   return screen;
 }
+
+// The desktop rectangle the picture shows, and the primary monitor.
+DesktopRect PictureArea() {
+  const VirtualScreen& s = Screen();
+  if (s.monitors.empty()) return DesktopRect{0, 0, s.width, s.height};
+  std::int32_t left = s.monitors[0].left, top = s.monitors[0].top;
+  for (const DesktopRect& m : s.monitors) {
+    if (m.left < left) left = m.left;
+    if (m.top < top) top = m.top;
+  }
+  return DesktopRect{left, top, s.width, s.height};
+}
+
+DesktopRect Primary() { return Screen().monitors.empty() ? PictureArea() : Screen().monitors[0]; }
 
 bool g_keys[256];
 
@@ -103,8 +118,8 @@ DeviceContext* AsDC(void* handle) {
 std::int32_t DeviceCaps(void* handle, std::int32_t index) {
   DeviceContext* dc = AsDC(handle);
   if (dc == nullptr || dc->kind != Kind::kDisplayDC) return 0;
-  if (index == kHorzRes) return Screen().width;
-  if (index == kVertRes) return Screen().height;
+  if (index == kHorzRes) return Primary().width;
+  if (index == kVertRes) return Primary().height;
   return 0;
 }
 
@@ -160,6 +175,11 @@ std::int32_t Blit(void* dstHandle, std::int32_t x, std::int32_t y, std::int32_t 
   }
   const Bitmap& b = *dst->selected;
   const VirtualScreen& s = Screen();
+  // Desktop coordinates to the picture's; what lies outside it reads as it
+  // was (parts no monitor covers read as the picture shows them there).
+  const DesktopRect area = PictureArea();
+  sx -= area.left;
+  sy -= area.top;
   for (std::int32_t row = 0; row < h; ++row) {
     const std::int32_t dy = y + row, syy = sy + row;
     if (dy < 0 || dy >= b.height || syy < 0 || syy >= s.height) continue;
@@ -177,13 +197,19 @@ std::int32_t Blit(void* dstHandle, std::int32_t x, std::int32_t y, std::int32_t 
   return 1;
 }
 
-std::int32_t RemoveDC(void* handle) {
-  DeviceContext* dc = AsDC(handle);
-  if (dc == nullptr) return 0;
+std::int32_t Destroy(DeviceContext* dc) {
   dc->kind = Kind{0};
   delete dc;
   --g_live.deviceContexts;
   return 1;
+}
+
+// As in Win32, the display's context is released, never deleted: a
+// capture that mixes the two up fails here as it would leak there.
+std::int32_t RemoveDC(void* handle) {
+  DeviceContext* dc = AsDC(handle);
+  if (dc == nullptr || dc->kind != Kind::kMemoryDC) return 0;
+  return Destroy(dc);
 }
 
 std::int32_t RemoveObject(void* object) {
@@ -196,6 +222,39 @@ std::int32_t RemoveObject(void* object) {
   return 1;
 }
 
+std::int32_t ReleaseDisplayDC(void* handle) {
+  DeviceContext* dc = AsDC(handle);
+  if (dc == nullptr || dc->kind != Kind::kDisplayDC) return 0;
+  return Destroy(dc);
+}
+
+std::int32_t ListMonitors(DesktopRect* out, std::int32_t capacity) {
+  const VirtualScreen& s = Screen();
+  if (s.width <= 0 || s.height <= 0) return 0;
+  if (s.monitors.empty()) {
+    if (capacity > 0) out[0] = PictureArea();
+    return 1;
+  }
+  const auto count = static_cast<std::int32_t>(s.monitors.size());
+  for (std::int32_t i = 0; i < count && i < capacity; ++i) out[i] = s.monitors[static_cast<std::size_t>(i)];
+  return count;
+}
+
+DesktopRect VirtualScreenArea() {
+  const VirtualScreen& s = Screen();
+  if (s.width <= 0 || s.height <= 0) return DesktopRect{0, 0, 0, 0};
+  if (s.monitors.empty()) return PictureArea();
+  DesktopRect box = s.monitors[0];
+  std::int32_t right = box.left + box.width, bottom = box.top + box.height;
+  for (const DesktopRect& m : s.monitors) {
+    if (m.left < box.left) box.left = m.left;
+    if (m.top < box.top) box.top = m.top;
+    if (m.left + m.width > right) right = m.left + m.width;
+    if (m.top + m.height > bottom) bottom = m.top + m.height;
+  }
+  return DesktopRect{box.left, box.top, right - box.left, bottom - box.top};
+}
+
 std::int16_t KeyState(std::int32_t virtualKey) {
   if (virtualKey < 0 || virtualKey > 255) return 0;
   return g_keys[virtualKey] ? static_cast<std::int16_t>(0x8000) : 0;
@@ -206,9 +265,10 @@ std::uint32_t Milliseconds() {
   return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-const Ops kPortable = {AllocZeroed,     FreeBlock,    OpenExisting, FileLength,   ReadWhole, CloseFile,
-                       CreateDisplayDC, DeviceCaps,   CreateDib,    CompatibleDC, Select,    Blit,
-                       RemoveDC,        RemoveObject, KeyState,     Milliseconds};
+const Ops kPortable = {
+    AllocZeroed,      FreeBlock,    OpenExisting,      FileLength,   ReadWhole,   CloseFile, CreateDisplayDC,
+    ReleaseDisplayDC, DeviceCaps,   CreateDib,         CompatibleDC, Select,      Blit,      RemoveDC,
+    RemoveObject,     ListMonitors, VirtualScreenArea, KeyState,     Milliseconds};
 
 }  // namespace
 
@@ -224,6 +284,12 @@ void SetVirtualScreen(std::int32_t width, std::int32_t height, const std::uint32
   s.width = width;
   s.height = height;
   s.pixels.assign(pixels, pixels + static_cast<std::size_t>(width) * height);
+}
+
+void SetVirtualMonitors(const DesktopRect* monitors, std::int32_t count) {
+  VirtualScreen& s = Screen();
+  s.monitors.clear();
+  if (monitors != nullptr && count > 0) s.monitors.assign(monitors, monitors + count);
 }
 
 void SetKeyDown(std::int32_t virtualKey, bool down) {

@@ -5,12 +5,20 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace zadized::platform {
 
 // Shows `pixels` (top row first, 0x00RRGGBB per pixel, `width` * `height`
 // values, copied) on the virtual display. A size of 0 leaves no display:
 // creating its device context then fails.
 void SetVirtualScreen(std::int32_t width, std::int32_t height, const std::uint32_t* pixels);
+
+// Lays the virtual display out as these monitors (desktop coordinates, the
+// primary first); the picture of SetVirtualScreen then shows the rectangle
+// around them, its top-left pixel at their least left and top. No monitors
+// (the default) is one primary monitor showing the whole picture.
+void SetVirtualMonitors(const DesktopRect* monitors, std::int32_t count);
 
 void SetKeyDown(std::int32_t virtualKey, bool down);
 

@@ -17,7 +17,7 @@ std::int32_t CaptureRegion(std::int32_t x1, std::int32_t y1, std::int32_t x2, st
   const std::int32_t placed =
       PlaceRectangle(x1, y1, x2, y2, width, height, templateWidth, templateHeight, &r);
   if (placed != 0) {
-    os.deleteDC(display);
+    os.releaseDisplayDC(display);
     return placed;
   }
   // A template with pixels leaves a rectangle of at least its own size.

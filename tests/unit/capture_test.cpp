@@ -83,6 +83,10 @@ platform::Ops Recording() {
     Calls().push_back("deleteDC " + Hex(dc));
     return platform::Native().deleteDC(dc);
   };
+  ops.releaseDisplayDC = [](void* dc) {
+    Calls().push_back("releaseDisplayDC " + Hex(dc));
+    return platform::Native().releaseDisplayDC(dc);
+  };
   ops.deleteObject = [](void* object) {
     Calls().push_back("deleteObject " + Hex(object));
     return platform::Native().deleteObject(object);
@@ -117,7 +121,7 @@ TEST(CaptureScreen, MakesTheSystemCallsInOrderWithTheirArguments) {
                          "createDisplayDC", "getDeviceCaps display 8", "getDeviceCaps display 10",
                          "allocZeroed 44", "createDIBSection display info", "createCompatibleDC display",
                          "selectObject memory bitmap", "bitBlt memory 0,0 5x3 display 0,0 " + rop,
-                         "deleteDC memory", "deleteDC display", "freeBlock info"}));
+                         "deleteDC memory", "releaseDisplayDC display", "freeBlock info"}));
   // The description: size 40, width, positive height, 1 plane, 32 bits; the
   // rest of the info header and the colour entry zero.
   ASSERT_EQ(g_infoCopy.size(), 44u);
@@ -156,6 +160,48 @@ TEST(CaptureScreen, ReadsBackTheDisplayTopRowLast) {
   EXPECT_EQ(Live().bitmaps, before.bitmaps + 1);
   EXPECT_EQ(platform::Native().deleteObject(s.bitmap), 1);
   EXPECT_TRUE(SameCounts(Live(), before));
+}
+
+// Two monitors as a desk has them: the primary 6 x 4 at (0, 0), a second
+// 4 x 3 to its left at (-4, 0); the picture of the 10 x 4 virtual screen
+// has a pixel below the second monitor that no monitor covers.
+TEST(CaptureDesktop, EachMonitorAndTheVirtualScreenShowTheirOwnPixels) {
+  ShowScreen(10, 4, 0x40);
+  const platform::DesktopRect desk[2] = {{0, 0, 6, 4}, {-4, 0, 4, 3}};
+  platform::SetVirtualMonitors(desk, 2);
+  const auto picture = [](std::int32_t x, std::int32_t y) {  // desktop coordinates
+    return (0x40u + static_cast<std::uint32_t>(y * 10 + x + 4) * 0x010305u) & 0xFFFFFF;
+  };
+  const auto same = [&](const ScreenImage& s, const platform::DesktopRect& at, bool blackBelowSecond) {
+    ASSERT_NE(s.pixels, nullptr);
+    ASSERT_EQ(s.width, at.width);
+    ASSERT_EQ(s.height, at.height);
+    for (std::int32_t y = 0; y < at.height; ++y)
+      for (std::int32_t x = 0; x < at.width; ++x) {
+        const std::int32_t dx = at.left + x, dy = at.top + y;
+        const std::uint32_t want = blackBelowSecond && dx < 0 && dy >= 3 ? 0u : picture(dx, dy);
+        EXPECT_EQ(ReadPixel(s.pixels, x, y, at.width * 4, at.height, 4), want) << dx << "," << dy;
+      }
+  };
+  const platform::LiveCounts before = Live();
+  platform::DesktopRect m{};
+  EXPECT_EQ(MonitorArea(2, &m), 2);
+  EXPECT_EQ(m.left, -4);
+  EXPECT_EQ(MonitorArea(3, &m), 0);
+  EXPECT_EQ(MonitorArea(0, &m), 0);
+  const ScreenImage primary = CaptureScreen(), second = CaptureDesktop(desk[1]);
+  const platform::DesktopRect all = platform::Current().virtualScreen();
+  EXPECT_EQ(all.left, -4);
+  EXPECT_EQ(all.width, 10);
+  const ScreenImage whole = CaptureDesktop(all);
+  same(primary, desk[0], false);
+  same(second, desk[1], false);
+  same(whole, all, true);
+  for (const ScreenImage& s : {primary, second, whole}) platform::Native().deleteObject(s.bitmap);
+  EXPECT_TRUE(SameCounts(Live(), before));
+  // An area no monitor meets is refused, not shown black.
+  EXPECT_TRUE(IsFailed(CaptureDesktop(platform::DesktopRect{-4, 3, 4, 1})));
+  platform::SetVirtualMonitors(nullptr, 0);
 }
 
 TEST(CaptureScreen, TwoCallsGiveTwoBitmaps) {
