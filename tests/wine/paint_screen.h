@@ -77,9 +77,11 @@ inline std::uint32_t Tiles(int x, int y) {
   return kTiles[((x / 4) + (y / 4) * 3) % 5];
 }
 
-// Shows `px` (width x height, top row first) and waits until it is painted.
-// False when no window could be made or it was never painted.
-inline bool ShowOnScreen(std::int32_t width, std::int32_t height, std::vector<std::uint32_t> px) {
+// Shows `px` (width x height, top row first) with its top-left pixel at
+// (left, top) of the desktop, and waits until it is painted. False when no
+// window could be made or it was never painted.
+inline bool ShowOnScreen(std::int32_t width, std::int32_t height, std::vector<std::uint32_t> px,
+                         std::int32_t left = 0, std::int32_t top = 0) {
   ShownPicture& p = Shown();
   p.width = width;
   p.height = height;
@@ -90,7 +92,7 @@ inline bool ShowOnScreen(std::int32_t width, std::int32_t height, std::vector<st
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.lpszClassName = "zadized-test-screen";
   RegisterClassA(&wc);
-  HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, width, height,
+  HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, left, top, width, height,
                               nullptr, nullptr, wc.hInstance, nullptr);
   if (hwnd == nullptr) return false;
   UpdateWindow(hwnd);
