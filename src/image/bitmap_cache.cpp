@@ -203,40 +203,71 @@ std::int32_t LookupBitmapName(BitmapCache& c, const char* fileName) {
   return -1;
 }
 
-Template OpenTemplate(BitmapCache& c, const char* fileName) {
-  Template failed{};
-  failed.record.fileSize = -1;
-  if (fileName == nullptr) return failed;
-  const std::int32_t index = LookupBitmapName(c, fileName);
-  if (index >= 0) return Template{Records(c)[index], Opacity(c)[index]};
-  if (index == -2) return failed;
+namespace {
 
+// The whole file in a new block, or null with nothing left open.
+std::uint8_t* ReadWholeFile(const char* fileName, std::uint32_t* size) {
   const platform::Ops& os = platform::Current();
   void* file = os.openExisting(fileName);
-  if (file == nullptr) return failed;
+  if (file == nullptr) return nullptr;
   const std::int64_t length = os.fileLength(file);
   if (length < kMinimumFile || length > 0x7FFFFFFF) {
     os.closeFile(file);
-    return failed;
+    return nullptr;
   }
   const auto length32 = static_cast<std::uint32_t>(length);
   auto* block = static_cast<std::uint8_t*>(os.allocZeroed(length32));
   if (block == nullptr) {
     os.closeFile(file);
-    return failed;
+    return nullptr;
   }
-  // A read that stops early would leave part of the template zero and the
+  // A read that stops early would leave part of the picture zero and the
   // search would then look for a picture that is not the file's, so it is a
   // failed load like any other.
   const std::uint32_t delivered = os.readFile(file, block, length32);
   os.closeFile(file);
   if (delivered != length32) {
     os.freeBlock(block);
-    return failed;
+    return nullptr;
   }
-  // A PNG file is cached as the BMP file of the same picture; from here on
+  *size = length32;
+  return block;
+}
+
+void ReadCorners(BitmapRecord& r) {
+  const std::int32_t bpp = BytesPerPixel(r.bitCount);
+  const std::int32_t stride = RowStride(r.width, bpp);
+  const std::int32_t right = r.width - 1, bottom = r.height - 1;
+  if (bpp == 1) {
+    ColorValue table[256];
+    ResolveColorTable(r, table);
+    const auto at = [&](std::int32_t x, std::int32_t y) {
+      return table[*PixelAddress(r.pixels, x, y, stride, r.height, 1)];
+    };
+    r.topLeftColor = at(0, 0);
+    r.topRightColor = at(right, 0);
+    r.bottomLeftColor = at(0, bottom);
+    r.bottomRightColor = at(right, bottom);
+  } else {
+    r.topLeftColor = ReadPixel(r.pixels, 0, 0, stride, r.height, bpp);
+    r.topRightColor = ReadPixel(r.pixels, right, 0, stride, r.height, bpp);
+    r.bottomLeftColor = ReadPixel(r.pixels, 0, bottom, stride, r.height, bpp);
+    r.bottomRightColor = ReadPixel(r.pixels, right, bottom, stride, r.height, bpp);
+  }
+}
+
+}  // namespace
+
+Template LoadPictureFile(const char* fileName) {
+  Template failed{};
+  failed.record.fileSize = -1;
+  if (fileName == nullptr) return failed;
+  std::uint32_t size = 0;
+  std::uint8_t* block = ReadWholeFile(fileName, &size);
+  if (block == nullptr) return failed;
+  // A PNG file becomes the BMP file of the same picture; from here on
   // nothing can tell the two apart.
-  std::uint32_t size = length32;
+  const platform::Ops& os = platform::Current();
   const std::uint8_t* opacity = nullptr;
   if (HasPngSignature(block, size)) {
     std::uint32_t bmpSize = 0;
@@ -246,8 +277,7 @@ Template OpenTemplate(BitmapCache& c, const char* fileName) {
     block = bmp;
     size = bmpSize;
   }
-
-  if (!IsLoadableBmp(block, size) || (c.count == RecordCapacity(c) && !GrowRecords(c))) {
+  if (!IsLoadableBmp(block, size)) {
     os.freeBlock(block);
     return failed;
   }
@@ -259,29 +289,27 @@ Template OpenTemplate(BitmapCache& c, const char* fileName) {
   r.width = h.width;
   r.height = h.height;
   r.bitCount = h.bitCount;
-  const std::int32_t bpp = BytesPerPixel(h.bitCount);
-  const std::int32_t stride = RowStride(h.width, bpp);
-  const std::int32_t right = h.width - 1, bottom = h.height - 1;
-  if (bpp == 1) {
-    ColorValue table[256];
-    ResolveColorTable(r, table);
-    const auto at = [&](std::int32_t x, std::int32_t y) {
-      return table[*PixelAddress(r.pixels, x, y, stride, h.height, 1)];
-    };
-    r.topLeftColor = at(0, 0);
-    r.topRightColor = at(right, 0);
-    r.bottomLeftColor = at(0, bottom);
-    r.bottomRightColor = at(right, bottom);
-  } else {
-    r.topLeftColor = ReadPixel(r.pixels, 0, 0, stride, h.height, bpp);
-    r.topRightColor = ReadPixel(r.pixels, right, 0, stride, h.height, bpp);
-    r.bottomLeftColor = ReadPixel(r.pixels, 0, bottom, stride, h.height, bpp);
-    r.bottomRightColor = ReadPixel(r.pixels, right, bottom, stride, h.height, bpp);
-  }
-  Records(c)[c.count] = r;
-  Opacity(c)[c.count] = opacity;
-  ++c.count;
+  ReadCorners(r);
   return Template{r, opacity};
+}
+
+Template OpenTemplate(BitmapCache& c, const char* fileName) {
+  Template failed{};
+  failed.record.fileSize = -1;
+  if (fileName == nullptr) return failed;
+  const std::int32_t index = LookupBitmapName(c, fileName);
+  if (index >= 0) return Template{Records(c)[index], Opacity(c)[index]};
+  if (index == -2) return failed;
+  const Template loaded = LoadPictureFile(fileName);
+  if (loaded.record.fileSize == -1) return failed;
+  if (c.count == RecordCapacity(c) && !GrowRecords(c)) {
+    platform::Current().freeBlock(const_cast<std::uint8_t*>(loaded.record.fileData));
+    return failed;
+  }
+  Records(c)[c.count] = loaded.record;
+  Opacity(c)[c.count] = loaded.opacity;
+  ++c.count;
+  return loaded;
 }
 
 Template OpenTemplate(const char* fileName) { return OpenTemplate(TheBitmapCache(), fileName); }

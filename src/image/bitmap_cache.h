@@ -57,6 +57,12 @@ std::int32_t LookupBitmapName(BitmapCache& cache, const char* fileName);
 BitmapRecord OpenBitmap(BitmapCache& cache, const char* fileName);
 BitmapRecord OpenBitmap(const char* fileName);
 
+// A BMP or PNG file read and refused exactly as OpenBitmap reads and refuses
+// it, corner colours and all, but not cached: the caller frees
+// record.fileData (the opacity lies in the same block). fileSize -1, with
+// nothing left allocated or open, when the file cannot be loaded.
+Template LoadPictureFile(const char* fileName);
+
 // OpenBitmap, with the template's opacity.
 Template OpenTemplate(BitmapCache& cache, const char* fileName);
 Template OpenTemplate(const char* fileName);

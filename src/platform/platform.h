@@ -55,4 +55,24 @@ const Ops& Native();
 // Installs `ops` until the next call; null restores Native(). For tests.
 void Override(const Ops* ops);
 
+// What each thread keeps between calls. Each slot holds one block that
+// belongs to the calling thread; the block is handed to its release
+// function when the thread ends, when the slot is set again, and when the
+// library is unloaded.
+enum ThreadSlot : int { kStringResultSlot = 0, kHeldScreenSlot = 1, kThreadSlotCount = 2 };
+
+// The calling thread's value in `slot`; null until it sets one.
+void* ThreadValue(ThreadSlot slot);
+
+// Replaces the calling thread's value in `slot`: the previous value (if any, and
+// if different) goes to the `release` it was set with. A null value empties the
+// slot. Answers false (and changes nothing) when per-thread storage cannot be had;
+// `value` then still belongs to the caller.
+bool SetThreadValue(ThreadSlot slot, void* value, void (*release)(void*));
+
+// Releases the calling thread's values (thread end) / every thread's values
+// (library unload). Called by the DLL entry routine; natively by tests.
+void ReleaseThreadValues();
+void ReleaseAllThreadValues();
+
 }  // namespace zadized::platform
