@@ -41,7 +41,8 @@ inline ColorValue MaskPixel(const std::uint8_t* pixel, std::int32_t bytesPerPixe
 // bits as c << 3 | c >> 2: what a display shows for it.
 inline ColorValue Widen555(unsigned word) {
   const auto widen = [](unsigned c) { return (c << 3 | c >> 2) & 0xFFu; };
-  return static_cast<ColorValue>(widen(word & 31u) | widen(word >> 5 & 31u) << 8 | widen(word >> 10 & 31u) << 16);
+  return static_cast<ColorValue>(widen(word & 31u) | widen(word >> 5 & 31u) << 8 |
+                                 widen(word >> 10 & 31u) << 16);
 }
 
 // For 1 byte per pixel the colour table is the 1024 bytes before `pixels`;

@@ -56,7 +56,8 @@ ScreenImage ToCaptureForm(const BitmapRecord& r) {
   const std::uint64_t rowBytes = static_cast<std::uint64_t>(r.width) * 4;
   const std::uint64_t bytes = rowBytes * static_cast<std::uint64_t>(r.height);
   if (bytes > kLargestScreenshot) return Nothing();
-  auto* block = static_cast<std::uint8_t*>(platform::Current().allocZeroed(static_cast<std::uint32_t>(bytes)));
+  auto* block =
+      static_cast<std::uint8_t*>(platform::Current().allocZeroed(static_cast<std::uint32_t>(bytes)));
   if (block == nullptr) return Nothing();
   ColorValue table[256] = {};
   if (BytesPerPixel(r.bitCount) == 1) {
@@ -65,7 +66,8 @@ ScreenImage ToCaptureForm(const BitmapRecord& r) {
   }
   const std::int64_t stride = RowStride(r.width, BytesPerPixel(r.bitCount));
   // Both are stored bottom-up, so stored row k of the file is row k of the form.
-  for (std::int32_t k = 0; k < r.height; ++k) ConvertRow(r, r.pixels + k * stride, table, block + k * rowBytes);
+  for (std::int32_t k = 0; k < r.height; ++k)
+    ConvertRow(r, r.pixels + k * stride, table, block + k * rowBytes);
   return ScreenImage{nullptr, block, r.width, r.height, 32};
 }
 

@@ -425,7 +425,8 @@ void CheckHeld(const Generated& g, int i, const std::string& file, const referen
     platform::SetVirtualScreen(g.screen.width, g.screen.height, g.screen.topDown.data());
     ASSERT_EQ(HoldScreen(nullptr), g.screen.width) << describe;
   } else {
-    const std::string shot = test::WriteFile("held" + std::to_string(i) + ".bmp", ScreenshotOf(g.screen, i, kind));
+    const std::string shot =
+        test::WriteFile("held" + std::to_string(i) + ".bmp", ScreenshotOf(g.screen, i, kind));
     ASSERT_EQ(HoldScreen(shot.c_str()), g.screen.width) << kind << ", " << describe;
   }
   platform::SetVirtualScreen(0, 0, nullptr);
@@ -564,9 +565,11 @@ TEST(SearchDifferential, LibraryAgreesWithTheLiteralScan) {
   PrintCounts("outcomes", outcomes);
   PrintCounts("fast-scan paths", paths);
   PrintListTally({"pattern", "shape", "tolerance", "near"}, kCases / 100);
-  PrintCounts("held pictures searched instead of the dark display (SearchImage and SearchImageAll, both scans)",
-              g_held);
-  for (const char* kind : {"capture of the display", "24-bit BMP", "32-bit BMP", "PNG with alpha", "8-bit BMP"})
+  PrintCounts(
+      "held pictures searched instead of the dark display (SearchImage and SearchImageAll, both scans)",
+      g_held);
+  for (const char* kind :
+       {"capture of the display", "24-bit BMP", "32-bit BMP", "PNG with alpha", "8-bit BMP"})
     EXPECT_GT(g_held[kind], endToEnd / 40) << kind;
   g_held.clear();
   // The generator must keep reaching every outcome, or agreement means little.
