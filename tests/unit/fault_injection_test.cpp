@@ -117,7 +117,7 @@ struct CacheState {
 };
 CacheState Snapshot(BitmapCache& c, const std::vector<std::string>& names) {
   CacheState s{c.count, {}, {}};
-  const BitmapRecord* r = c.records != nullptr ? c.records : c.fixedRecords;
+  const BitmapRecord* r = c.records != nullptr ? c.records.load() : c.fixedRecords;
   s.records.assign(r, r + c.count);
   // A lookup that misses writes its name behind the counted entries, which
   // is allowed; only names that are cached are asked for.
