@@ -88,11 +88,11 @@ ScreenSource ParseScreenSource(const char* text) {
 ScreenshotFailure LoadScreenshot(const char* fileName, ScreenImage* out) {
   *out = Nothing();
   const Template loaded = LoadPictureFile(fileName);
-  if (loaded.record.fileSize == -1) return ScreenshotFailure::kNoFile;
+  if (loaded.record.fileSize == -1) return ScreenshotFailure::kFileRefused;
   *out = ToCaptureForm(loaded.record);
   // The opacity lies in the file's block and goes with it.
   platform::Current().freeBlock(const_cast<std::uint8_t*>(loaded.record.fileData));
-  return out->pixels != nullptr ? ScreenshotFailure::kNone : ScreenshotFailure::kNoFile;
+  return out->pixels != nullptr ? ScreenshotFailure::kNone : ScreenshotFailure::kFileRefused;
 }
 
 ScreenshotFailure TakeScreenshot(const ScreenSource& source, ScreenImage* out) {
@@ -102,14 +102,14 @@ ScreenshotFailure TakeScreenshot(const ScreenSource& source, ScreenImage* out) {
       return LoadScreenshot(source.fileName, out);
     case ScreenSourceKind::kPrimaryScreen:
       *out = CaptureScreen();
-      return out->pixels != nullptr ? ScreenshotFailure::kNone : ScreenshotFailure::kNoScreen;
+      return out->pixels != nullptr ? ScreenshotFailure::kNone : ScreenshotFailure::kScreenUnavailable;
     case ScreenSourceKind::kMonitor:
     case ScreenSourceKind::kVirtualScreen:
       // Spoken for, so that no script comes to rely on them as file names;
       // their captures are still to come.
-      return ScreenshotFailure::kNoScreen;
+      return ScreenshotFailure::kScreenUnavailable;
   }
-  return ScreenshotFailure::kNoScreen;
+  return ScreenshotFailure::kScreenUnavailable;
 }
 
 void ReleaseScreenshot(const ScreenImage& picture) {

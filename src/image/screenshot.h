@@ -31,8 +31,8 @@ ScreenSource ParseScreenSource(const char* text);
 // Why a screenshot could not be had.
 enum class ScreenshotFailure {
   kNone,
-  kNoFile,    // the file is missing or refused, or its picture is too large to hold
-  kNoScreen,  // the display could not be captured, or the source is not available
+  kFileRefused,        // the file is missing or refused, or its picture is too large to hold
+  kScreenUnavailable,  // the display could not be captured, or the source is not available
 };
 
 // The source's picture in *out, which the caller gives back with
@@ -54,8 +54,10 @@ ScreenshotFailure LoadScreenshot(const char* fileName, ScreenImage* out);
 // block. Nothing for a picture without pixels.
 void ReleaseScreenshot(const ScreenImage& picture);
 
-// The largest picture a file may hold in capture form: 1 GiB, a 16384 x
-// 16384 screen; a file beyond it is refused.
-constexpr std::uint64_t kLargestScreenshot = std::uint64_t{1} << 30;
+// The largest picture a file may hold in capture form: 256 MiB, as much as
+// the largest BMP form of a PNG file, an 8192 x 8192 screen; a file whose
+// picture needs more is refused, since a header of a few bytes can ask for
+// any size.
+constexpr std::uint64_t kLargestScreenshot = std::uint64_t{256} << 20;
 
 }  // namespace zadized

@@ -16,7 +16,7 @@ void ReleaseHeld(void* block) {
 }
 
 std::int32_t FailureCode(ScreenshotFailure failure) {
-  return failure == ScreenshotFailure::kNoFile ? kNoTemplate : kNoScreen;
+  return failure == ScreenshotFailure::kFileRefused ? kNoTemplate : kNoScreen;
 }
 
 }  // namespace
@@ -24,8 +24,9 @@ std::int32_t FailureCode(ScreenshotFailure failure) {
 std::int32_t HoldScreen(const char* source) {
   const ScreenSource parsed = ParseScreenSource(source);
   // Out of memory for keeping the picture is answered as its source failing.
-  const ScreenshotFailure unkept =
-      parsed.kind == ScreenSourceKind::kFile ? ScreenshotFailure::kNoFile : ScreenshotFailure::kNoScreen;
+  const ScreenshotFailure unkept = parsed.kind == ScreenSourceKind::kFile
+                                       ? ScreenshotFailure::kFileRefused
+                                       : ScreenshotFailure::kScreenUnavailable;
   ScreenImage picture{};
   const ScreenshotFailure failure = TakeScreenshot(parsed, &picture);
   if (failure != ScreenshotFailure::kNone) return FailureCode(failure);

@@ -120,7 +120,8 @@ std::string LoadScreenshot(const std::string& path, Screenshot& out) {
   PrivateCache cache;
   if (cache.Open(path).fileSize == -1) return DescribeTemplateFailure(path);
   return path +
-         ": the picture is too large to hold as a screen (over 1 GiB at 32 bits a pixel), or memory is short";
+         ": the picture is too large to hold as a screen (over 256 MiB at 32 bits a pixel), or memory is "
+         "short";
 }
 
 std::string WriteBmp24(const std::string& path, const Screenshot& shot) {
