@@ -9,13 +9,19 @@
 // one SearchImageAll call in each DLL and as the loop over the skip count that
 // it replaces (SearchImage with skip 0, 1, ... until -1, through zadized.dll),
 // in a table of their own; the one call's list must be the places the loop
-// met, and the same in both DLLs.
-// Usage: wine_search_cases.exe zadized.dll zadized_literal.dll CASES_DIR [SECONDS]
+// met, and the same in both DLLs. Every case is also timed through
+// zadized.dll while the thread holds one capture of the screen (HoldScreen),
+// taken before the timing: what a script pays per search once it holds the
+// frame, against the live search's capture and scan; its answers must be the
+// live ones. The geometric mean of live / held closes the run.
+// Usage: wine_search_cases.exe zadized.dll zadized_literal.dll|- CASES_DIR [SECONDS]
 // CASES_DIR is what `zadized_bench --wine-cases=DIR` writes; SECONDS (default
-// 2) is how long each case is repeated in each DLL, at least one call.
+// 2) is how long each case is repeated in each DLL, at least one call. With
+// "-" for the literal DLL only zadized.dll is timed, live and held.
 #include <zadized.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -29,6 +35,8 @@ using SearchFn = std::int32_t(WINAPI*)(const char*, std::int32_t, std::int32_t, 
                                        std::int32_t, std::int32_t);
 using SearchAllFn = std::int32_t(WINAPI*)(const char*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                                           std::int32_t, std::int32_t, ZadizedAddress, std::int32_t);
+using HoldFn = std::int32_t(WINAPI*)(const char*);
+using ReleaseFn = std::int32_t(WINAPI*)();
 
 struct Case {
   std::string name, kind, where, screen, templ;
@@ -223,13 +231,14 @@ int main(int argc, char** argv) {
   SetUnhandledExceptionFilter(harness::OnCrash);
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   if (argc < 4) {
-    std::printf("usage: %s zadized.dll zadized_literal.dll CASES_DIR [SECONDS]\n", argv[0]);
+    std::printf("usage: %s zadized.dll zadized_literal.dll|- CASES_DIR [SECONDS]\n", argv[0]);
     return 2;
   }
   const double seconds = argc > 4 ? std::atof(argv[4]) : 2.0;
+  const bool withLiteral = std::string(argv[2]) != "-";
   HMODULE fastDll = LoadLibraryA(harness::WinPath(argv[1]).c_str());
-  HMODULE literalDll = LoadLibraryA(harness::WinPath(argv[2]).c_str());
-  if (fastDll == nullptr || literalDll == nullptr || fastDll == literalDll) {
+  HMODULE literalDll = withLiteral ? LoadLibraryA(harness::WinPath(argv[2]).c_str()) : fastDll;
+  if (fastDll == nullptr || literalDll == nullptr || (withLiteral && fastDll == literalDll)) {
     std::printf("cannot load the two DLLs %s and %s\n", argv[1], argv[2]);
     return 2;
   }
@@ -242,25 +251,44 @@ int main(int argc, char** argv) {
       reinterpret_cast<SearchAllFn>(reinterpret_cast<void*>(GetProcAddress(fastDll, "SearchImageAll")));
   const auto literalAll =
       reinterpret_cast<SearchAllFn>(reinterpret_cast<void*>(GetProcAddress(literalDll, "SearchImageAll")));
+  const auto hold = reinterpret_cast<HoldFn>(reinterpret_cast<void*>(GetProcAddress(fastDll, "HoldScreen")));
+  const auto release =
+      reinterpret_cast<ReleaseFn>(reinterpret_cast<void*>(GetProcAddress(fastDll, "ReleaseScreen")));
   const std::string dir = harness::WinPath(argv[3]);
   std::vector<Case> cases;
   if (fast == nullptr || literal == nullptr || capture == nullptr || fastAll == nullptr ||
-      literalAll == nullptr || !ReadCases(dir, &cases) || cases.empty()) {
-    std::printf("no SearchImage, SearchImageAll or CaptureScreen in the DLLs, or no cases in %s\n", argv[3]);
+      literalAll == nullptr || hold == nullptr || release == nullptr || !ReadCases(dir, &cases) ||
+      cases.empty()) {
+    std::printf(
+        "no SearchImage, SearchImageAll, CaptureScreen, HoldScreen or ReleaseScreen in the DLLs, or no "
+        "cases in %s\n",
+        argv[3]);
     return 2;
   }
   const std::int32_t width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  // The held timing: one capture of the screen as it is, held while the
+  // case is repeated, released after; the hold itself is not timed.
+  bool holdsRight = true;
+  const auto held = [&](const auto& timing) {
+    holdsRight = holdsRight && hold(nullptr) == width;
+    const Timing t = timing();
+    holdsRight = holdsRight && release() == 0;
+    return t;
+  };
+  const auto timeLiteral = [&](const Case& c, bool* steady) {
+    return withLiteral ? Time(literal, c, seconds, steady) : Timing{0, 0, c.expected};
+  };
   g_slots.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
   struct EveryRow {
     const Case* c;
-    Timing oneCall, loop, literal;
+    Timing oneCall, loop, literal, held;
     bool right;
   };
   std::vector<EveryRow> everyRows;
 
   struct Row {
     const Case* c;
-    Timing fast, literal;
+    Timing fast, literal, held;
     bool right;
   };
   std::vector<Row> rows;
@@ -288,29 +316,36 @@ int main(int argc, char** argv) {
     }
     bool steady = true;
     if (c.every) {
-      std::vector<std::int32_t> fastList, literalList, answers;
-      EveryRow row{&c, TimeAll(fastAll, c, seconds, &steady, &fastList),
+      std::vector<std::int32_t> fastList, literalList, answers, heldList;
+      EveryRow row{&c,
+                   TimeAll(fastAll, c, seconds, &steady, &fastList),
                    TimeSkipLoop(fast, c, seconds, &answers),
-                   TimeAll(literalAll, c, seconds, &steady, &literalList), false};
+                   withLiteral ? TimeAll(literalAll, c, seconds, &steady, &literalList) : Timing{0, 0, 0},
+                   held([&] { return TimeAll(fastAll, c, seconds, &steady, &heldList); }),
+                   false};
+      if (!withLiteral) literalList = fastList;
       row.right = steady && row.oneCall.result == c.expected && fastList == literalList &&
-                  FirstMet(answers) == fastList;
+                  FirstMet(answers) == fastList && heldList == fastList;
       allRight = allRight && row.right;
       std::printf(
           "%-52s one call %9.2f ms (%ld calls)  skip loop %10.2f ms (%d sightings, %ld loops)  literal one "
-          "call %10.2f ms (%ld calls)%s\n",
+          "call %10.2f ms (%ld calls)  held one call %9.2f ms (%ld calls)%s\n",
           c.name.c_str(), row.oneCall.seconds * 1e3, row.oneCall.calls, row.loop.seconds * 1e3,
           row.oneCall.result, row.loop.calls, row.literal.seconds * 1e3, row.literal.calls,
-          row.right ? "" : "  WRONG ANSWER");
+          row.held.seconds * 1e3, row.held.calls, row.right ? "" : "  WRONG ANSWER");
       std::fflush(stdout);
       everyRows.push_back(row);
       continue;
     }
-    Row row{&c, Time(fast, c, seconds, &steady), Time(literal, c, seconds, &steady), false};
-    row.right = steady && row.fast.result == c.expected && row.literal.result == c.expected;
+    Row row{&c, Time(fast, c, seconds, &steady), timeLiteral(c, &steady),
+            held([&] { return Time(fast, c, seconds, &steady); }), false};
+    row.right = steady && row.fast.result == c.expected && row.literal.result == c.expected &&
+                row.held.result == c.expected;
     allRight = allRight && row.right;
-    std::printf("%-52s zadized %9.2f ms (%ld calls)  literal %10.2f ms (%ld calls)%s\n", c.name.c_str(),
-                row.fast.seconds * 1e3, row.fast.calls, row.literal.seconds * 1e3, row.literal.calls,
-                row.right ? "" : "  WRONG ANSWER");
+    std::printf(
+        "%-52s zadized %9.2f ms (%ld calls)  literal %10.2f ms (%ld calls)  held %9.2f ms (%ld calls)%s\n",
+        c.name.c_str(), row.fast.seconds * 1e3, row.fast.calls, row.literal.seconds * 1e3, row.literal.calls,
+        row.held.seconds * 1e3, row.held.calls, row.right ? "" : "  WRONG ANSWER");
     std::fflush(stdout);
     rows.push_back(row);
   }
@@ -327,8 +362,24 @@ int main(int argc, char** argv) {
       "literal > 10 ms: x lit >= 10; G3 more than 255 colours: x lit >= 20; G4 full-screen not found: x "
       "floor <= "
       "3.\n");
-  std::printf("%-52s %-11s %-15s %7s %10s %11s %8s %7s %s\n", "case", "kind", "found", "colours", "zadized",
-              "literal", "x lit", "x floor", "misses");
+  std::printf(
+      "held = zadized.dll while the thread holds one capture of the screen (HoldScreen, not timed); x held = "
+      "zadized / held.\n");
+  std::printf("%-52s %-11s %-15s %7s %10s %11s %8s %7s %9s %7s %s\n", "case", "kind", "found", "colours",
+              "zadized", "literal", "x lit", "x floor", "held", "x held", "misses");
+  double logSum = 0, leastHeld = 0;
+  int heldCases = 0;
+  std::string leastHeldName;
+  const auto countHeld = [&](const std::string& name, double live, double heldSeconds) {
+    const double ratio = live / heldSeconds;
+    logSum += std::log(ratio);
+    ++heldCases;
+    if (leastHeld == 0 || ratio < leastHeld) {
+      leastHeld = ratio;
+      leastHeldName = name;
+    }
+    return ratio;
+  };
   double worst = 0, worstAllowed = 0;
   std::string worstName, worstAllowedName;
   std::vector<double> speedUps;
@@ -337,24 +388,25 @@ int main(int argc, char** argv) {
     const double f = r.fast.seconds, l = r.literal.seconds;
     std::string misses;
     const auto miss = [&](const char* goal) { misses += std::string(misses.empty() ? "" : " ") + goal; };
-    if (f > std::max(1.25 * l, 50e-6)) miss("G1");
-    if ((c.where.rfind("early", 0) == 0 || c.plain) && l > 10e-3 && l / f < 10) miss("G2");
-    if (c.colours > 255 && l / f < 20) miss("G3");
+    if (withLiteral && f > std::max(1.25 * l, 50e-6)) miss("G1");
+    if (withLiteral && (c.where.rfind("early", 0) == 0 || c.plain) && l > 10e-3 && l / f < 10) miss("G2");
+    if (withLiteral && c.colours > 255 && l / f < 20) miss("G3");
     if (c.floorCase && f / floor > 3) miss("G4");
-    if (c.floorCase) speedUps.push_back(l / f);
-    if (f / l > worst) {
+    if (c.floorCase && withLiteral) speedUps.push_back(l / f);
+    if (withLiteral && f / l > worst) {
       worst = f / l;
       worstName = c.name;
     }
-    if (f / std::max(1.25 * l, 50e-6) > worstAllowed) {
+    if (withLiteral && f / std::max(1.25 * l, 50e-6) > worstAllowed) {
       worstAllowed = f / std::max(1.25 * l, 50e-6);
       worstAllowedName = c.name;
     }
     char floorRatio[16] = "";
     if (c.floorCase) std::snprintf(floorRatio, sizeof floorRatio, "%.2f", f / floor);
-    std::printf("%-52s %-11s %-15s %7d %10.2f %11.2f %8.2f %7s %s%s\n", c.name.c_str(), c.kind.c_str(),
-                c.where.c_str(), c.colours, f * 1e3, l * 1e3, l / f, floorRatio, misses.c_str(),
-                r.right ? "" : " WRONG ANSWER");
+    const double xHeld = countHeld(c.name, f, r.held.seconds);
+    std::printf("%-52s %-11s %-15s %7d %10.2f %11.2f %8.2f %7s %9.2f %7.2f %s%s\n", c.name.c_str(),
+                c.kind.c_str(), c.where.c_str(), c.colours, f * 1e3, l * 1e3, l / f, floorRatio,
+                r.held.seconds * 1e3, xHeld, misses.c_str(), r.right ? "" : " WRONG ANSWER");
   }
   std::printf(
       "\n%zu cases. Worst zadized / literal: %.2f (%s). Worst zadized / max(1.25 x literal, 50 us): %.2f "
@@ -369,22 +421,31 @@ int main(int argc, char** argv) {
         "call of the literal DLL. Times in ms. x loop = skip loop / one call; x lit = literal one call / one "
         "call. Goals: L1 more than 20 sightings: x loop >= 20; G1 one call <= max(1.25 x literal, 50 us).\n",
         sizeof(void*) == 8 ? "x64" : "x86");
-    std::printf("%-46s %9s %11s %7s %10s %8s %11s %8s %s\n", "case", "sightings", "skip loop", "calls",
-                "one call", "x loop", "literal", "x lit", "misses");
+    std::printf("%-46s %9s %11s %7s %10s %8s %11s %8s %9s %7s %s\n", "case", "sightings", "skip loop",
+                "calls", "one call", "x loop", "literal", "x lit", "held", "x held", "misses");
     const std::string suffix = " every sighting, one call";
     for (const EveryRow& r : everyRows) {
       const Case& c = *r.c;
       const double f = r.oneCall.seconds, sl = r.loop.seconds, l = r.literal.seconds;
       std::string misses;
-      if (f > std::max(1.25 * l, 50e-6)) misses += " G1";
+      if (withLiteral && f > std::max(1.25 * l, 50e-6)) misses += " G1";
       if (r.oneCall.result > 20 && sl / f < 20) misses += " L1";
       const std::string base =
           c.name.size() > suffix.size() ? c.name.substr(0, c.name.size() - suffix.size()) : c.name;
-      std::printf("%-46s %9d %11.2f %7d %10.2f %8.1f %11.2f %8.2f%s%s\n", base.c_str(), r.oneCall.result,
-                  sl * 1e3, r.loop.result + 1, f * 1e3, sl / f, l * 1e3, l / f, misses.c_str(),
-                  r.right ? "" : " WRONG ANSWER");
+      const double xHeld = countHeld(c.name, f, r.held.seconds);
+      std::printf("%-46s %9d %11.2f %7d %10.2f %8.1f %11.2f %8.2f %9.2f %7.2f%s%s\n", base.c_str(),
+                  r.oneCall.result, sl * 1e3, r.loop.result + 1, f * 1e3, sl / f, l * 1e3, l / f,
+                  r.held.seconds * 1e3, xHeld, misses.c_str(), r.right ? "" : " WRONG ANSWER");
     }
   }
+  std::printf(
+      "\nLive against held through the %s DLL, %d cases (each case's zadized time over its time with one "
+      "held "
+      "capture): geometric mean %.2fx, least %.2fx (%s).\n",
+      sizeof(void*) == 8 ? "x64" : "x86", heldCases, heldCases > 0 ? std::exp(logSum / heldCases) : 0.0,
+      leastHeld, leastHeldName.c_str());
+  if (!holdsRight) std::printf("HoldScreen or ReleaseScreen answered wrongly.\n");
+  allRight = allRight && holdsRight;
   ClearScreens();
   if (!allRight) {
     std::printf("Some answers were wrong: the run fails.\n");

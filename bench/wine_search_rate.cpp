@@ -3,11 +3,16 @@
 // both for a template that is not on the screen (every position is visited),
 // and the time of one CaptureScreen (with DeleteObject), which every
 // whole-screen search pays. Built for x86 and for x64; the first line says
-// which ran.
+// which ran. Then "eight templates on one frame": eight pieces of the screen
+// looked for over the whole screen, eight SearchImage calls each capturing
+// the screen, against HoldScreen, the same eight calls on the held capture
+// and ReleaseScreen, timed as one unit each; both must give the same answers.
 // Usage: wine_search_rate.exe zadized.dll [SECONDS_PER_CASE]
 #include <zadized.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "common/bmp_bytes.h"
 #include "harness.h"
@@ -69,6 +74,44 @@ double CaptureSeconds(double seconds) {
   return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) / calls;
 }
 
+using HoldFn = std::int32_t(WINAPI*)(const char*);
+using ReleaseFn = std::int32_t(WINAPI*)();
+
+// Seconds per round of eight whole-screen searches, with `hold` (and
+// `release`) around them when given; the answers of the last round in
+// `answers`.
+double EightSeconds(SearchFn search, HoldFn hold, ReleaseFn release, const std::vector<std::string>& files,
+                    double seconds, std::vector<std::int32_t>* answers) {
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  LARGE_INTEGER f, start, now;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&start);
+  long rounds = 0;
+  do {
+    answers->clear();
+    if (hold != nullptr && hold(nullptr) != w) answers->push_back(-1000);
+    for (const std::string& file : files) answers->push_back(search(file.c_str(), 0, 2, w - 1, h - 1, 0, -1));
+    if (release != nullptr && release() != 0) answers->push_back(-1001);
+    ++rounds;
+    QueryPerformanceCounter(&now);
+  } while (static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) < seconds);
+  return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) / rounds;
+}
+
+// Eight 32 x 20 pieces of `px`, spread over the screen, as template files.
+std::vector<std::string> EightPieces(const std::vector<std::uint32_t>& px, int w, int h) {
+  std::vector<std::string> files;
+  for (int k = 0; k < 8; ++k) {
+    const int x0 = (k * 233 + 57) % (w - 32), y0 = (k * 131 + 211) % (h - 20);
+    std::vector<std::uint32_t> piece;
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 32; ++x) piece.push_back(px[static_cast<std::size_t>(y0 + y) * w + x0 + x]);
+    files.push_back(harness::Scratch("eight-" + std::to_string(k) + ".bmp"));
+    harness::WriteBytes(files.back(), zadized::test::MakeBmp24(32, 20, piece));
+  }
+  return files;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,7 +128,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  if (!harness::ShowOnScreen(w, h, Desktop(w, h))) {
+  const std::vector<std::uint32_t> desktop = Desktop(w, h);
+  if (!harness::ShowOnScreen(w, h, desktop)) {
     std::printf("could not paint the screen\n");
     return 2;
   }
@@ -108,5 +152,22 @@ int main(int argc, char** argv) {
   std::printf("whole screen      %10.1f calls/s  %8.2f ms/call\n", wholeRate, 1000.0 / wholeRate);
   std::printf("200x200 rectangle %10.1f calls/s  %8.2f ms/call\n", smallRate, 1000.0 / smallRate);
   std::printf("rectangle / whole screen: %.1fx\n", smallRate / wholeRate);
-  return whole == -1 && small == -1 ? 0 : 1;
+
+  const auto hold = reinterpret_cast<HoldFn>(reinterpret_cast<void*>(harness::ByName("HoldScreen")));
+  const auto release = reinterpret_cast<ReleaseFn>(reinterpret_cast<void*>(harness::ByName("ReleaseScreen")));
+  if (hold == nullptr || release == nullptr) {
+    std::printf("no HoldScreen or ReleaseScreen\n");
+    return 1;
+  }
+  const std::vector<std::string> eight = EightPieces(desktop, w, h);
+  std::vector<std::int32_t> liveAnswers, heldAnswers;
+  const double live = EightSeconds(search, nullptr, nullptr, eight, seconds, &liveAnswers);
+  const double held = EightSeconds(search, hold, release, eight, seconds, &heldAnswers);
+  int found = 0;
+  for (const std::int32_t r : liveAnswers) found += r >= 0;
+  std::printf(
+      "eight templates on one frame (32x20 pieces of the screen, rows 2 and below, %d of 8 found): live "
+      "%8.2f ms, held %8.2f ms (HoldScreen, 8 searches, ReleaseScreen), live / held %.2fx%s\n",
+      found, live * 1e3, held * 1e3, live / held, liveAnswers == heldAnswers ? "" : "  DIFFERENT ANSWERS");
+  return whole == -1 && small == -1 && liveAnswers == heldAnswers ? 0 : 1;
 }

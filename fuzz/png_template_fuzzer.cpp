@@ -4,7 +4,8 @@
 // piece into its own buffer (its own row placement and colour layout), with
 // alpha dropped; the pixels it finds opaque must be those whose alpha that
 // whole decode, with transparency applied, gives as the maximum. Every block
-// must be back once the cache is released.
+// must be back once the cache is released. The screenshot loader must give
+// the same pixels in capture form, alpha ignored.
 #include <spng.h>
 
 #include <cstdlib>
@@ -14,6 +15,7 @@
 
 #include "image/bitmap_cache.h"
 #include "image/pixel.h"
+#include "image/screenshot.h"
 #include "memory_files.h"
 #include "platform/platform_portable.h"
 
@@ -80,13 +82,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Same settings, same bytes: libspng must not refuse what the loader took.
     Check(!whole.empty() || static_cast<std::uint64_t>(w) * h > kOracleLimit);
     if (!whole.empty()) {
+      // The same file as a held screen (HoldScreen's loader): the same
+      // colours, alpha ignored, in capture form.
+      z::ScreenImage shot{};
+      Check(z::LoadScreenshot("t.png", &shot) == z::ScreenshotFailure::kNone && shot.width == w &&
+            shot.height == h);
       for (std::int32_t y = 0; y < h; ++y) {
         for (std::int32_t x = 0; x < w; ++x) {
           const std::uint8_t* want = &whole[(static_cast<std::size_t>(y) * w + x) * 4];
           const std::uint8_t* got = z::PixelAddress(r.pixels, x, y, stride, h, 3);
           Check(got[0] == want[2] && got[1] == want[1] && got[2] == want[0]);
+          const std::uint8_t* held = z::PixelAddress(shot.pixels, x, y, w * 4, h, 4);
+          Check(held[0] == want[2] && held[1] == want[1] && held[2] == want[0] && held[3] == 0);
         }
       }
+      z::ReleaseScreenshot(shot);
       Check(r.topLeftColor == z::MaskPixel(z::PixelAddress(r.pixels, 0, 0, stride, h, 3), 3));
       const std::vector<std::uint8_t> alpha = DecodeWhole(data, size, true, &wide);
       Check(!alpha.empty());

@@ -1,4 +1,4 @@
-/* zadized.h: the interface of zadized.dll (version 1.2.0) for C and C++ hosts.
+/* zadized.h: the interface of zadized.dll (version 1.3.0) for C and C++ hosts.
  *
  * zadized.dll comes for 32-bit (x86) and 64-bit (x64) programs; a process
  * loads the one of its own kind, and this header serves both. Link against
@@ -119,7 +119,7 @@ ZADIZED_STATIC_ASSERT(offsetof(ZadizedScreenImage, bitCount) == 24, screen_image
 #endif
 #undef ZADIZED_STATIC_ASSERT
 
-/* ---- The sixteen exports (ordinal in brackets) -------------------------- */
+/* ---- The eighteen exports (ordinal in brackets) ------------------------ */
 
 /* [1] 1 if the key with this virtual-key code is down now, else 0. */
 int32_t ZADIZED_API AsyncKeyState(int32_t virtualKey);
@@ -214,6 +214,32 @@ int32_t ZADIZED_API SearchImage(const char* fileName, int32_t x1, int32_t y1, in
 int32_t ZADIZED_API SearchImageAll(const char* fileName, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                                    int32_t options, int32_t color, ZadizedAddress results,
                                    int32_t maxResults);
+
+/* [17] Holds one picture for the calling thread in place of the screen:
+ * until ReleaseScreen, that thread's SearchImage and SearchImageAll search it
+ * instead of capturing the display (W and H are the picture's, positions are
+ * encoded with its width, the rectangle is cut to it), so several searches
+ * see one frame and pay for one capture. `source` NULL or "": a capture of
+ * the whole primary screen, now. Otherwise the name of a BMP or PNG file
+ * (a saved screenshot), read with the rules of OpenBitmap but not cached; a
+ * PNG file's alpha is ignored. "virtual" and names starting with "monitor:"
+ * (any case) are reserved for sources to come and answer -3 for now.
+ * Answers the picture's width W, or -2 (the file cannot be loaded) or -3 (the
+ * screen cannot be captured), and then the picture held before stays held.
+ * Holding again replaces the picture. CaptureScreen and other threads are
+ * not affected. The picture is dropped by ReleaseScreen, by the next
+ * HoldScreen, when the thread ends and when the DLL is unloaded.
+ *
+ *   int32_t w = HoldScreen(NULL), found[8], i;
+ *   for (i = 0; w > 0 && i < 8; ++i)
+ *     found[i] = SearchImage(names[i], 0, 2, w - 1, 100000, 0, ZADIZED_PATTERN);
+ *   ReleaseScreen();
+ */
+int32_t ZADIZED_API HoldScreen(const char* source);
+
+/* [18] Drops the calling thread's held picture: 0, or -1 when it held none.
+ * Searches on this thread capture the live screen again. */
+int32_t ZADIZED_API ReleaseScreen(void);
 
 /* ---- Addresses ----------------------------------------------------------- */
 

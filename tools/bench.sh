@@ -11,10 +11,14 @@
 #    for the whole screen and for a 200 x 200 rectangle; then the cases the
 #    native benchmark marks, each screen shown full-screen, timed through
 #    zadized.dll and through zadized_literal.dll (the same library starting
-#    with the literal scan), with their table, for each architecture.
+#    with the literal scan), and through zadized.dll again while the thread
+#    holds one capture of the screen (HoldScreen), with their table and the
+#    geometric mean of live over held, for each architecture; the rate part
+#    ends with eight templates on one frame, live against held.
 # BENCH_NATIVE=0 or BENCH_WINE=0 skips a part; BENCH_WINE_SECONDS (default 2)
-# is how long each case is repeated per DLL under Wine; BENCH_BUILD overrides
-# the native build folder.
+# is how long each case is repeated per DLL under Wine; BENCH_WINE_LITERAL=0
+# leaves out the literal DLL (whose scans take minutes), for the live and held
+# columns alone; BENCH_BUILD overrides the native build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -56,8 +60,10 @@ if [ "${BENCH_WINE:-1}" != 0 ]; then
     echo
   done
   for dir in win32 win64; do
+    literal=$(win "$root/build/$dir/zadized_literal.dll")
+    [ "${BENCH_WINE_LITERAL:-1}" != 0 ] || literal=-
     tools/wine/run build/$dir/wine_search_cases.exe "$(win "$root/build/$dir/zadized.dll")" \
-      "$(win "$root/build/$dir/zadized_literal.dll")" "$(win "$cases")" "${BENCH_WINE_SECONDS:-2}"
+      "$literal" "$(win "$cases")" "${BENCH_WINE_SECONDS:-2}"
     echo
   done
   echo "Wine part: $(($(date +%s) - start)) s, load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."

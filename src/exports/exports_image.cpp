@@ -4,6 +4,7 @@
 
 #include "image/bitmap_cache.h"
 #include "image/capture.h"
+#include "search/held_screen.h"
 #include "search/search.h"
 
 extern "C" {
@@ -23,5 +24,9 @@ int32_t ZADIZED_API SearchImageAll(const char* fileName, int32_t x1, int32_t y1,
   return zadized::SearchImageAll(fileName, x1, y1, x2, y2, options, color,
                                  reinterpret_cast<void*>(static_cast<uintptr_t>(results)), maxResults);
 }
+
+int32_t ZADIZED_API HoldScreen(const char* source) { return zadized::HoldScreen(source); }
+
+int32_t ZADIZED_API ReleaseScreen(void) { return zadized::ReleaseScreen(); }
 
 }  // extern "C"

@@ -26,17 +26,59 @@ std::uint32_t Read32(const std::uint8_t* p) {
 
 std::uint16_t Read16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
-BitmapRecord* Records(BitmapCache& c) { return c.records != nullptr ? c.records : c.fixedRecords; }
-std::uint8_t* Names(BitmapCache& c) { return c.nameTable != nullptr ? c.nameTable : c.fixedNames; }
+// A grown table sits behind a header naming the table it replaced, which a
+// reader that started before the growth may still be walking: it is released
+// with the cache, not before. A grown record table's header also holds its
+// capacity, which places the opacity pointers after the records for readers
+// that see the table but not the writers' fields.
+struct Grown {
+  void* replaced;  // the previous grown table; null for the fixed one
+  std::int32_t capacity;
+};
+constexpr std::size_t kGrownHeader = 16;
+static_assert(sizeof(Grown) <= kGrownHeader, "header fits");
+Grown* HeaderOf(void* table) {
+  return reinterpret_cast<Grown*>(static_cast<std::uint8_t*>(table) - kGrownHeader);
+}
+
+// What readers go by: the tables as published, loaded with acquire so that
+// every entry `count` takes in is seen whole.
+BitmapRecord* Records(BitmapCache& c) {
+  BitmapRecord* grown = c.records.load(std::memory_order_acquire);
+  return grown != nullptr ? grown : c.fixedRecords;
+}
+std::uint8_t* Names(BitmapCache& c) {
+  std::uint8_t* grown = c.nameTable.load(std::memory_order_acquire);
+  return grown != nullptr ? grown : c.fixedNames;
+}
+const std::uint8_t** Opacity(BitmapCache& c, BitmapRecord* records) {
+  if (records == c.fixedRecords) return c.fixedOpacity;
+  return reinterpret_cast<const std::uint8_t**>(records + HeaderOf(records)->capacity);
+}
 std::int32_t RecordCapacity(const BitmapCache& c) {
   return c.recordCapacity != 0 ? c.recordCapacity : kFixedRecords;
 }
 std::uint32_t NameCapacity(const BitmapCache& c) {
   return c.nameCapacity != 0 ? c.nameCapacity : kFixedNames;
 }
-const std::uint8_t** Opacity(BitmapCache& c) {
-  return c.records != nullptr ? reinterpret_cast<const std::uint8_t**>(c.records + c.recordCapacity)
-                              : c.fixedOpacity;
+
+// A zero-filled table of `bytes` behind its header; null when it cannot be had.
+void* NewGrownTable(std::uint64_t bytes, void* replaced, std::int32_t capacity) {
+  if (bytes > 0x7FFFFFFFu - kGrownHeader) return nullptr;
+  auto* block = static_cast<std::uint8_t*>(
+      platform::Current().allocZeroed(static_cast<std::uint32_t>(bytes + kGrownHeader)));
+  if (block == nullptr) return nullptr;
+  void* table = block + kGrownHeader;
+  *HeaderOf(table) = Grown{replaced, capacity};
+  return table;
+}
+
+void ReleaseGrownTables(void* table) {
+  while (table != nullptr) {
+    void* replaced = HeaderOf(table)->replaced;
+    platform::Current().freeBlock(HeaderOf(table));
+    table = replaced;
+  }
 }
 
 // Bytes an entry for a name of `length` characters (without NUL) takes.
@@ -54,16 +96,18 @@ std::uint32_t EntryTextLength(const std::uint8_t* e, const std::uint8_t** text) 
   return Read32(e + 1);
 }
 
+// The writers' side, under the lock: a new table holds a copy of the old
+// one's bytes before it is published, so readers find every counted entry in
+// either.
 bool GrowNames(BitmapCache& c, std::uint64_t needed) {
   std::uint64_t capacity = NameCapacity(c);
   while (capacity < needed) capacity *= 2;
   if (capacity > 0x7FFFFFFFu) return false;
-  const platform::Ops& os = platform::Current();
-  auto* table = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(capacity)));
+  std::uint8_t* old = c.nameTable.load(std::memory_order_relaxed);
+  auto* table = static_cast<std::uint8_t*>(NewGrownTable(capacity, old, 0));
   if (table == nullptr) return false;
   std::memcpy(table, Names(c), NameCapacity(c));
-  if (c.nameTable != nullptr) os.freeBlock(c.nameTable);
-  c.nameTable = table;
+  c.nameTable.store(table, std::memory_order_release);
   c.nameCapacity = static_cast<std::uint32_t>(capacity);
   return true;
 }
@@ -75,14 +119,15 @@ bool GrowRecords(BitmapCache& c) {
   static_assert(sizeof(BitmapRecord) % alignof(const std::uint8_t*) == 0, "pointers after the records");
   const std::int32_t capacity = RecordCapacity(c);
   if (capacity > 0x3FFFFFFF / kEntry) return false;
-  const platform::Ops& os = platform::Current();
-  auto* table = static_cast<BitmapRecord*>(os.allocZeroed(static_cast<std::uint32_t>(2 * capacity * kEntry)));
+  BitmapRecord* old = Records(c);
+  BitmapRecord* grown = c.records.load(std::memory_order_relaxed);
+  auto* table = static_cast<BitmapRecord*>(
+      NewGrownTable(static_cast<std::uint64_t>(2 * capacity) * kEntry, grown, 2 * capacity));
   if (table == nullptr) return false;
-  std::memcpy(table, Records(c), static_cast<std::size_t>(capacity) * sizeof(BitmapRecord));
-  std::memcpy(reinterpret_cast<const std::uint8_t**>(table + 2 * capacity), Opacity(c),
+  std::memcpy(table, old, static_cast<std::size_t>(capacity) * sizeof(BitmapRecord));
+  std::memcpy(reinterpret_cast<const std::uint8_t**>(table + 2 * capacity), Opacity(c, old),
               static_cast<std::size_t>(capacity) * sizeof(const std::uint8_t*));
-  if (c.records != nullptr) os.freeBlock(c.records);
-  c.records = table;
+  c.records.store(table, std::memory_order_release);
   c.recordCapacity = 2 * capacity;
   return true;
 }
@@ -167,28 +212,47 @@ void ReleaseBitmapCache(BitmapCache& c) {
   const platform::Ops& os = platform::Current();
   const BitmapRecord* records = Records(c);
   // The record's view of its file is read-only; the block is still ours.
-  for (std::int32_t i = 0; i < c.count; ++i) os.freeBlock(const_cast<std::uint8_t*>(records[i].fileData));
-  if (c.records != nullptr) os.freeBlock(c.records);
-  if (c.nameTable != nullptr) os.freeBlock(c.nameTable);
-  std::memset(&c, 0, sizeof c);
+  const std::int32_t count = c.count.load(std::memory_order_acquire);
+  for (std::int32_t i = 0; i < count; ++i) os.freeBlock(const_cast<std::uint8_t*>(records[i].fileData));
+  ReleaseGrownTables(c.records.load(std::memory_order_relaxed));
+  ReleaseGrownTables(c.nameTable.load(std::memory_order_relaxed));
+  std::memset(c.fixedRecords, 0, sizeof c.fixedRecords);
+  std::memset(c.fixedOpacity, 0, sizeof c.fixedOpacity);
+  std::memset(c.fixedNames, 0, sizeof c.fixedNames);
+  c.records.store(nullptr, std::memory_order_relaxed);
+  c.nameTable.store(nullptr, std::memory_order_relaxed);
+  c.count.store(0, std::memory_order_relaxed);
+  c.recordCapacity = 0;
+  c.nameCapacity = 0;
 }
 
-std::int32_t LookupBitmapName(BitmapCache& c, const char* fileName) {
-  const std::uint64_t length = std::strlen(fileName);
-  const std::uint64_t withNul = length + 1;
-  std::uint8_t* names = Names(c);
-  std::uint64_t at = 0;
-  for (std::int32_t i = 0; i < c.count; ++i) {
+namespace {
+
+// Index of the entry named `fileName` among the first `count`, or -1; `at`
+// learns where the entries end.
+std::int32_t FindName(const std::uint8_t* names, std::int32_t count, const char* fileName,
+                      std::uint64_t* at) {
+  const std::uint64_t withNul = std::strlen(fileName) + 1;
+  std::uint64_t offset = 0;
+  for (std::int32_t i = 0; i < count; ++i) {
     const std::uint8_t* text = nullptr;
-    const std::uint32_t entryLength = EntryTextLength(names + at, &text);
+    const std::uint32_t entryLength = EntryTextLength(names + offset, &text);
     if (entryLength == withNul && std::memcmp(text, fileName, withNul) == 0) return i;
-    at = static_cast<std::uint64_t>(text - names) + entryLength;
+    offset = static_cast<std::uint64_t>(text - names) + entryLength;
   }
-  if (at + EntryBytes(length) > NameCapacity(c)) {
-    if (!GrowNames(c, at + EntryBytes(length))) return -2;
-    names = Names(c);
-  }
-  std::uint8_t* e = names + at;
+  *at = offset;
+  return -1;
+}
+
+// LookupBitmapName for the writer that holds the lock.
+std::int32_t LookupLocked(BitmapCache& c, const char* fileName) {
+  const std::uint64_t length = std::strlen(fileName);
+  std::uint64_t at = 0;
+  const std::int32_t found = FindName(Names(c), c.count.load(std::memory_order_relaxed), fileName, &at);
+  if (found >= 0) return found;
+  if (at + EntryBytes(length) > NameCapacity(c) && !GrowNames(c, at + EntryBytes(length))) return -2;
+  std::uint8_t* e = Names(c) + at;
+  const std::uint64_t withNul = length + 1;
   if (length <= kLongestShortName) {
     e[0] = static_cast<std::uint8_t>(withNul);
     std::memcpy(e + 1, fileName, withNul);
@@ -203,54 +267,49 @@ std::int32_t LookupBitmapName(BitmapCache& c, const char* fileName) {
   return -1;
 }
 
-Template OpenTemplate(BitmapCache& c, const char* fileName) {
+// A look-up without a lock: `count` first, then the tables, which hold at
+// least that many entries whichever generation is seen.
+bool FindCached(BitmapCache& c, const char* fileName, Template* found) {
+  const std::int32_t count = c.count.load(std::memory_order_acquire);
+  std::uint64_t at = 0;
+  const std::int32_t index = FindName(Names(c), count, fileName, &at);
+  if (index < 0) return false;
+  BitmapRecord* records = Records(c);
+  *found = Template{records[index], Opacity(c, records)[index]};
+  return true;
+}
+
+Template Failed() {
   Template failed{};
   failed.record.fileSize = -1;
-  if (fileName == nullptr) return failed;
-  const std::int32_t index = LookupBitmapName(c, fileName);
-  if (index >= 0) return Template{Records(c)[index], Opacity(c)[index]};
-  if (index == -2) return failed;
+  return failed;
+}
 
+// The whole file in a new block; null when it cannot be opened, its length
+// is out of range, or it is cut short while read.
+std::uint8_t* ReadWholeFile(const char* fileName, std::uint32_t* size) {
   const platform::Ops& os = platform::Current();
   void* file = os.openExisting(fileName);
-  if (file == nullptr) return failed;
+  if (file == nullptr) return nullptr;
   const std::int64_t length = os.fileLength(file);
   if (length < kMinimumFile || length > 0x7FFFFFFF) {
     os.closeFile(file);
-    return failed;
+    return nullptr;
   }
-  const auto length32 = static_cast<std::uint32_t>(length);
-  auto* block = static_cast<std::uint8_t*>(os.allocZeroed(length32));
-  if (block == nullptr) {
-    os.closeFile(file);
-    return failed;
-  }
+  *size = static_cast<std::uint32_t>(length);
+  auto* block = static_cast<std::uint8_t*>(os.allocZeroed(*size));
   // A read that stops early would leave part of the template zero and the
   // search would then look for a picture that is not the file's, so it is a
   // failed load like any other.
-  const std::uint32_t delivered = os.readFile(file, block, length32);
+  const std::uint32_t delivered = block != nullptr ? os.readFile(file, block, *size) : 0;
   os.closeFile(file);
-  if (delivered != length32) {
-    os.freeBlock(block);
-    return failed;
-  }
-  // A PNG file is cached as the BMP file of the same picture; from here on
-  // nothing can tell the two apart.
-  std::uint32_t size = length32;
-  const std::uint8_t* opacity = nullptr;
-  if (HasPngSignature(block, size)) {
-    std::uint32_t bmpSize = 0;
-    std::uint8_t* bmp = DecodePngAsBmp(block, size, &bmpSize, nullptr, &opacity);
-    os.freeBlock(block);
-    if (bmp == nullptr) return failed;
-    block = bmp;
-    size = bmpSize;
-  }
+  if (block == nullptr || delivered == *size) return block;
+  os.freeBlock(block);
+  return nullptr;
+}
 
-  if (!IsLoadableBmp(block, size) || (c.count == RecordCapacity(c) && !GrowRecords(c))) {
-    os.freeBlock(block);
-    return failed;
-  }
+// The record of a loaded, checked BMP block, corners included.
+BitmapRecord Describe(std::uint8_t* block, std::uint32_t size) {
   const Header h = ReadHeader(block);
   BitmapRecord r{};
   r.fileData = block;
@@ -278,10 +337,74 @@ Template OpenTemplate(BitmapCache& c, const char* fileName) {
     r.bottomLeftColor = ReadPixel(r.pixels, 0, bottom, stride, h.height, bpp);
     r.bottomRightColor = ReadPixel(r.pixels, right, bottom, stride, h.height, bpp);
   }
-  Records(c)[c.count] = r;
-  Opacity(c)[c.count] = opacity;
-  ++c.count;
-  return Template{r, opacity};
+  return r;
+}
+
+// Reads and decodes the file with no lock held; fileSize -1 on failure.
+Template LoadFile(const char* fileName) {
+  std::uint32_t size = 0;
+  std::uint8_t* block = ReadWholeFile(fileName, &size);
+  if (block == nullptr) return Failed();
+  // A PNG file is cached as the BMP file of the same picture; from here on
+  // nothing can tell the two apart.
+  const std::uint8_t* opacity = nullptr;
+  if (HasPngSignature(block, size)) {
+    std::uint32_t bmpSize = 0;
+    std::uint8_t* bmp = DecodePngAsBmp(block, size, &bmpSize, nullptr, &opacity);
+    platform::Current().freeBlock(block);
+    if (bmp == nullptr) return Failed();
+    block = bmp;
+    size = bmpSize;
+  }
+  if (!IsLoadableBmp(block, size)) {
+    platform::Current().freeBlock(block);
+    return Failed();
+  }
+  return Template{Describe(block, size), opacity};
+}
+
+// Adds a loaded template under the writers' lock. A thread that added the
+// same name meanwhile wins: its record is the answer and this copy goes.
+Template Publish(BitmapCache& c, const char* fileName, const Template& loaded) {
+  platform::LockExclusive(c.writers);
+  const std::int32_t index = LookupLocked(c, fileName);
+  const std::int32_t count = c.count.load(std::memory_order_relaxed);
+  Template kept = Failed();
+  if (index >= 0) {
+    BitmapRecord* records = Records(c);
+    kept = Template{records[index], Opacity(c, records)[index]};
+  } else if (index == -1 && (count < RecordCapacity(c) || GrowRecords(c))) {
+    BitmapRecord* records = Records(c);
+    records[count] = loaded.record;
+    Opacity(c, records)[count] = loaded.opacity;
+    c.count.store(count + 1, std::memory_order_release);
+    kept = loaded;
+  }
+  platform::UnlockExclusive(c.writers);
+  if (kept.record.fileData != loaded.record.fileData) {
+    platform::Current().freeBlock(const_cast<std::uint8_t*>(loaded.record.fileData));
+  }
+  return kept;
+}
+
+}  // namespace
+
+Template LoadPictureFile(const char* fileName) { return fileName == nullptr ? Failed() : LoadFile(fileName); }
+
+std::int32_t LookupBitmapName(BitmapCache& c, const char* fileName) {
+  platform::LockExclusive(c.writers);
+  const std::int32_t index = LookupLocked(c, fileName);
+  platform::UnlockExclusive(c.writers);
+  return index;
+}
+
+Template OpenTemplate(BitmapCache& c, const char* fileName) {
+  if (fileName == nullptr) return Failed();
+  Template found;
+  if (FindCached(c, fileName, &found)) return found;
+  const Template loaded = LoadFile(fileName);
+  if (loaded.record.fileSize == -1) return loaded;
+  return Publish(c, fileName, loaded);
 }
 
 Template OpenTemplate(const char* fileName) { return OpenTemplate(TheBitmapCache(), fileName); }

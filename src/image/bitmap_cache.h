@@ -1,9 +1,11 @@
 // Loading BMP files into the process-wide bitmap cache.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "image/records.h"
+#include "platform/platform.h"
 
 namespace zadized {
 
@@ -16,15 +18,24 @@ namespace zadized {
 // (a PNG file with an alpha channel or a tRNS chunk): the record hosts see
 // describes the BMP form only. A grown record table holds these pointers
 // after its records, in the same block.
+//
+// Any number of threads use one cache at once. Look-ups take no lock: an
+// entry is written whole before `count` takes it in, and a table a reader
+// may still be walking is kept, not freed, when a larger one replaces it
+// (until ReleaseBitmapCache). Adding an entry and growing the tables are the
+// writers' business, one at a time under `writers`; no file is read or
+// decoded while it is held.
 struct BitmapCache {
   BitmapRecord fixedRecords[50];
   const std::uint8_t* fixedOpacity[50];
   std::uint8_t fixedNames[5000];
-  BitmapRecord* records;    // null: fixedRecords and fixedOpacity
-  std::uint8_t* nameTable;  // null: fixedNames
-  std::int32_t count;
+  std::atomic<BitmapRecord*> records;    // null: fixedRecords and fixedOpacity
+  std::atomic<std::uint8_t*> nameTable;  // null: fixedNames
+  std::atomic<std::int32_t> count;
+  // Read and written by the writer holding `writers` only.
   std::int32_t recordCapacity;  // 0: the fixed table's 50
   std::uint32_t nameCapacity;   // 0: the fixed table's 5000
+  platform::SharedLock writers;
 };
 
 // A cached template: the record OpenBitmap answers, and which of its pixels
@@ -43,19 +54,27 @@ BitmapCache& TheBitmapCache();
 // Gives back every block the cache holds (the files and any grown tables) and
 // empties it. The process-wide cache is never released: records handed out
 // stay valid for the life of the process. Private caches, in tests and tools,
-// end with this.
+// end with this, when no other thread uses them any more.
 void ReleaseBitmapCache(BitmapCache& cache);
 
 // Index of the cached entry named `fileName`, or -1 after writing the name
 // directly behind the counted entries (not counted). -2 when the name table
-// has no room for it and cannot grow.
+// has no room for it and cannot grow. Takes the writers' lock.
 std::int32_t LookupBitmapName(BitmapCache& cache, const char* fileName);
 
-// The cached record for `fileName`, loading the file on a miss. fileSize is -1
+// The cached record for `fileName`, loading the file on a miss. Two threads
+// that miss on one name at once both read the file; the first to add it
+// wins, the other releases its copy and answers the winner's record. fileSize is -1
 // (and every other field 0) when the file could not be loaded or is not a BMP
 // file this loader can read safely.
 BitmapRecord OpenBitmap(BitmapCache& cache, const char* fileName);
 BitmapRecord OpenBitmap(const char* fileName);
+
+// A BMP or PNG file read and refused exactly as OpenBitmap reads and refuses
+// it, corner colours and all, but not cached: the caller frees
+// record.fileData (the opacity lies in the same block). fileSize -1, with
+// nothing left allocated or open, when the file cannot be loaded.
+Template LoadPictureFile(const char* fileName);
 
 // OpenBitmap, with the template's opacity.
 Template OpenTemplate(BitmapCache& cache, const char* fileName);

@@ -37,6 +37,14 @@ inline ColorValue MaskPixel(const std::uint8_t* pixel, std::int32_t bytesPerPixe
   return static_cast<ColorValue>(pixel[0] | (pixel[1] << 8) | (pixel[2] << 16));
 }
 
+// A 16-bit 5-5-5 word as blue, green and red, each 5-bit channel widened to 8
+// bits as c << 3 | c >> 2: what a display shows for it.
+inline ColorValue Widen555(unsigned word) {
+  const auto widen = [](unsigned c) { return (c << 3 | c >> 2) & 0xFFu; };
+  return static_cast<ColorValue>(widen(word & 31u) | widen(word >> 5 & 31u) << 8 |
+                                 widen(word >> 10 & 31u) << 16);
+}
+
 // For 1 byte per pixel the colour table is the 1024 bytes before `pixels`;
 // the loader guarantees that for the files it hands out, or resolves the table
 // itself (see ResolveColorTable).

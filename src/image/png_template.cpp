@@ -20,20 +20,21 @@ constexpr std::size_t kChunkCache = 8u << 20;
 // The decoder's allocations come from the platform allocator, so they are
 // global-memory blocks like every other, counted by the same leak checks and
 // failed by the same fault injection. libspng's allocator hooks carry no
-// context, so the running total lives here for the length of one decode;
-// the library is called from one thread at a time.
-std::uint64_t g_budgetLeft = 0;
+// context, and threads decode at once, so each decode's running total is
+// found through the calling thread's call context.
+std::uint64_t* BudgetLeft() { return static_cast<std::uint64_t*>(platform::CallContext()); }
 
 // Each block starts with its size, so that free and realloc know it. 16 bytes
 // keep the alignment the platform allocator gives.
 constexpr std::size_t kTag = 16;
 
 void* Allocate(std::size_t bytes) {
-  if (bytes > g_budgetLeft) return nullptr;
+  std::uint64_t* left = BudgetLeft();
+  if (left == nullptr || bytes > *left) return nullptr;
   auto* block =
       static_cast<std::uint8_t*>(platform::Current().allocZeroed(static_cast<std::uint32_t>(bytes + kTag)));
   if (block == nullptr) return nullptr;
-  g_budgetLeft -= bytes;
+  *left -= bytes;
   const std::uint64_t size = bytes;
   std::memcpy(block, &size, sizeof size);
   return block + kTag;
@@ -47,7 +48,7 @@ std::uint64_t SizeOf(void* p) {
 
 void Release(void* p) {
   if (p == nullptr) return;
-  g_budgetLeft += SizeOf(p);
+  *BudgetLeft() += SizeOf(p);
   platform::Current().freeBlock(static_cast<std::uint8_t*>(p) - kTag);
 }
 
@@ -62,7 +63,8 @@ void* Reallocate(void* p, std::size_t bytes) {
 }
 
 void* AllocateArray(std::size_t count, std::size_t size) {
-  if (size != 0 && count > g_budgetLeft / size) return nullptr;
+  std::uint64_t* left = BudgetLeft();
+  if (left == nullptr || (size != 0 && count > *left / size)) return nullptr;
   return Allocate(count * size);  // blocks are zero-filled already
 }
 
@@ -347,9 +349,10 @@ std::uint8_t* DecodePngAsBmp(const std::uint8_t* png, std::uint32_t size, std::u
   }
   // No object with a destructor lives here: a cleanup around the decoder's
   // calls would bring the C++ unwinder into the DLL.
-  g_budgetLeft = kPngDecoderBudget;
+  std::uint64_t budget = kPngDecoderBudget;
+  void* outer = platform::CallContext();
   spng_alloc alloc{Allocate, Reallocate, AllocateArray, Release};
-  spng_ctx* ctx = spng_ctx_new2(&alloc, 0);
+  spng_ctx* ctx = platform::SetCallContext(&budget) ? spng_ctx_new2(&alloc, 0) : nullptr;
   std::uint8_t* bmp = nullptr;
   if (ctx == nullptr) {
     *reason = SPNG_EMEM;
@@ -357,7 +360,7 @@ std::uint8_t* DecodePngAsBmp(const std::uint8_t* png, std::uint32_t size, std::u
     bmp = Decode(ctx, png, size, bmpSize, reason, opacity);
     spng_ctx_free(ctx);
   }
-  g_budgetLeft = 0;
+  platform::SetCallContext(outer);
   return bmp;
 }
 

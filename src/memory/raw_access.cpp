@@ -1,5 +1,7 @@
 #include "memory/raw_access.h"
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 namespace zadized {
@@ -49,6 +51,35 @@ void CopyString(const std::uint8_t* source, std::uint8_t* destination) {
   destination[i] = 0;
 }
 
+// The static buffer serves one thread at a time: the first to ask, until it
+// ends. A host with one thread therefore gets it, as it always did.
+std::atomic<bool> g_staticBufferTaken{false};
+
+void GiveBackStaticBuffer(void*) { g_staticBufferTaken.store(false, std::memory_order_release); }
+void FreeResultBlock(void* block) { platform::Current().freeBlock(block); }
+
+// The calling thread's result buffer: the static one if it is free, else a
+// block of the thread's own, released when the thread ends. Without
+// per-thread storage or memory the static buffer is shared, as it was before
+// hosts had threads.
+std::uint8_t* ResultBuffer() {
+  auto* own = static_cast<std::uint8_t*>(platform::ThreadValue(platform::kStringResultSlot));
+  if (own != nullptr) return own;
+  auto* shared = reinterpret_cast<std::uint8_t*>(StringResultBuffer);
+  bool taken = false;
+  if (g_staticBufferTaken.compare_exchange_strong(taken, true, std::memory_order_acquire)) {
+    if (platform::SetThreadValue(platform::kStringResultSlot, shared, GiveBackStaticBuffer)) return shared;
+    GiveBackStaticBuffer(nullptr);
+    return shared;
+  }
+  void* block = platform::Current().allocZeroed(kStringResultSize);
+  if (block != nullptr && platform::SetThreadValue(platform::kStringResultSlot, block, FreeResultBlock)) {
+    return static_cast<std::uint8_t*>(block);
+  }
+  if (block != nullptr) platform::Current().freeBlock(block);
+  return shared;
+}
+
 }  // namespace
 
 std::uintptr_t CreateBuffer(std::uint32_t size) {
@@ -94,13 +125,13 @@ void PtrPutString(std::uintptr_t source, std::uintptr_t destination, std::int32_
 }
 
 std::uintptr_t PtrGetString(std::uintptr_t source, std::int32_t flag) {
-  auto* buffer = reinterpret_cast<std::uint8_t*>(StringResultBuffer);
+  std::uint8_t* buffer = ResultBuffer();
   if (flag == 0) {
     buffer[0] = 0;
   } else {
     CopyString(Bytes(source), buffer);
   }
-  return reinterpret_cast<std::uintptr_t>(StringResultBuffer);
+  return reinterpret_cast<std::uintptr_t>(buffer);
 }
 
 }  // namespace zadized

@@ -10,8 +10,10 @@ namespace zadized {
 // 256 characters and the NUL after them.
 constexpr std::uint32_t kStringResultSize = 257;
 
-// The one buffer PtrGetString answers with; each call overwrites it. Static
-// storage, so it is empty when the library is loaded.
+// The buffer PtrGetString answers with on the first thread that calls it (in
+// a host with one thread, every call); each call on that thread overwrites
+// it. Static storage, so it is empty when the library is loaded. Every other
+// thread gets a buffer of its own while this one is taken.
 extern char StringResultBuffer[kStringResultSize];
 
 // A fixed, zero-filled global-memory block of `size` bytes; 0 for size 0 or
@@ -43,9 +45,11 @@ void PtrPutArray(std::uint32_t value, std::uintptr_t base, std::int32_t index, s
 void PtrCopyData(std::uintptr_t source, std::uintptr_t destination, std::int32_t length);
 void PtrPutString(std::uintptr_t source, std::uintptr_t destination, std::int32_t length);
 
-// flag 0 empties the result buffer without reading `source`; any other flag
-// copies the string at `source` into it (at most 256 characters). Answers the
-// buffer's address either way.
+// flag 0 empties the calling thread's result buffer without reading
+// `source`; any other flag copies the string at `source` into it (at most 256
+// characters). Answers the buffer's address either way; the text stays until
+// the next PtrGetString on the same thread, and the buffer until the thread
+// ends or the library is unloaded.
 std::uintptr_t PtrGetString(std::uintptr_t source, std::int32_t flag);
 
 }  // namespace zadized

@@ -7,6 +7,10 @@
 
 #include <cstdint>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 namespace zadized::platform {
 
 // Values the library passes through unchanged to the display operations.
@@ -74,5 +78,56 @@ const Ops& Native();
 
 // Installs `ops` until the next call; null restores Native(). For tests.
 void Override(const Ops* ops);
+
+// ---- Threads ----
+//
+// The library starts no thread of its own, but hosts call it from many at
+// once. Per-thread values and a lock are all that takes; they are not in the
+// Ops table because no test needs to make them fail.
+
+// What each thread keeps between calls. Each slot holds one block that
+// belongs to the calling thread; the block is handed to its release
+// function when the thread ends, when the slot is set again, and when the
+// library is unloaded.
+enum ThreadSlot : int { kStringResultSlot = 0, kHeldScreenSlot = 1, kThreadSlotCount = 2 };
+
+// The calling thread's value in `slot`; null until it sets one.
+void* ThreadValue(ThreadSlot slot);
+
+// Replaces the calling thread's value in `slot`: the previous value (if any, and
+// if different) goes to the `release` it was set with. A null value empties the
+// slot. Answers false (and changes nothing) when per-thread storage cannot be had;
+// `value` then still belongs to the caller.
+bool SetThreadValue(ThreadSlot slot, void* value, void (*release)(void*));
+
+// Releases the calling thread's values (thread end) / every thread's values
+// (library unload). Called by the DLL entry routine; natively by tests.
+// ReleaseAllThreadValues must not run while another thread is inside the
+// library: it empties that thread's slots under its feet.
+void ReleaseThreadValues();
+void ReleaseAllThreadValues();
+
+// One word per thread for the length of a single call, owned by nobody and
+// never released: how code called back without a context of its own (the
+// PNG decoder's allocation hooks) finds the state of the call it serves.
+// SetCallContext answers false when per-thread storage cannot be had.
+void* CallContext();
+bool SetCallContext(void* value);
+
+// A reader-writer lock. All zero (static storage, or a value-initialised
+// record) is an unlocked lock; it needs no teardown.
+#if defined(_WIN32)
+struct SharedLock {
+  void* state;  // an SRWLOCK
+};
+#else
+struct SharedLock {
+  pthread_rwlock_t state = PTHREAD_RWLOCK_INITIALIZER;
+};
+#endif
+void LockShared(SharedLock& lock);
+void UnlockShared(SharedLock& lock);
+void LockExclusive(SharedLock& lock);
+void UnlockExclusive(SharedLock& lock);
 
 }  // namespace zadized::platform

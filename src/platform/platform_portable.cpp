@@ -4,6 +4,7 @@
 #if !defined(_WIN32)
 #include "platform/platform_portable.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +17,11 @@ namespace zadized::platform {
 
 namespace {
 
-LiveCounts g_live = {0, 0, 0, 0};
+// Counted from every thread at once.
+struct Counts {
+  std::atomic<std::int64_t> blocks{0}, deviceContexts{0}, bitmaps{0}, openFiles{0};
+};
+Counts g_live;
 
 struct VirtualScreen {
   std::int32_t width = 0;
@@ -296,7 +301,9 @@ void SetKeyDown(std::int32_t virtualKey, bool down) {
   if (virtualKey >= 0 && virtualKey < 256) g_keys[virtualKey] = down;
 }
 
-LiveCounts Live() { return g_live; }
+LiveCounts Live() {
+  return LiveCounts{g_live.blocks, g_live.deviceContexts, g_live.bitmaps, g_live.openFiles};
+}
 
 }  // namespace zadized::platform
 #endif

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "image/pixel.h"
 #include "image/records.h"
 
 namespace zadized {
@@ -98,13 +99,7 @@ struct TemplateColors {
 
   ColorValue At(const std::uint8_t* p) const {
     if (bytesPerPixel == 1) return table[p[0]] & 0xFFFFFFu;
-    if (bytesPerPixel == 2) {
-      // 5-5-5, each channel widened to 8 bits as c << 3 | c >> 2.
-      const unsigned word = p[0] | p[1] << 8;
-      const auto widen = [](unsigned c) { return (c << 3 | c >> 2) & 0xFFu; };
-      return static_cast<ColorValue>(widen(word & 31u) | widen(word >> 5 & 31u) << 8 |
-                                     widen(word >> 10 & 31u) << 16);
-    }
+    if (bytesPerPixel == 2) return Widen555(static_cast<unsigned>(p[0] | p[1] << 8));
     return static_cast<ColorValue>(p[0] | p[1] << 8 | p[2] << 16);
   }
 };

@@ -3,6 +3,7 @@
 #include "image/bitmap_cache.h"
 #include "platform/platform.h"
 #include "search/color_map.h"
+#include "search/held_screen.h"
 #include "search/region_capture.h"
 
 namespace zadized {
@@ -49,27 +50,6 @@ std::int32_t MapAndScan(const ScanArea& area, const Template& t, std::int32_t op
   return answer(Scan(prepared.Setup(), templ, area.rectangle, order, test, list));
 }
 
-std::int32_t SearchScreen(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
-                          std::int32_t y2, std::int32_t options, std::int32_t color, const Wanted& wanted) {
-  const Template loaded = OpenTemplate(fileName);
-  const BitmapRecord& templ = loaded.record;
-  if (templ.fileSize == -1) return kNoTemplate;
-  // The loader never hands out a record without pixels; such a one is
-  // answered as SearchCapture answers it (no map, or in near-colour mode no
-  // pixel to match), and nothing is captured for it.
-  if (templ.width <= 0 || templ.height <= 0)
-    return DecodeColorWord(color).nearColors ? wanted.None() : kNoColorMap;
-  RegionCapture region{};
-  const std::int32_t captured = CaptureRegion(x1, y1, x2, y2, templ.width, templ.height, &region);
-  if (captured != 0) return captured;
-  const ScreenImage& image = region.image;
-  const ScanArea area{image, Rectangle{0, 0, image.width - 1, image.height - 1}, region.left, region.top,
-                      region.screenWidth};
-  const std::int32_t result = MapAndScan(area, loaded, options, color, wanted);
-  platform::Current().deleteObject(image.bitmap);
-  return result;
-}
-
 std::int32_t SearchGivenCapture(const ScreenImage& screen, const Template& t, std::int32_t x1,
                                 std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t options,
                                 std::int32_t color, const Wanted& wanted) {
@@ -80,6 +60,31 @@ std::int32_t SearchGivenCapture(const ScreenImage& screen, const Template& t, st
       PlaceRectangle(x1, y1, x2, y2, screen.width, screen.height, templ.width, templ.height, &r);
   if (placed != 0) return placed;
   return MapAndScan(ScanArea{screen, r, 0, 0, screen.width}, t, options, color, wanted);
+}
+
+std::int32_t SearchScreen(const char* fileName, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                          std::int32_t y2, std::int32_t options, std::int32_t color, const Wanted& wanted) {
+  const Template loaded = OpenTemplate(fileName);
+  const BitmapRecord& templ = loaded.record;
+  if (templ.fileSize == -1) return kNoTemplate;
+  // The loader never hands out a record without pixels; such a one is
+  // answered as SearchCapture answers it (no map, or in near-colour mode no
+  // pixel to match), and nothing is captured for it.
+  if (templ.width <= 0 || templ.height <= 0)
+    return DecodeColorWord(color).nearColors ? wanted.None() : kNoColorMap;
+  // A thread that holds a picture searches it as the screen, captures
+  // nothing, and encodes positions with the picture's width.
+  if (const ScreenImage* held = HeldScreen())
+    return SearchGivenCapture(*held, loaded, x1, y1, x2, y2, options, color, wanted);
+  RegionCapture region{};
+  const std::int32_t captured = CaptureRegion(x1, y1, x2, y2, templ.width, templ.height, &region);
+  if (captured != 0) return captured;
+  const ScreenImage& image = region.image;
+  const ScanArea area{image, Rectangle{0, 0, image.width - 1, image.height - 1}, region.left, region.top,
+                      region.screenWidth};
+  const std::int32_t result = MapAndScan(area, loaded, options, color, wanted);
+  platform::Current().deleteObject(image.bitmap);
+  return result;
 }
 
 Wanted Every(void* results, std::int32_t maxResults) {

@@ -348,50 +348,49 @@ TEST(FindExplain, RefusalsAreExplained) {
 
 // ---- Screenshot files ----
 
-TEST(FindScreenshot, ReadsBottomUpTopDownAndBitFields) {
+// The tool reads screenshots with HoldScreen's loader: what a display
+// showing the file would show, at every depth the template loader takes.
+TEST(FindScreenshot, ReadsEveryDepthAsADisplayShowsIt) {
   Screenshot s;
   ASSERT_EQ(zadized::find::LoadScreenshot(WriteFile("s24.bmp", MakeBmp24(3, 2, {1, 2, 3, 4, 5, 6})), s), "");
   EXPECT_EQ(zadized::find::ScreenPixel(s.image, 2, 0), 3u);
   EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 1), 4u);
 
-  // 32-bit, top-down, with the standard masks after the header.
+  // 16 bits: 5-5-5 words, each channel widened as c << 3 | c >> 2.
   zadized::test::BmpLayout layout;
   layout.width = 2;
-  layout.height = -2;
-  layout.bitCount = 32;
-  layout.paletteEntries = 3;                                                       // where the three masks go
-  std::vector<std::uint8_t> px = {0x11, 0x22, 0x33, 0x99, 0x44, 0x55, 0x66, 0x99,  // top row
-                                  0x77, 0x88, 0x99, 0x99, 0xAA, 0xBB, 0xCC, 0x99};  // bottom row
-  std::vector<std::uint8_t> file = zadized::test::MakeBmp(layout, {0xFF0000, 0xFF00, 0xFF}, px);
-  zadized::test::Put32(file, 30, 3);
-  ASSERT_EQ(zadized::find::LoadScreenshot(WriteFile("s32.bmp", file), s), "");
-  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 0), 0x332211u);
-  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 1, 1), 0xCCBBAAu);
+  layout.height = 1;
+  layout.bitCount = 16;
+  ASSERT_EQ(zadized::find::LoadScreenshot(
+                WriteFile("s16.bmp", zadized::test::MakeBmp(layout, {}, {0xFF, 0x7F, 0x21, 0x04})), s),
+            "");
+  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 0), 0xFFFFFFu);
+  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 1, 0), 0x080808u);
 
-  // Masks in another order would swap channels: refused rather than misread.
-  std::vector<std::uint8_t> swapped = zadized::test::MakeBmp(layout, {0xFF, 0xFF00, 0xFF0000}, px);
-  zadized::test::Put32(swapped, 30, 3);
-  EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("swapped.bmp", swapped), s).find("standard bit fields"),
-            std::string::npos);
+  // 8 bits: the table's colours, its fourth bytes dropped.
+  layout.bitCount = 8;
+  layout.paletteEntries = 256;
+  ASSERT_EQ(
+      zadized::find::LoadScreenshot(
+          WriteFile("s8.bmp", zadized::test::MakeBmp(layout, {0x7F102030, 0xFF405060}, {1, 0, 0, 0})), s),
+      "");
+  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 0, 0), 0x405060u);
+  EXPECT_EQ(zadized::find::ScreenPixel(s.image, 1, 0), 0x102030u);
 }
 
 TEST(FindScreenshot, ExplainsUnusableFiles) {
   Screenshot s;
   EXPECT_NE(zadized::find::LoadScreenshot(TempPath("does-not-exist.bmp"), s).find("cannot open"),
             std::string::npos);
-  zadized::test::BmpLayout layout;
-  layout.width = 2;
-  layout.height = 2;
-  layout.bitCount = 16;
-  EXPECT_NE(zadized::find::LoadScreenshot(
-                WriteFile("s16.bmp", zadized::test::MakeBmp(layout, {}, std::vector<std::uint8_t>(8))), s)
-                .find("16 bits per pixel"),
+  std::vector<std::uint8_t> topDown = MakeBmp24(2, 2, {1, 2, 3, 4});
+  zadized::test::Put32(topDown, 22, static_cast<std::uint32_t>(-2));
+  EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("top-down.bmp", topDown), s).find("top-down"),
             std::string::npos);
   std::vector<std::uint8_t> cut = MakeBmp24(4, 4, std::vector<std::uint32_t>(16, 7));
   cut.resize(cut.size() - 5);
-  EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("cut.bmp", cut), s).find("shorter"), std::string::npos);
+  EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("cut.bmp", cut), s).find("truncated"), std::string::npos);
   EXPECT_NE(zadized::find::LoadScreenshot(WriteFile("text.bmp", std::vector<std::uint8_t>(60, 'x')), s)
-                .find("not a BMP"),
+                .find("beyond the end"),
             std::string::npos);
 }
 

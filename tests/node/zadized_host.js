@@ -27,6 +27,8 @@ const PtrPutArray = dll.func('void __stdcall PtrPutArray(uint32_t value, uintptr
 const PtrPutString = dll.func('void __stdcall PtrPutString(uintptr_t source, uintptr_t destination, int32_t length)');
 const SearchImage = dll.func('int32_t __stdcall SearchImage(const char *fileName, int32_t x1, int32_t y1, ' +
                              'int32_t x2, int32_t y2, int32_t options, int32_t color)');
+const HoldScreen = dll.func('int32_t __stdcall HoldScreen(const char *source)');
+const ReleaseScreen = dll.func('int32_t __stdcall ReleaseScreen()');
 
 // The two records, laid out by koffi as a C compiler lays out zadized.h's.
 const BitmapRecord = koffi.struct('ZadizedBitmapRecord', {
@@ -75,19 +77,25 @@ const pictureHeight = screenFile.readInt32LE(22);
 const colour = (x, y) => screenFile.readUIntLE(
   screenFile.readUInt32LE(10) + (pictureHeight - 1 - y) * ((pictureWidth * 3 + 3) & ~3) + 3 * x, 3);
 const [left, top, width, height] = [97, 53, 12, 9];
-const piece = Buffer.alloc(54 + height * 36);
-piece.write('BM');
-piece.writeUInt32LE(piece.length, 2);
-piece.writeUInt32LE(54, 10);
-piece.writeUInt32LE(40, 14);
-piece.writeInt32LE(width, 18);
-piece.writeInt32LE(height, 22);
-piece.writeUInt16LE(1, 26);
-piece.writeUInt16LE(24, 28);
-for (let y = 0; y < height; ++y) {
-  for (let x = 0; x < width; ++x) piece.writeUIntLE(colour(left + x, top + y), 54 + (height - 1 - y) * 36 + 3 * x, 3);
+function writePiece(name, pieceLeft, pieceTop) {
+  const piece = Buffer.alloc(54 + height * 36);
+  piece.write('BM');
+  piece.writeUInt32LE(piece.length, 2);
+  piece.writeUInt32LE(54, 10);
+  piece.writeUInt32LE(40, 14);
+  piece.writeInt32LE(width, 18);
+  piece.writeInt32LE(height, 22);
+  piece.writeUInt16LE(1, 26);
+  piece.writeUInt16LE(24, 28);
+  for (let y = 0; y < height; ++y) {
+    for (let x = 0; x < width; ++x) {
+      piece.writeUIntLE(colour(pieceLeft + x, pieceTop + y), 54 + (height - 1 - y) * 36 + 3 * x, 3);
+    }
+  }
+  fs.writeFileSync(name, piece);
+  return piece;
 }
-fs.writeFileSync('piece.bmp', piece);
+const piece = writePiece('piece.bmp', left, top);
 
 const record = OpenBitmap('piece.bmp');
 check(record.fileSize === piece.length && record.width === width && record.height === height &&
@@ -142,6 +150,28 @@ check(SearchImage('piece.bmp', 159, 119, 0, 2, 0, exact) === found, 'the corners
 check(SearchImage('piece.bmp', 0, 2, 159, 119, 1, exact) === -1, 'the piece is there once');
 check(SearchImage('piece.bmp', left + 1, 2, 159, 119, 0, exact) === -1, 'not right of its column');
 check(SearchImage('missing.bmp', 0, 2, 159, 119, 0, exact) === -2, 'a missing template');
+
+// One frame, many searches: the screen captured once and held, eight
+// templates looked for on that one frame, then released. While it is held,
+// this thread's searches capture nothing.
+const places = [[5, 7], [30, 2], [61, 40], [100, 90], [140, 100], [12, 80], [77, 20], [120, 60]];
+places.forEach(([x, y], i) => writePiece(`button${i}.bmp`, x, y));
+const W = HoldScreen(null);
+check(W === screen.width, `HoldScreen answers the width of the held picture: ${W}`);
+const answers = places.map((_, i) => SearchImage(`button${i}.bmp`, 0, 2, 159, 119, 0, exact));
+check(ReleaseScreen() === 0 && ReleaseScreen() === -1, 'ReleaseScreen, then nothing is held');
+check(answers.every((r, i) => r === (places[i][1] - 1) * W + (places[i][0] - 1)), `eight on one frame: ${answers}`);
+console.log(`One frame: ${answers.join(' ')}`);
+
+// Testing without a screen: a saved screenshot held in the screen's place;
+// positions are encoded with its width, the rectangle is cut to it.
+const shotWidth = HoldScreen(process.argv[3]);
+check(shotWidth === pictureWidth, `HoldScreen of a saved screenshot: ${shotWidth}`);
+check(SearchImage('button3.bmp', 0, 2, 99999, 99999, 0, exact) === (90 - 1) * shotWidth + (100 - 1),
+      'a template on the saved screenshot');
+check(HoldScreen('missing.bmp') === -2 && SearchImage('piece.bmp', 0, 2, 99999, 99999, 0, exact) ===
+      (top - 1) * shotWidth + (left - 1), 'a failed hold keeps the picture held');
+ReleaseScreen();
 
 // Raw memory through integer addresses.
 const block = CreateBuffer(64);

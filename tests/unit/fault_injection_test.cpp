@@ -18,7 +18,9 @@
 #include "image/bitmap_cache.h"
 #include "platform/platform.h"
 #include "platform/platform_portable.h"
+#include "png_builder.h"
 #include "search/fast_scan.h"
+#include "search/held_screen.h"
 #include "search/search.h"
 #include "search_support.h"
 
@@ -117,7 +119,7 @@ struct CacheState {
 };
 CacheState Snapshot(BitmapCache& c, const std::vector<std::string>& names) {
   CacheState s{c.count, {}, {}};
-  const BitmapRecord* r = c.records != nullptr ? c.records : c.fixedRecords;
+  const BitmapRecord* r = c.records != nullptr ? c.records.load() : c.fixedRecords;
   s.records.assign(r, r + c.count);
   // A lookup that misses writes its name behind the counted entries, which
   // is allowed; only names that are cached are asked for.
@@ -483,6 +485,70 @@ TEST(FaultInjection, SearchImageAnswersMinus3ForEveryCaptureFailure) {
   const Outside alive = AliveOutside(cache);
   EXPECT_EQ(::SearchImage(path.c_str(), 0, 0, 11, 7, 0, -1), kNoScreen);
   EXPECT_EQ(AliveOutside(cache), alive);
+}
+
+// ---- HoldScreen ----
+
+// Every allocation of a hold, for a BMP and a PNG screenshot and for the
+// screen, fails in turn, and so does every step of the capture: each answers
+// its code (-2 for a file, -3 for the screen), leaves nothing alive and keeps
+// the picture held before, which the search still finds the template on.
+TEST(FaultInjection, HoldScreenAnswersItsCodeForEveryFailureAndKeepsThePictureHeld) {
+  // The picture held first: a 20 x 9 screenshot with the template at (2, 5).
+  test::Canvas first(20, 9, 0x404040);
+  first.Paste(2, 5, 5, kTemplate);
+  const std::string firstShot = test::WriteFile("fi-held-first.bmp", test::MakeBmp24(20, 9, first.px));
+  const std::string templ = TemplateFile("fi-held-template.bmp");
+  const std::int32_t foundFirst = (5 - 1) * 20 + (2 - 1);
+  ShowScreen();
+  const std::vector<std::uint8_t> bmp = test::MakeBmp24(12, 8, std::vector<std::uint32_t>(96, 0x123456));
+  const std::string shots[2] = {
+      test::WriteFile("fi-held.bmp", bmp),
+      test::WriteFile("fi-held.png", test::EncodePng(12, 8, 2, 8, std::vector<std::uint32_t>(96, 7), {}))};
+  const char* sources[3] = {shots[0].c_str(), shots[1].c_str(), nullptr};
+  BitmapCache& cache = TheBitmapCache();
+  for (const char* source : sources) {
+    const std::int32_t code = source != nullptr ? kNoTemplate : kNoScreen;
+    ASSERT_EQ(HoldScreen(firstShot.c_str()), 20);
+    ASSERT_EQ(::SearchImage(templ.c_str(), 0, 0, 99, 99, 0, -1), foundFirst);
+    std::int32_t result = code;
+    int n = 1;
+    for (; result == code && n < 100; ++n) {
+      const Outside alive = AliveOutside(cache);
+      {
+        Faults f{};
+        f.failAllocAt = n;
+        Injected inject(f);
+        result = HoldScreen(source);
+      }
+      if (result == code) {
+        EXPECT_EQ(AliveOutside(cache), alive) << (source ? source : "the screen") << ", allocation " << n;
+        EXPECT_EQ(::SearchImage(templ.c_str(), 0, 0, 99, 99, 0, -1), foundFirst) << "allocation " << n;
+      }
+    }
+    EXPECT_EQ(result, 12) << (source ? source : "the screen") << " once every allocation succeeds";
+    EXPECT_GT(n, 2) << "at least the picture and the slot's record were allocated";
+    EXPECT_EQ(ReleaseScreen(), 0);
+  }
+  // Each step of the capture refused.
+  ASSERT_EQ(HoldScreen(firstShot.c_str()), 20);
+  for (int step = 0; step < 3; ++step) {
+    const Outside alive = AliveOutside(cache);
+    {
+      Injected inject(Faults{});
+      if (step == 0) inject.table.ops.createDisplayDC = []() -> void* { return nullptr; };
+      if (step == 1)
+        inject.table.ops.createDIBSection = [](void*, const void*, void**) -> void* { return nullptr; };
+      if (step == 2)
+        inject.table.ops.bitBlt = [](void*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, void*,
+                                     std::int32_t, std::int32_t, std::uint32_t) { return 0; };
+      EXPECT_EQ(HoldScreen(""), kNoScreen) << "capture step " << step;
+    }
+    EXPECT_EQ(AliveOutside(cache), alive) << "capture step " << step;
+    EXPECT_EQ(::SearchImage(templ.c_str(), 0, 0, 99, 99, 0, -1), foundFirst) << "capture step " << step;
+  }
+  EXPECT_EQ(ReleaseScreen(), 0);
+  EXPECT_EQ(ReleaseScreen(), -1);
 }
 
 // The fast scan's own tables (the window check, the shape and near-colour

@@ -21,6 +21,7 @@
 #include "reference/literal_scan.h"
 #include "search/color_map.h"
 #include "search/fast_scan.h"
+#include "search/held_screen.h"
 #include "search/search.h"
 #include "search_support.h"
 
@@ -373,6 +374,79 @@ void CheckListing(const ScreenImage& screen, const Template& t, const Generated&
   }
 }
 
+// Held pictures searched, by kind: how each case's screen came to be held.
+std::map<std::string, int> g_held;
+
+// The case's screen as a saved screenshot, the kind chosen by `i`: a 24-bit
+// BMP, a 32-bit BMP with noise in the fourth bytes, a PNG file with an alpha
+// channel (which a held picture ignores), and, for a screen of at most 256
+// colours, an 8-bit BMP whose table holds them with noise in the fourth bytes.
+std::vector<std::uint8_t> ScreenshotOf(const reference::Screen& screen, int i, std::string& kind) {
+  const std::int32_t w = screen.width, h = screen.height;
+  std::uint32_t noise = static_cast<std::uint32_t>(i) * 2654435761u;
+  const auto bits = [&noise] { return noise = noise * 1103515245u + 12345u, noise >> 16; };
+  std::vector<std::uint32_t> palette;
+  std::vector<std::uint32_t> indices;
+  for (const std::uint32_t v : screen.topDown) {
+    const auto at = std::find(palette.begin(), palette.end(), v & 0xFFFFFFu);
+    if (at == palette.end() && palette.size() < 257) palette.push_back(v & 0xFFFFFFu);
+    indices.push_back(static_cast<std::uint32_t>(std::find(palette.begin(), palette.end(), v & 0xFFFFFFu) -
+                                                 palette.begin()));
+  }
+  const int choice = (i / (2 * kEndToEndEvery)) % 4;
+  if (choice == 3 && palette.size() <= 256) {
+    kind = "8-bit BMP";
+    for (std::uint32_t& v : palette) v |= (bits() & 0xFFu) << 24;
+    test::BmpLayout layout{w, h, 8, 256, 0, 0};
+    return BmpOfValues(layout, palette, indices, bits);
+  }
+  if (choice == 2) {
+    kind = "PNG with alpha";
+    std::vector<std::uint16_t> alpha(screen.topDown.size());
+    for (auto& a : alpha) a = static_cast<std::uint16_t>(bits());
+    return test::EncodePng(w, h, 6, 8, screen.topDown, alpha);
+  }
+  if (choice == 1) {
+    kind = "32-bit BMP";
+    return BmpOfValues(test::BmpLayout{w, h, 32, 0, 0, 0}, {}, screen.topDown, bits);
+  }
+  kind = "24-bit BMP";
+  return test::MakeBmp24(w, h, screen.topDown);
+}
+
+// The case searched on a held picture of its screen, both scans, while the
+// display shows nothing at all: a saved screenshot, or (every other case)
+// a capture held before the display went dark. Every answer must be the
+// reference's, with positions encoded by the picture's width.
+void CheckHeld(const Generated& g, int i, const std::string& file, const reference::Listing& listing,
+               std::int32_t expected, const std::string& describe) {
+  std::string kind = "capture of the display";
+  if (i % (2 * kEndToEndEvery) == 0) {
+    platform::SetVirtualScreen(g.screen.width, g.screen.height, g.screen.topDown.data());
+    ASSERT_EQ(HoldScreen(nullptr), g.screen.width) << describe;
+  } else {
+    const std::string shot =
+        test::WriteFile("held" + std::to_string(i) + ".bmp", ScreenshotOf(g.screen, i, kind));
+    ASSERT_EQ(HoldScreen(shot.c_str()), g.screen.width) << kind << ", " << describe;
+  }
+  platform::SetVirtualScreen(0, 0, nullptr);
+  ++g_held[kind];
+  for (const bool reference : {true, false}) {
+    const ScanMode mode(reference);
+    EXPECT_EQ(SearchImage(file.c_str(), g.x1, g.y1, g.x2, g.y2, g.options, g.color), expected)
+        << "held " << kind << ", " << (reference ? "literal" : "fast") << ", " << describe;
+    std::vector<std::int32_t> slots(listing.positions.size() + 1, 0x5A5A5A5A);
+    const std::int32_t n = SearchImageAll(file.c_str(), g.x1, g.y1, g.x2, g.y2, g.options, g.color,
+                                          slots.data(), static_cast<std::int32_t>(slots.size()));
+    slots.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(n, listing.code != 0 ? listing.code : static_cast<std::int32_t>(listing.positions.size()))
+        << "held " << kind << ", SearchImageAll, " << describe;
+    EXPECT_EQ(slots, listing.positions) << "held " << kind << ", SearchImageAll, " << describe;
+  }
+  EXPECT_EQ(ReleaseScreen(), 0);
+  EXPECT_EQ(ReleaseScreen(), -1);
+}
+
 // One case three ways, and through SearchImage both ways when asked; the
 // listing of every sighting likewise. Answers the library's result (all
 // agree when it returns).
@@ -446,6 +520,7 @@ Outcome CheckCase(const Generated& g, int i, bool endToEnd, const char* name) {
           << "SearchImageAll, " << (reference ? "literal" : "fast") << ", " << describe();
       EXPECT_EQ(slots, listing.positions) << "SearchImageAll, " << describe();
     }
+    CheckHeld(g, i, file, listing, expected, describe());
   }
   return Outcome{fast, path};
 }
@@ -490,6 +565,13 @@ TEST(SearchDifferential, LibraryAgreesWithTheLiteralScan) {
   PrintCounts("outcomes", outcomes);
   PrintCounts("fast-scan paths", paths);
   PrintListTally({"pattern", "shape", "tolerance", "near"}, kCases / 100);
+  PrintCounts(
+      "held pictures searched instead of the dark display (SearchImage and SearchImageAll, both scans)",
+      g_held);
+  for (const char* kind :
+       {"capture of the display", "24-bit BMP", "32-bit BMP", "PNG with alpha", "8-bit BMP"})
+    EXPECT_GT(g_held[kind], endToEnd / 40) << kind;
+  g_held.clear();
   // The generator must keep reaching every outcome, or agreement means little.
   EXPECT_GT(outcomes["position"], kCases / 8);
   EXPECT_GT(outcomes["found in shape mode"], kCases / 100);
@@ -695,6 +777,8 @@ TEST(SearchDifferential, AdversarialScreensAndTemplates) {
   PrintCounts("outcomes", outcomes);
   PrintCounts("fast-scan paths", paths);
   PrintListTally({"pattern", "shape", "tolerance"}, kAdversarialCases / 20);
+  PrintCounts("held pictures searched instead of the dark display", g_held);
+  g_held.clear();
   EXPECT_GT(outcomes["position"], kAdversarialCases / 4);
   EXPECT_GT(outcomes["-1"], kAdversarialCases / 10);
   EXPECT_GT(outcomes["found, shape in the main colour"], kAdversarialCases / 50);

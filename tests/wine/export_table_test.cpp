@@ -20,15 +20,15 @@ struct Export {
   bool addressResult;  // as wide as a pointer; the others are 32 bits
 };
 
-// Ordinals in alphabetical order of name, as hosts that import by number
-// expect them.
+// Ordinals 1 to 16 in alphabetical order of name, later exports after them,
+// as hosts that import by number expect them.
 const Export kExports[] = {
     {1, "AsyncKeyState", 1, false},   {2, "CaptureScreen", 1, true},  {3, "CreateBuffer", 1, true},
     {4, "DeleteBuffer", 1, true},     {5, "GetAccTime", 0, false},    {6, "OpenBitmap", 2, true},
     {7, "PtrCopyData", 3, false},     {8, "PtrGet", 1, true},         {9, "PtrGetArray", 3, false},
     {10, "PtrGetString", 2, true},    {11, "PtrGetValue", 2, false},  {12, "PtrPut", 3, false},
     {13, "PtrPutArray", 4, false},    {14, "PtrPutString", 3, false}, {15, "SearchImage", 7, false},
-    {16, "SearchImageAll", 9, false},
+    {16, "SearchImageAll", 9, false}, {17, "HoldScreen", 1, false},   {18, "ReleaseScreen", 0, false},
 };
 constexpr DWORD kExportCount = sizeof kExports / sizeof kExports[0];
 
@@ -187,6 +187,9 @@ TEST_CASE(EveryExportAnswersThroughItsOrdinal) {
            true,
            0xFFFFFFFEu};
     }
+    // A screenshot that does not load: -2; then nothing is held: -1.
+    if (name == "HoldScreen") p = {{Addr(missing.c_str())}, true, 0xFFFFFFFEu};
+    if (name == "ReleaseScreen") p = {{}, true, 0xFFFFFFFFu};
     // DeleteBuffer releases the block the CreateBuffer call just before it made.
     if (name == "DeleteBuffer" && block == 0) {
       harness::Fail(__FILE__, __LINE__, "CreateBuffer gave no block to delete");

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <sstream>
 
-#include "image/capture.h"
 #include "image/pixel.h"
 #include "image/png_template.h"
+#include "image/screenshot.h"
 #include "platform/platform.h"
 #include "search/color_map.h"
 
@@ -97,69 +97,31 @@ std::string PngRefusal(std::int32_t reason) {
 
 }  // namespace
 
-std::string LoadScreenshot(const std::string& path, Screenshot& out) {
-  std::vector<std::uint8_t> b;
-  std::string error;
-  if (!ReadWhole(path, b, error)) return error;
-  const std::string what = path + ": ";
-  if (HasPngSignature(b.data(), static_cast<std::uint32_t>(b.size()))) {
-    // Decoded as templates are; the BMP form then goes the way of any BMP.
-    std::uint32_t size = 0;
-    std::int32_t reason = 0;
-    std::uint8_t* bmp = DecodePngAsBmp(b.data(), static_cast<std::uint32_t>(b.size()), &size, &reason);
-    if (bmp == nullptr) return what + PngRefusal(reason);
-    b.assign(bmp, bmp + size);
-    platform::Current().freeBlock(bmp);
-  }
-  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return what + "not a BMP file (no 'BM' header)";
-  const std::uint32_t offset = Get32(b, 10);
-  const std::uint32_t headerSize = Get32(b, 14);
-  if (headerSize < 40) return what + "BMP core headers (OS/2 style) are not supported; save as a Windows BMP";
-  const auto width = static_cast<std::int32_t>(Get32(b, 18));
-  const auto rawHeight = static_cast<std::int32_t>(Get32(b, 22));
-  const std::uint32_t bitCount = Get16(b, 28);
-  const std::uint32_t compression = Get32(b, 30);
-  if (bitCount != 24 && bitCount != 32) {
-    return what + std::to_string(bitCount) + " bits per pixel; a screenshot must have 24 or 32";
-  }
-  if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN) {
-    return what + "width " + std::to_string(width) + " and height " + std::to_string(rawHeight) +
-           " describe no picture";
-  }
-  if (compression == 3 && bitCount == 32) {
-    // Bit-field masks follow a 40-byte header, or lie inside a larger one.
-    if (b.size() < 14 + 40 + 12) return what + "the bit-field masks are missing";
-    if (Get32(b, 54) != 0xFF0000u || Get32(b, 58) != 0xFF00u || Get32(b, 62) != 0xFFu) {
-      return what + "only the standard bit fields (red 0xFF0000, green 0xFF00, blue 0xFF) are supported";
-    }
-  } else if (compression != 0) {
-    return what + "compressed BMP files (compression " + std::to_string(compression) + ") are not supported";
-  }
-  const bool topDown = rawHeight < 0;
-  const std::int32_t height = topDown ? -rawHeight : rawHeight;
-  const std::int64_t bytesPerPixel = bitCount / 8;
-  const std::int64_t stride = (width * bytesPerPixel + 3) / 4 * 4;
-  if (static_cast<std::int64_t>(width) * height > (std::int64_t{1} << 28)) {
-    return what + "the picture is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
-  }
-  if (offset > b.size() || static_cast<std::uint64_t>(stride) * height > b.size() - offset) {
-    return what + "the file is shorter than its " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels need (truncated?)";
-  }
+namespace {
 
-  out.storage.assign(static_cast<std::size_t>(width) * height * 4, 0);
-  for (std::int32_t y = 0; y < height; ++y) {  // y counted from the top
-    const std::int64_t storedRow = topDown ? y : height - 1 - y;
-    const std::uint8_t* src = b.data() + offset + storedRow * stride;
-    std::uint8_t* dst = out.storage.data() + static_cast<std::size_t>(height - 1 - y) * width * 4;
-    for (std::int32_t x = 0; x < width; ++x, src += bytesPerPixel, dst += 4) {
-      dst[0] = src[0];
-      dst[1] = src[1];
-      dst[2] = src[2];
-    }
+// Keeps a copy of a picture from the library's screenshot loader, which it
+// gives back, in the tool's own storage (outlines are drawn on it).
+void Adopt(const ScreenImage& picture, Screenshot& out) {
+  out.storage.assign(picture.pixels,
+                     picture.pixels + static_cast<std::size_t>(picture.width) * picture.height * 4);
+  ReleaseScreenshot(picture);
+  out.image = ScreenImage{nullptr, out.storage.data(), picture.width, picture.height, 32};
+}
+
+}  // namespace
+
+std::string LoadScreenshot(const std::string& path, Screenshot& out) {
+  ScreenImage picture{};
+  if (zadized::LoadScreenshot(path.c_str(), &picture) == ScreenshotFailure::kNone) {
+    Adopt(picture, out);
+    return "";
   }
-  out.image = ScreenImage{nullptr, out.storage.data(), width, height, 32};
-  return "";
+  // The loader's refusals are the template loader's, and so are the reasons.
+  PrivateCache cache;
+  if (cache.Open(path).fileSize == -1) return DescribeTemplateFailure(path);
+  return path +
+         ": the picture is too large to hold as a screen (over 256 MiB at 32 bits a pixel), or memory is "
+         "short";
 }
 
 std::string WriteBmp24(const std::string& path, const Screenshot& shot) {
@@ -254,11 +216,10 @@ std::string CutRectangle(const Screenshot& shot, std::int32_t x1, std::int32_t y
 }
 
 std::string CaptureLiveScreen(Screenshot& out) {
-  const ScreenImage live = CaptureScreen();
-  if (live.pixels == nullptr) return "the screen could not be captured (no display?)";
-  out.storage.assign(live.pixels, live.pixels + static_cast<std::size_t>(live.width) * live.height * 4);
-  platform::Current().deleteObject(live.bitmap);
-  out.image = ScreenImage{nullptr, out.storage.data(), live.width, live.height, 32};
+  ScreenImage live{};
+  if (TakeScreenshot(ParseScreenSource(nullptr), &live) != ScreenshotFailure::kNone)
+    return "the screen could not be captured (no display?)";
+  Adopt(live, out);
   return "";
 }
 

@@ -39,10 +39,9 @@ class PrivateCache {
   BitmapCache* cache_;
 };
 
-// Reads a PNG file (any colour type and depth, decoded as templates are) or
-// a 24- or 32-bit uncompressed BMP (bottom-up or top-down; 32-bit files may
-// carry the standard bit-field masks). An empty string on success, otherwise
-// what is wrong with the file.
+// Reads a screenshot file with the library's own screenshot loader, the one
+// HoldScreen uses: a BMP or PNG file the template loader accepts, its alpha
+// ignored. An empty string on success, otherwise what is wrong with the file.
 std::string LoadScreenshot(const std::string& path, Screenshot& out);
 
 // Writes the screenshot as a 24-bit bottom-up BMP. Empty on success.
@@ -57,8 +56,8 @@ std::string WriteScreenshot(const std::string& path, const Screenshot& shot);
 std::string CutRectangle(const Screenshot& shot, std::int32_t x1, std::int32_t y1, std::int32_t x2,
                          std::int32_t y2, Screenshot& out);
 
-// The live screen, through the library's own capture (CaptureScreen's code,
-// the same as the DLL's). Empty on success.
+// The live screen, taken as HoldScreen(NULL) takes it (CaptureScreen's
+// code, the same as the DLL's). Empty on success.
 std::string CaptureLiveScreen(Screenshot& out);
 
 // Why OpenBitmap refused `path` (it answers only fileSize -1).
