@@ -222,8 +222,11 @@ int32_t ZADIZED_API SearchImageAll(const char* fileName, int32_t x1, int32_t y1,
  * see one frame and pay for one capture. `source` NULL or "": a capture of
  * the whole primary screen, now. Otherwise the name of a BMP or PNG file
  * (a saved screenshot), read with the rules of OpenBitmap but not cached; a
- * PNG file's alpha is ignored. "virtual" and names starting with "monitor:"
- * (any case) are reserved for sources to come and answer -3 for now.
+ * PNG file's alpha is ignored. "monitor:N" (any case): a capture of monitor
+ * N, 1 the primary and 2 on the others in the order the system lists them.
+ * "virtual": a capture of the whole virtual screen, the rectangle around
+ * every monitor, black where no monitor is. HeldScreenInfo says where the
+ * held picture lies on the desktop.
  * Answers the picture's width W, or -2 (the file cannot be loaded) or -3 (the
  * screen cannot be captured), and then the picture held before stays held.
  * Holding again replaces the picture. CaptureScreen and other threads are
@@ -240,6 +243,22 @@ int32_t ZADIZED_API HoldScreen(const char* source);
 /* [18] Drops the calling thread's held picture: 0, or -1 when it held none.
  * Searches on this thread capture the live screen again. */
 int32_t ZADIZED_API ReleaseScreen(void);
+
+/* [19] Where the calling thread's held picture lies on the desktop, whose
+ * (0, 0) is the primary monitor's top-left corner (monitors to its left or
+ * above it have negative coordinates): field 0 its left, 1 its top, 2 its
+ * width, 3 its height. A held file or primary screen is at 0, 0; with
+ * nothing held the fields describe the primary screen, which searches then
+ * capture. Field 4 is the number of monitors now; any other field answers
+ * -1. A position found in a held picture is encoded with the picture's width;
+ * add left and top to it to get desktop coordinates:
+ *
+ *   int32_t w = HoldScreen("virtual"), r, x, y;
+ *   r = SearchImage("C:\\img\\icon.bmp", 0, 2, w - 1, 100000, 0, ZADIZED_PATTERN);
+ *   if (zadized_decode_result(r, w, &x, &y))
+ *     click(x + HeldScreenInfo(0), y + HeldScreenInfo(1));
+ */
+int32_t ZADIZED_API HeldScreenInfo(int32_t field);
 
 /* ---- Addresses ----------------------------------------------------------- */
 

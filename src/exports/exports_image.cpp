@@ -29,4 +29,6 @@ int32_t ZADIZED_API HoldScreen(const char* source) { return zadized::HoldScreen(
 
 int32_t ZADIZED_API ReleaseScreen(void) { return zadized::ReleaseScreen(); }
 
+int32_t ZADIZED_API HeldScreenInfo(int32_t field) { return zadized::HeldScreenInfo(field); }
+
 }  // extern "C"

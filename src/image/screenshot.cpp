@@ -95,21 +95,30 @@ ScreenshotFailure LoadScreenshot(const char* fileName, ScreenImage* out) {
   return out->pixels != nullptr ? ScreenshotFailure::kNone : ScreenshotFailure::kFileRefused;
 }
 
-ScreenshotFailure TakeScreenshot(const ScreenSource& source, ScreenImage* out) {
+ScreenshotFailure TakeScreenshot(const ScreenSource& source, ScreenImage* out, platform::DesktopRect* place) {
   *out = Nothing();
+  platform::DesktopRect area{0, 0, 0, 0};
   switch (source.kind) {
-    case ScreenSourceKind::kFile:
-      return LoadScreenshot(source.fileName, out);
+    case ScreenSourceKind::kFile: {
+      const ScreenshotFailure failure = LoadScreenshot(source.fileName, out);
+      if (failure != ScreenshotFailure::kNone) return failure;
+      break;
+    }
     case ScreenSourceKind::kPrimaryScreen:
       *out = CaptureScreen();
-      return out->pixels != nullptr ? ScreenshotFailure::kNone : ScreenshotFailure::kScreenUnavailable;
+      break;
     case ScreenSourceKind::kMonitor:
+      if (MonitorArea(source.monitor, &area) == 0) return ScreenshotFailure::kScreenUnavailable;
+      *out = CaptureDesktop(area);
+      break;
     case ScreenSourceKind::kVirtualScreen:
-      // Spoken for, so that no script comes to rely on them as file names;
-      // their captures are still to come.
-      return ScreenshotFailure::kScreenUnavailable;
+      area = platform::Current().virtualScreen();
+      *out = CaptureDesktop(area);
+      break;
   }
-  return ScreenshotFailure::kScreenUnavailable;
+  if (out->pixels == nullptr) return ScreenshotFailure::kScreenUnavailable;
+  if (place != nullptr) *place = platform::DesktopRect{area.left, area.top, out->width, out->height};
+  return ScreenshotFailure::kNone;
 }
 
 void ReleaseScreenshot(const ScreenImage& picture) {

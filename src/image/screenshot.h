@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "image/records.h"
+#include "platform/platform.h"
 
 namespace zadized {
 
@@ -45,7 +46,11 @@ enum class ScreenshotFailure {
 // whose pixels the loader reads as the first three bytes of its pixel data,
 // that one colour. On failure *out is {null, null, 0, 0, 32} and nothing is
 // left allocated.
-ScreenshotFailure TakeScreenshot(const ScreenSource& source, ScreenImage* out);
+// `place`, when given, receives where the picture lies on the desktop: a
+// monitor's or the virtual screen's rectangle, and (0, 0, width, height)
+// for the primary display or a file.
+ScreenshotFailure TakeScreenshot(const ScreenSource& source, ScreenImage* out,
+                                 platform::DesktopRect* place = nullptr);
 
 // A file's picture as TakeScreenshot reads it.
 ScreenshotFailure LoadScreenshot(const char* fileName, ScreenImage* out);

@@ -23,4 +23,11 @@ std::int32_t ReleaseScreen();
 // The calling thread's picture, in capture form; null when it holds none.
 const ScreenImage* HeldScreen();
 
+// Where the calling thread's picture lies on the desktop: field 0 its left,
+// 1 its top, 2 its width, 3 its height (0, 0 and its size for a file or the
+// primary display); the primary display's when it holds none, as the
+// search then sees it. Field 4 is the number of monitors now; any other
+// field answers -1.
+std::int32_t HeldScreenInfo(std::int32_t field);
+
 }  // namespace zadized

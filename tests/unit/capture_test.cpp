@@ -9,6 +9,8 @@
 #include "image/pixel.h"
 #include "platform/platform.h"
 #include "platform/platform_portable.h"
+#include "search/held_screen.h"
+#include "search/rules.h"
 #include "search_support.h"
 
 namespace zadized {
@@ -201,6 +203,20 @@ TEST(CaptureDesktop, EachMonitorAndTheVirtualScreenShowTheirOwnPixels) {
   EXPECT_TRUE(SameCounts(Live(), before));
   // An area no monitor meets is refused, not shown black.
   EXPECT_TRUE(IsFailed(CaptureDesktop(platform::DesktopRect{-4, 3, 4, 1})));
+  // Held, each says where it lies; a monitor past the last keeps the hold.
+  const auto info = [] {
+    std::vector<std::int32_t> v;
+    for (std::int32_t f = -1; f <= 5; ++f) v.push_back(HeldScreenInfo(f));
+    return v;
+  };
+  EXPECT_EQ(info(), (std::vector<std::int32_t>{-1, 0, 0, 6, 4, 2, -1}));
+  EXPECT_EQ(HoldScreen("monitor:2"), 4);
+  EXPECT_EQ(info(), (std::vector<std::int32_t>{-1, -4, 0, 4, 3, 2, -1}));
+  EXPECT_EQ(HoldScreen("VIRTUAL"), 10);
+  EXPECT_EQ(HoldScreen("monitor:3"), kNoScreen);
+  EXPECT_EQ(info(), (std::vector<std::int32_t>{-1, -4, 0, 10, 4, 2, -1}));
+  EXPECT_EQ(ReleaseScreen(), 0);
+  EXPECT_TRUE(SameCounts(Live(), before));
   platform::SetVirtualMonitors(nullptr, 0);
 }
 

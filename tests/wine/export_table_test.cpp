@@ -29,6 +29,7 @@ const Export kExports[] = {
     {10, "PtrGetString", 2, true},    {11, "PtrGetValue", 2, false},  {12, "PtrPut", 3, false},
     {13, "PtrPutArray", 4, false},    {14, "PtrPutString", 3, false}, {15, "SearchImage", 7, false},
     {16, "SearchImageAll", 9, false}, {17, "HoldScreen", 1, false},   {18, "ReleaseScreen", 0, false},
+    {19, "HeldScreenInfo", 1, false},
 };
 constexpr DWORD kExportCount = sizeof kExports / sizeof kExports[0];
 
@@ -190,6 +191,7 @@ TEST_CASE(EveryExportAnswersThroughItsOrdinal) {
     // A screenshot that does not load: -2; then nothing is held: -1.
     if (name == "HoldScreen") p = {{Addr(missing.c_str())}, true, 0xFFFFFFFEu};
     if (name == "ReleaseScreen") p = {{}, true, 0xFFFFFFFFu};
+    if (name == "HeldScreenInfo") p = {{Arg32(7)}, true, 0xFFFFFFFFu};
     // DeleteBuffer releases the block the CreateBuffer call just before it made.
     if (name == "DeleteBuffer" && block == 0) {
       harness::Fail(__FILE__, __LINE__, "CreateBuffer gave no block to delete");

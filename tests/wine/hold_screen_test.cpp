@@ -196,8 +196,8 @@ TEST_CASE(CodesAndThePictureKeptAfterAFailure) {
   CHECK_EQ(Release(), -1);
   const std::string shot = Screenshot("kept.bmp", 200, 150, 60, 70, false);
   CHECK_EQ(Hold(shot.c_str()), 200);
-  // A missing file, a refused one (a top-down BMP) and the spellings kept
-  // for sources to come: each fails and leaves the picture held.
+  // A missing file, a refused one (a top-down BMP) and monitors that are not
+  // there: each fails and leaves the picture held.
   const std::string missing = harness::Scratch("missing.bmp");
   std::vector<std::uint8_t> topDown = zadized::test::MakeBmp24(4, 4, std::vector<std::uint32_t>(16, 0));
   zadized::test::Put32(topDown, 22, static_cast<std::uint32_t>(-4));
@@ -205,8 +205,8 @@ TEST_CASE(CodesAndThePictureKeptAfterAFailure) {
   CHECK(harness::WriteBytes(refused, topDown));
   CHECK_EQ(Hold(missing.c_str()), -2);
   CHECK_EQ(Hold(refused.c_str()), -2);
-  CHECK_EQ(Hold("virtual"), -3);
-  CHECK_EQ(Hold("Monitor:2"), -3);
+  CHECK_EQ(Hold("monitor:0"), -3);
+  CHECK_EQ(Hold("Monitor:2"), -3);  // one monitor here
   CHECK_EQ(Find(), At(60, 70, 200));
   // By name as well as by ordinal.
   CHECK_EQ(static_cast<std::int32_t>(harness::Call("ReleaseScreen", {})), 0);

@@ -16,6 +16,7 @@ struct ShownPicture {
   std::int32_t height = 0;
   std::vector<std::uint32_t> px;
   bool painted = false;
+  int paints = 0;
 };
 
 inline ShownPicture& Shown() {
@@ -34,10 +35,13 @@ inline LRESULT CALLBACK PaintShown(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   info.bmiHeader.biHeight = -p.height;  // top-down
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
-  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(p.width), static_cast<DWORD>(p.height), 0, 0, 0,
+  // A strip of a taller picture (ShowOnDesktop) draws it from its own row.
+  const int row = static_cast<int>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  SetDIBitsToDevice(dc, 0, -row, static_cast<DWORD>(p.width), static_cast<DWORD>(p.height), 0, 0, 0,
                     static_cast<UINT>(p.height), p.px.data(), &info, DIB_RGB_COLORS);
   EndPaint(hwnd, &ps);
   p.painted = true;
+  ++p.paints;
   return 0;
 }
 
@@ -92,13 +96,45 @@ inline bool ShowOnScreen(std::int32_t width, std::int32_t height, std::vector<st
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.lpszClassName = "zadized-test-screen";
   RegisterClassA(&wc);
-  HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, left, top, width, height,
-                              nullptr, nullptr, wc.hInstance, nullptr);
+  HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, left, top, width,
+                              height, nullptr, nullptr, wc.hInstance, nullptr);
   if (hwnd == nullptr) return false;
   UpdateWindow(hwnd);
   for (int i = 0; i < 200 && !p.painted; ++i) PumpMessages(20);
   PumpMessages(300);  // let the display settle
   return p.painted;
+}
+
+// Shows `px` (width x height, top row first) with its top-left pixel at
+// (left, top) of the desktop, across monitors, and waits until it is
+// painted. Wine fits a window that covers a whole monitor to that monitor,
+// so the picture goes up in strips lower than any monitor.
+inline bool ShowOnDesktop(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height,
+                          std::vector<std::uint32_t> px) {
+  constexpr std::int32_t kStrip = 64;
+  ShownPicture& p = Shown();
+  p.width = width;
+  p.height = height;
+  p.px = std::move(px);
+  p.paints = 0;
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = PaintShown;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "zadized-test-desktop";
+  RegisterClassA(&wc);
+  int strips = 0;
+  for (std::int32_t row = 0; row < height; row += kStrip, ++strips) {
+    const std::int32_t h = height - row < kStrip ? height - row : kStrip;
+    HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, "", WS_POPUP, left, top + row, width, h,
+                                nullptr, nullptr, wc.hInstance, nullptr);
+    if (hwnd == nullptr) return false;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, row);
+    ShowWindow(hwnd, SW_SHOWNA);
+    UpdateWindow(hwnd);
+  }
+  for (int i = 0; i < 200 && p.paints < strips; ++i) PumpMessages(20);
+  PumpMessages(300);  // let the display settle
+  return p.paints >= strips;
 }
 
 }  // namespace harness

@@ -44,7 +44,8 @@ struct Desk {
   std::uint32_t& at(int x, int y) { return px[static_cast<std::size_t>(y) * kWidth + (x - kLeft)]; }
   Desk() {
     for (int y = 0; y < kHeight; ++y)
-      for (int x = kLeft; x < kLeft + kWidth; ++x) at(x, y) = x < 0 && y >= 600 ? kMagenta : harness::Tiles(x, y);
+      for (int x = kLeft; x < kLeft + kWidth; ++x)
+        at(x, y) = x < 0 && y >= 600 ? kMagenta : harness::Tiles(x, y);
     Put(300, 200, Block(1));   // on the primary
     Put(-500, 100, Block(2));  // on the second monitor
   }
@@ -72,7 +73,7 @@ TEST_CASE(EachMonitorAndTheVirtualScreen) {
   CHECK_EQ(GetSystemMetrics(SM_XVIRTUALSCREEN), kLeft);
   CHECK_EQ(GetSystemMetrics(SM_CXVIRTUALSCREEN), kWidth);
   Desk desk;
-  CHECK(harness::ShowOnScreen(kWidth, kHeight, desk.px, kLeft, 0));
+  CHECK(harness::ShowOnDesktop(kLeft, 0, kWidth, kHeight, desk.px));
   const std::string a = File("a.bmp", 6, 5, Block(1)), b = File("b.bmp", 6, 5, Block(2));
   const std::string black = File("black.bmp", 16, 16, std::vector<std::uint32_t>(256, 0));
   const auto find = [](const std::string& f, std::int32_t x1 = 0, std::int32_t y1 = 0) {

@@ -215,10 +215,11 @@ std::string CutRectangle(const Screenshot& shot, std::int32_t x1, std::int32_t y
   return "";
 }
 
-std::string CaptureLiveScreen(Screenshot& out) {
+std::string CaptureLiveScreen(Screenshot& out, const char* source, platform::DesktopRect* place) {
   ScreenImage live{};
-  if (TakeScreenshot(ParseScreenSource(nullptr), &live) != ScreenshotFailure::kNone)
-    return "the screen could not be captured (no display?)";
+  if (TakeScreenshot(ParseScreenSource(source), &live, place) != ScreenshotFailure::kNone)
+    return source == nullptr ? "the screen could not be captured (no display?)"
+                             : std::string("there is no ") + source + " to capture";
   Adopt(live, out);
   return "";
 }

@@ -11,6 +11,7 @@
 
 #include "image/bitmap_cache.h"
 #include "image/records.h"
+#include "platform/platform.h"
 #include "search/color_map.h"
 #include "search/search.h"
 
@@ -56,9 +57,11 @@ std::string WriteScreenshot(const std::string& path, const Screenshot& shot);
 std::string CutRectangle(const Screenshot& shot, std::int32_t x1, std::int32_t y1, std::int32_t x2,
                          std::int32_t y2, Screenshot& out);
 
-// The live screen, taken as HoldScreen(NULL) takes it (CaptureScreen's
-// code, the same as the DLL's). Empty on success.
-std::string CaptureLiveScreen(Screenshot& out);
+// The live screen, taken as HoldScreen(source) takes it (the DLL's own
+// code): null for the primary screen, "monitor:N" or "virtual". `place`
+// gets where the picture lies on the desktop. Empty on success.
+std::string CaptureLiveScreen(Screenshot& out, const char* source = nullptr,
+                              platform::DesktopRect* place = nullptr);
 
 // Why OpenBitmap refused `path` (it answers only fileSize -1).
 std::string DescribeTemplateFailure(const std::string& path);
