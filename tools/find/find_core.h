@@ -136,11 +136,25 @@ class Session {
   // Lines saying why the template is or is not accepted at `at`.
   std::vector<std::string> Explain(Position at) const;
 
+  // How many positions of the rectangle the search accepts with this colour
+  // word, whatever the skip count (SearchImageAll's count); or the refusal.
+  std::int32_t CountPlaces(std::int32_t color) const;
+
+  // Empty, unless the template is weak in the colour word's mode (pattern
+  // mode on a template whose pixels all differ, or all match, or mostly
+  // differ; shape mode with one shape pixel or nothing but the shape; near
+  // colours that allow everything) and the search accepts it at more than
+  // one place; in pattern and shape mode also only where the template's own
+  // colours (near colours, no step allowed) are at fewer places. Then what is
+  // weak, how many places there are and what to try.
+  std::string WeakTemplateWarning() const;
+
  private:
   std::string ExplainWindow(Position at, bool& passes) const;
   std::vector<std::string> ExplainNearColors(Position at, bool& passes) const;
   std::string ExplainCorner(Position at, bool& passes) const;
   bool CornerIsTransparent() const;
+  std::string WeaknessOfTemplate() const;
 
   ScreenImage screen_;
   BitmapRecord templ_;
