@@ -553,6 +553,24 @@ TEST(FindProgram, ExitCodesAndMessages) {
     EXPECT_NE(help.out.find(name), std::string::npos) << name;
   EXPECT_EQ(RunFind(shot).out.rfind("zadized-find: expected SCREEN TEMPLATE", 0), 0u);
 
+  // Which DLL a file is, from its PE header: the machine, and the DLL flag.
+  std::vector<std::uint8_t> pe(64 + 24, 0);
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  zadized::test::Put32(pe, 60, 64);
+  zadized::test::Put32(pe, 64, 0x4550);
+  zadized::test::Put16(pe, 68, 0x8664);
+  zadized::test::Put16(pe, 86, 0x2102);
+  const std::string dll = WriteFile("x64.dll", pe);
+  zadized::test::Put16(pe, 68, 0x14C);
+  const CliRun kinds = RunFind("--version " + dll + " " + WriteFile("x86.dll", pe));
+  EXPECT_EQ(kinds.exitCode, 0);
+  EXPECT_NE(kinds.out.find("x64.dll: a 64-bit (x64) Windows DLL: only 64-bit (x64) programs can load it\n"),
+            std::string::npos)
+      << kinds.out;
+  EXPECT_NE(kinds.out.find("x86.dll: a 32-bit (x86) Windows DLL"), std::string::npos) << kinds.out;
+  EXPECT_EQ(RunFind("--version " + tpl).exitCode, 3);
+
   EXPECT_EQ(RunFind(shot).exitCode, 2);
   EXPECT_EQ(RunFind(shot + " " + tpl + " --color").exitCode, 2);
   EXPECT_EQ(RunFind(shot + " " + tpl + " --explain 3").exitCode, 2);

@@ -315,6 +315,30 @@ std::string DescribeTemplateFailure(const std::string& path) {
   return what + "the library refused the file (out of memory, or the cache could not take its name)";
 }
 
+std::string DescribeProgramFile(const std::string& path) {
+  std::vector<std::uint8_t> b;
+  std::string error;
+  if (!ReadWhole(path, b, error)) return error;
+  const std::string what = path + ": ";
+  if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return what + "not a Windows program or DLL";
+  const std::uint32_t pe = Get32(b, 60);
+  if (pe > b.size() || b.size() - pe < 24 || Get32(b, pe) != 0x4550u)  // "PE\0\0"
+    return what + "not a Windows program or DLL";
+  const std::uint32_t machine = Get16(b, pe + 4);
+  const bool dll = (Get16(b, pe + 22) & 0x2000u) != 0;
+  const std::string kind = dll ? "DLL" : "program";
+  const auto said = [&](const std::string& bits) {
+    return what + "a " + bits + " Windows " + kind +
+           (dll ? ": only " + bits + " programs can load it"
+                : ": it can load only the " + bits + " zadized.dll");
+  };
+  if (machine == 0x14C) return said("32-bit (x86)");
+  if (machine == 0x8664) return said("64-bit (x64)");
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%04X", static_cast<unsigned>(machine));
+  return what + "a Windows " + kind + " for machine " + hex + ", neither x86 nor x64";
+}
+
 ColorValue ScreenPixel(const ScreenImage& screen, std::int32_t x, std::int32_t y) {
   return ReadPixel(screen.pixels, x, y, screen.width * 4, screen.height, 4);
 }

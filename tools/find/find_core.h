@@ -64,6 +64,10 @@ std::string CaptureLiveScreen(Screenshot& out);
 // Why OpenBitmap refused `path` (it answers only fileSize -1).
 std::string DescribeTemplateFailure(const std::string& path);
 
+// Which architecture a Windows program or DLL is built for, from its PE
+// header: "x64/zadized.dll: a 64-bit (x64) Windows DLL: ...", or why not.
+std::string DescribeProgramFile(const std::string& path);
+
 // 0x00RRGGBB of the screenshot pixel at column x, row y from the top.
 ColorValue ScreenPixel(const ScreenImage& screen, std::int32_t x, std::int32_t y);
 

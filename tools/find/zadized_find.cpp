@@ -50,6 +50,9 @@ const char kUsage[] =
     "  --grab X1,Y1,X2,Y2 OUT\n"
     "                  instead of searching: save that rectangle of the live screen as a template\n"
 #endif
+    "  --version [FILE...]\n"
+    "                  instead of searching: this tool's version, or whether each FILE (zadized.dll,\n"
+    "                  a program) is built for 32-bit (x86) or 64-bit (x64) programs\n"
     "  --help          this text\n"
     "\n"
     "exit codes: 0 found (or grabbed), 1 not found, 2 bad arguments, 3 a file is missing or not a\n"
@@ -124,6 +127,29 @@ std::string RefusalText(std::int32_t code) {
   }
 }
 
+// The tool's own version and kind, or the architecture of each file named:
+// a DLL of the other kind than the host cannot load, and says little more.
+int PrintVersion(const std::vector<std::string>& files) {
+  if (files.empty()) {
+#if defined(_WIN32)
+    std::printf("zadized-find %s, a %s Windows program, with the library of zadized.dll %s\n",
+                ZADIZED_FIND_VERSION, sizeof(void*) == 8 ? "64-bit (x64)" : "32-bit (x86)",
+                ZADIZED_FIND_VERSION);
+#else
+    std::printf("zadized-find %s, a native build, with the library of zadized.dll %s\n", ZADIZED_FIND_VERSION,
+                ZADIZED_FIND_VERSION);
+#endif
+    return kExitFound;
+  }
+  int status = kExitFound;
+  for (const std::string& file : files) {
+    const std::string text = zadized::find::DescribeProgramFile(file);
+    std::printf("%s\n", text.c_str());
+    if (text.find("-bit (x") == std::string::npos) status = kExitBadFile;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,6 +171,8 @@ int main(int argc, char** argv) {
   app.add_option("--explain", explainText);
   app.add_option("--mark", markPath);
   app.add_flag("-h,--help", help);
+  bool version = false;
+  app.add_flag("--version", version);
 #if defined(_WIN32)
   app.add_flag("--screen", live);
   app.add_option("--grab", grab)->expected(2);
@@ -158,6 +186,7 @@ int main(int argc, char** argv) {
     std::printf("%s", kUsage);
     return kExitFound;
   }
+  if (version) return PrintVersion(positional);
 
   std::int32_t options = 0, color = -1;
   if (!ParseWord(optionsText, options)) return Usage("--options needs a number (decimal or 0x hexadecimal)");
