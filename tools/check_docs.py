@@ -5,7 +5,8 @@
                           exports lists all of src/exports/zadized.def's, and
                           where a row gives an ordinal, the .def's ordinal
   check_docs.py links     every relative link of README.md and docs/*.md
-                          leads to a file of the repository (the guide's
+                          leads to a file of the repository, and to a
+                          heading of it where it names one (the guide's
                           links are also those of the release zip, which
                           carries docs/images beside the guide)
 
@@ -90,16 +91,29 @@ def check_exports():
     return 1 if faults else 0
 
 
+def anchors(text):
+    """The anchors a Markdown renderer gives the headings, GitHub's way."""
+    found = set()
+    for heading in re.findall(r'^#+ (.*)$', text, flags=re.M):
+        found.add(re.sub(r'[^\w\- ]', '', heading.strip().lower()).replace(' ', '-'))
+    return found
+
+
 def check_links():
     faults, checked = [], 0
     for path in DOCS:
         text = re.sub(r'```.*?```', '', path.read_text(), flags=re.S)
         for target in re.findall(r'\]\(([^)\s]+)\)', text):
-            if re.match(r'^(#|[a-z]+:)', target):
+            if re.match(r'^[a-z]+:', target):
                 continue
             checked += 1
-            if not (path.parent / target.split('#')[0]).exists():
+            file, _, anchor = target.partition('#')
+            linked = path.parent / file if file else path
+            if not linked.exists():
                 faults.append(f'{path.relative_to(ROOT)}: the link {target} leads nowhere')
+            elif anchor and linked.suffix == '.md' and anchor not in anchors(
+                    re.sub(r'```.*?```', '', linked.read_text(), flags=re.S)):
+                faults.append(f'{path.relative_to(ROOT)}: the link {target} names no heading')
     for fault in faults:
         print('docs: ' + fault)
     print(f'docs: {checked} relative links checked')
