@@ -72,6 +72,7 @@ if(ZADIZED_ARCH STREQUAL x64)
       COMMAND ${CMAKE_COMMAND} -DNAME=${ZADIZED_DIST_NAME} -DZIP=${ZADIZED_DIST_ZIP}
               -DX86=${ZADIZED_X86_BUILD_DIR}/dist-x86 -DX64=${ZADIZED_DIST_PART}
               -DHEADER=${CMAKE_SOURCE_DIR}/include/zadized.h -DGUIDE=${CMAKE_SOURCE_DIR}/docs/guide.md
+              -DIMAGES=${CMAKE_SOURCE_DIR}/docs/images
               "-DFILES=${part_files}" -DWORK=${CMAKE_BINARY_DIR}/dist -P ${CMAKE_SOURCE_DIR}/cmake/zadized_zip.cmake
       DEPENDS dist_x64
       VERBATIM)

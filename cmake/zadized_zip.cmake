@@ -3,10 +3,12 @@
 #   NAME/include/zadized.h
 #   NAME/x86/FILES, NAME/x64/FILES   (each part as its build tree staged it)
 #   NAME/guide.md
+#   NAME/images/*.png                (the guide's pictures, where its links lead)
 #
 # Variables: NAME, ZIP, X86 and X64 (the staged parts), FILES (the list of
-# files each part holds), HEADER, GUIDE, WORK (a folder to lay the tree out).
-foreach(var NAME ZIP X86 X64 FILES HEADER GUIDE WORK)
+# files each part holds), HEADER, GUIDE, IMAGES (the folder of the guide's
+# pictures), WORK (a folder to lay the tree out).
+foreach(var NAME ZIP X86 X64 FILES HEADER GUIDE IMAGES WORK)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "zadized_zip: ${var} is not set")
   endif()
@@ -26,7 +28,8 @@ endfunction()
 
 set(part_x86 ${X86})
 set(part_x64 ${X64})
-set(inputs ${HEADER} ${GUIDE})
+file(GLOB images ${IMAGES}/*.png)
+set(inputs ${HEADER} ${GUIDE} ${images})
 foreach(arch x86 x64)
   foreach(f IN LISTS FILES)
     if(NOT EXISTS ${part_${arch}}/${f})
@@ -56,6 +59,7 @@ file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${root}/include ${root}/x86 ${root}/x64)
 file(COPY ${HEADER} DESTINATION ${root}/include)
 file(COPY ${GUIDE} DESTINATION ${root})
+file(COPY ${images} DESTINATION ${root}/images)
 foreach(arch x86 x64)
   foreach(f IN LISTS FILES)
     file(COPY ${part_${arch}}/${f} DESTINATION ${root}/${arch})

@@ -32,6 +32,7 @@ headers=$("$objdump" -h "$dll") || { echo "FAILED: $objdump -h $dll"; exit 1; }
 
 dllchars=$(awk '$1 == "DllCharacteristics" { print $2; exit }' <<<"$private")
 chars=$(awk '$1 == "Characteristics" { print $2; exit }' <<<"$private")
+echo "$(basename "$dll"): $(stat -c %s "$dll") bytes"
 echo "DllCharacteristics 0x${dllchars:-?}, Characteristics ${chars:-?}"
 [ -n "$dllchars" ] && (((16#$dllchars & 0x40) != 0)) || fail "DYNAMIC_BASE (0x40) not set"
 [ -n "$dllchars" ] && (((16#$dllchars & 0x100) != 0)) || fail "NX_COMPAT (0x100) not set"

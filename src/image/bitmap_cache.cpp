@@ -182,8 +182,22 @@ BitmapCache& TheBitmapCache() {
   return cache;
 }
 
+std::uint32_t BmpCompression(const std::uint8_t* data, std::uint32_t size) {
+  // The field exists only in info headers of 20 bytes or more; an OS/2 core
+  // header (12 bytes) and a 16-byte OS/2 header have none and mean plain rows.
+  if (data == nullptr || size < 34 || Read32(data + 14) < 20) return kBmpPlainRows;
+  return Read32(data + 30);
+}
+
+bool IsCompressedBmp(std::uint32_t compression) {
+  // RLE8, RLE4, JPEG and PNG: pixel data that is not rows of pixels. Read as
+  // rows it would be a picture of the compressed bytes, found nowhere.
+  return compression == 1 || compression == 2 || compression == 4 || compression == 5;
+}
+
 bool IsLoadableBmp(const std::uint8_t* data, std::uint32_t size) {
   if (data == nullptr || size < kMinimumFile) return false;
+  if (IsCompressedBmp(BmpCompression(data, size))) return false;
   const Header h = ReadHeader(data);
   if (h.width <= 0 || h.height <= 0 || h.pixelOffset > size) return false;  // a negative height is top-down
   const std::int64_t rowBytes = static_cast<std::int64_t>(h.width) * BytesPerPixel(h.bitCount);

@@ -81,8 +81,18 @@ Template OpenTemplate(BitmapCache& cache, const char* fileName);
 Template OpenTemplate(const char* fileName);
 
 // Checks that the header fields the loader uses describe pixel data that lies
-// wholly inside `size` bytes. False for anything it would have to guess at.
+// wholly inside `size` bytes, stored as plain rows. False for anything it
+// would have to guess at, and for a compressed file (IsCompressedBmp).
 bool IsLoadableBmp(const std::uint8_t* data, std::uint32_t size);
+
+// The info header's compression field (byte 30); kBmpPlainRows for a header
+// too short to hold one. 3 (bit fields) and 6 (bit fields with alpha) are
+// plain rows too.
+constexpr std::uint32_t kBmpPlainRows = 0;
+std::uint32_t BmpCompression(const std::uint8_t* data, std::uint32_t size);
+
+// RLE8 (1), RLE4 (2), JPEG (4) and PNG (5): the loader refuses these.
+bool IsCompressedBmp(std::uint32_t compression);
 
 // The 256 colours an 8-bit picture's index bytes select. For a file laid out
 // the standard way (256 entries directly before the pixels) these are the 1024

@@ -28,6 +28,7 @@ pkg="$work/$name"
 # The zip holds exactly this, and each program is built for its folder's architecture.
 expected="guide.md
 include/zadized.h"
+for picture in "$here"/../../docs/images/*.png; do expected+=$'\n'"images/${picture##*/}"; done
 for a in x86 x64; do
   for f in libzadized.dll.a zadized-find.exe zadized.def zadized.dll zadized.lib; do expected+=$'\n'"$a/$f"; done
 done
@@ -35,6 +36,10 @@ actual=$(cd "$pkg" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 if [ "$actual" != "$(LC_ALL=C sort <<<"$expected")" ]; then
   echo "dist: the zip holds"; echo "$actual"; echo "dist: instead of"; LC_ALL=C sort <<<"$expected"; exit 1
 fi
+# Every picture or file the guide links to is in the zip, beside the guide.
+for target in $(grep -oE '\]\([^)#:]+\)' "$pkg/guide.md" | sed -E 's/^\]\((.*)\)$/\1/'); do
+  [ -f "$pkg/$target" ] || { echo "dist: the guide links to $target, which the zip does not hold"; exit 1; }
+done
 for f in zadized.dll zadized-find.exe; do
   "${mingw}objdump" -f "$pkg/$arch/$f" | grep -q "file format $format" || { echo "dist: $arch/$f is not $format"; exit 1; }
   "${mingw}objdump" -t "$pkg/$arch/$f" | grep -q '^\[' && { echo "dist: $arch/$f is not stripped"; exit 1; }

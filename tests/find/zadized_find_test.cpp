@@ -521,6 +521,55 @@ TEST(FindProgram, ExitCodesAndMessages) {
   EXPECT_EQ(badShot.exitCode, 3);
   EXPECT_NE(badShot.out.find("screenshot"), std::string::npos) << badShot.out;
 
+  // Wholly off the screen: said so, not as a cut to a one-pixel rectangle.
+  const CliRun offScreen = RunFind(shot + " " + tpl + " 100 100 200 200");
+  EXPECT_EQ(offScreen.exitCode, 4);
+  EXPECT_NE(offScreen.out.find("as given; it lies wholly outside the 4 x 4 screen\n"), std::string::npos)
+      << offScreen.out;
+  EXPECT_NE(offScreen.out.find("refused   result=-10 (the rectangle lies wholly outside the screen)"),
+            std::string::npos)
+      << offScreen.out;
+  EXPECT_NE(RunFind(shot + " " + tpl + " -5 1 1 3").out.find("cut to the screen (0, 1) to (1, 3)"),
+            std::string::npos);
+
+  // A compressed template is named for what it is; long enough for its rows,
+  // it would otherwise have loaded as a picture of its run codes.
+  std::vector<std::uint8_t> rle = MakeBmp24(4, 4, std::vector<std::uint32_t>(16, 7));
+  zadized::test::Put32(rle, 30, 1);
+  const CliRun compressed = RunFind(shot + " " + WriteFile("cli-rle8.bmp", rle));
+  EXPECT_EQ(compressed.exitCode, 3);
+  EXPECT_NE(compressed.out.find("compressed BMP (RLE8): save it uncompressed (SearchImage would answer -2)"),
+            std::string::npos)
+      << compressed.out;
+
+  // The usage text is written for people: one usage line, each argument by name.
+  const CliRun help = RunFind("--help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("usage: zadized-find SCREEN TEMPLATE [X1 Y1 X2 Y2] [options]\n", 0), 0u)
+      << help.out;
+  EXPECT_EQ(help.out.find("usage:", 1), std::string::npos) << help.out;
+  for (const char* name : {"--options N", "--color N", "--explain X,Y", "--mark OUT", "exit codes:"})
+    EXPECT_NE(help.out.find(name), std::string::npos) << name;
+  EXPECT_EQ(RunFind(shot).out.rfind("zadized-find: expected SCREEN TEMPLATE", 0), 0u);
+
+  // Which DLL a file is, from its PE header: the machine, and the DLL flag.
+  std::vector<std::uint8_t> pe(64 + 24, 0);
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  zadized::test::Put32(pe, 60, 64);
+  zadized::test::Put32(pe, 64, 0x4550);
+  zadized::test::Put16(pe, 68, 0x8664);
+  zadized::test::Put16(pe, 86, 0x2102);
+  const std::string dll = WriteFile("x64.dll", pe);
+  zadized::test::Put16(pe, 68, 0x14C);
+  const CliRun kinds = RunFind("--version " + dll + " " + WriteFile("x86.dll", pe));
+  EXPECT_EQ(kinds.exitCode, 0);
+  EXPECT_NE(kinds.out.find("x64.dll: a 64-bit (x64) Windows DLL: only 64-bit (x64) programs can load it\n"),
+            std::string::npos)
+      << kinds.out;
+  EXPECT_NE(kinds.out.find("x86.dll: a 32-bit (x86) Windows DLL"), std::string::npos) << kinds.out;
+  EXPECT_EQ(RunFind("--version " + tpl).exitCode, 3);
+
   EXPECT_EQ(RunFind(shot).exitCode, 2);
   EXPECT_EQ(RunFind(shot + " " + tpl + " --color").exitCode, 2);
   EXPECT_EQ(RunFind(shot + " " + tpl + " --explain 3").exitCode, 2);
@@ -590,6 +639,47 @@ TEST(FindProgram, NearColorsCountMissesAgainstTheBudget) {
   const CliRun tighter = RunFind(shot + " " + tplPath + " --color 0x2000130A");
   EXPECT_EQ(tighter.exitCode, 1) << tighter.out;
   EXPECT_NE(tighter.out.find("2 of this 5 x 3 template's pixels)"), std::string::npos) << tighter.out;
+}
+
+TEST(FindProgram, WarnsOfAWeakTemplateOnlyWhereItMatchesAtSeveralPlaces) {
+  // A 40 x 30 gradient, every pixel its own colour, and a 4 x 3 piece of it
+  // at (9, 5): pattern mode accepts every window, the piece's own colours one.
+  std::vector<std::uint32_t> gradient(40 * 30), piece;
+  for (std::uint32_t y = 0; y < 30; ++y)
+    for (std::uint32_t x = 0; x < 40; ++x) gradient[y * 40 + x] = (40 + x) << 16 | (60 + y) << 8 | 150;
+  for (std::uint32_t y = 5; y < 8; ++y)
+    for (std::uint32_t x = 9; x < 13; ++x) piece.push_back(gradient[y * 40 + x]);
+  const std::string screen = WriteFile("weak-gradient.bmp", MakeBmp24(40, 30, gradient));
+  const std::string tpl = WriteFile("weak-piece.bmp", MakeBmp24(4, 3, piece));
+  const CliRun weak = RunFind(screen + " " + tpl);
+  EXPECT_EQ(weak.exitCode, 0) << weak.out;
+  EXPECT_NE(weak.out.find("warning   pattern mode: all 12 pixels differ, so any 4 x 3 window of distinct "
+                          "colours matches; 1,036 places on this screen. Try near colours: --color "
+                          "0x20000000 (1 place here).\n"),
+            std::string::npos)
+      << weak.out;
+  // The count is of the rectangle searched (7 x 8 positions), whatever the skip count.
+  EXPECT_NE(
+      RunFind(screen + " " + tpl + " 0 0 9 9 --options 3")
+          .out.find("; 56 places in this rectangle. Try near colours: --color 0x20000000 (0 places here)."),
+      std::string::npos);
+  // Silent where it matches at one place: the near-colour search, pattern
+  // mode on a plain screen with only the piece on it, and a template that
+  // is not weak (two colours) at several places.
+  EXPECT_EQ(RunFind(screen + " " + tpl + " --color 0x20000000").out.find("warning"), std::string::npos);
+  std::vector<std::uint32_t> plain(40 * 30, 0x808080);
+  for (std::uint32_t k = 0; k < 12; ++k) plain[(5 + k / 4) * 40 + 9 + k % 4] = piece[k];
+  const CliRun once = RunFind(WriteFile("weak-plain.bmp", MakeBmp24(40, 30, plain)) + " " + tpl + " --all");
+  EXPECT_NE(once.out.find("accepted  1 position(s)"), std::string::npos) << once.out;
+  EXPECT_EQ(once.out.find("warning"), std::string::npos) << once.out;
+  std::vector<std::uint32_t> pairs(40 * 30, 0x808080);
+  for (std::uint32_t k = 0; k < 40 * 30; k += 7) pairs[k] = 0x102030;
+  const std::string pairTpl =
+      WriteFile("weak-pair.bmp", MakeBmp24(2, 2, {0x102030, 0x808080, 0x808080, 0x808080}));
+  const CliRun many =
+      RunFind(WriteFile("weak-pairs.bmp", MakeBmp24(40, 30, pairs)) + " " + pairTpl + " --all");
+  EXPECT_EQ(many.out.find("accepted  1 position(s)"), std::string::npos) << many.out;
+  EXPECT_EQ(many.out.find("warning"), std::string::npos) << many.out;
 }
 
 TEST(FindProgram, TopRowPositionsAreFlaggedAsAmbiguous) {

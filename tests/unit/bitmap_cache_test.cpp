@@ -188,6 +188,26 @@ TEST(OpenBitmap, RefusesFilesWhoseHeaderDoesNotFitTheBytes) {
   EXPECT_EQ(cache.c->count, 0);
 }
 
+TEST(OpenBitmap, RefusesCompressedPixelDataAndLoadsPlainRowsAndBitFields) {
+  // Long enough for its rows either way, so only the compression field decides.
+  const auto good = MakeBmp24(4, 4, std::vector<std::uint32_t>(16, 0x123456));
+  Cache cache;
+  for (std::uint32_t compression = 0; compression <= 6; ++compression) {
+    auto b = good;
+    test::Put32(b, 30, compression);
+    const BitmapRecord r = cache.Open(WriteFile("compression-" + std::to_string(compression) + ".bmp", b));
+    const bool refused = compression == 1 || compression == 2 || compression == 4 || compression == 5;
+    EXPECT_EQ(r.fileSize, refused ? -1 : static_cast<std::int32_t>(b.size())) << compression;
+    EXPECT_EQ(IsCompressedBmp(BmpCompression(b.data(), static_cast<std::uint32_t>(b.size()))), refused);
+  }
+  // A 12-byte OS/2 header has no compression field: byte 30 is a pixel.
+  auto core = good;
+  test::Put32(core, 14, 12);
+  test::Put32(core, 30, 1);
+  EXPECT_EQ(BmpCompression(core.data(), static_cast<std::uint32_t>(core.size())), kBmpPlainRows);
+  EXPECT_EQ(cache.c->count, 3);
+}
+
 TEST(OpenBitmap, LowBitDepthsReadTheFirstThreeBytes) {
   BmpLayout s;
   s.width = 127;

@@ -101,6 +101,35 @@ TEST_CASE(GrabbedTemplatesAreFoundWhereTheyWereGrabbed) {
   CHECK_EQ(RunFind("--grab 1,2,3 \"" + png + "\"").exitCode, 2ul);
 }
 
+TEST_CASE(AWeakTemplateIsCountedOnTheLiveScreen) {
+  const std::int32_t w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  // Stripes, and a 256 x 256 gradient at (600, 300) whose pixels all differ
+  // from each other and from the stripes.
+  std::vector<std::uint32_t> px(static_cast<std::size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const bool inGradient = x >= 600 && x < 856 && y >= 300 && y < 556;
+      px[static_cast<std::size_t>(y) * w + x] =
+          inGradient ? static_cast<std::uint32_t>((x - 600) << 16 | (y - 300) << 8 | 0x96)
+                     : ((x / 7) % 2 ? 0x336699u : 0x996633u);
+    }
+  }
+  CHECK(harness::ShowOnScreen(w, h, px));
+  const std::string piece = harness::Scratch("gradient-piece.bmp");
+  CHECK_EQ(RunFind("--grab 697,353,708,361 \"" + piece + "\"").exitCode, 0ul);
+
+  // Pattern mode accepts every 12 x 9 window of the gradient, 245 x 248 of
+  // them; the piece's own colours are at one place, and there no warning.
+  const Run weak = RunFind("--screen \"" + piece + "\"");
+  CHECK(weak.out.find("warning   pattern mode: all 108 pixels differ, so any 12 x 9 window of distinct "
+                      "colours matches; 60,760 places on this screen. Try near colours: --color "
+                      "0x20000000 (1 place here).") != std::string::npos);
+  const Run exact = RunFind("--screen \"" + piece + "\" --color 0x20000000");
+  CHECK_EQ(exact.exitCode, 0ul);
+  CHECK(exact.out.find("found     x=697 y=353 ") != std::string::npos);
+  CHECK(exact.out.find("warning") == std::string::npos);
+}
+
 }  // namespace
 
 HARNESS_MAIN

@@ -131,10 +131,38 @@ TEST_CASE(MissingOrMalformedFilesAreRefusedAndRetried) {
   CHECK_EQ(r.topLeftColor, 0xABCDEFu);
 }
 
+TEST_CASE(CompressedFilesAreRefusedPlainRowsAndBitFieldsLoad) {
+  // An 8-bit RLE8 file whose bytes are long enough for 4 x 2 plain rows: read
+  // as rows it would be a picture of its run codes.
+  BmpLayout s;
+  s.width = 4;
+  s.height = 2;
+  s.bitCount = 8;
+  s.paletteEntries = 256;
+  for (std::uint32_t compression : {0u, 1u, 2u, 3u, 4u, 5u}) {
+    auto bytes = MakeBmp(s, std::vector<std::uint32_t>(256, 0x336699), {4, 1, 0, 0, 4, 2, 0, 1});
+    zadized::test::Put32(bytes, 30, compression);
+    const std::string path = harness::Scratch("compression-" + std::to_string(compression) + ".bmp");
+    CHECK(harness::WriteBytes(path, bytes));
+    const BitmapRecord r = Open(path);
+    const std::int32_t search = harness::Search(path, 0, 0, 99, 99, 0, -1);
+    std::printf("  compression %u: OpenBitmap fileSize %d, SearchImage %d\n", compression, r.fileSize,
+                search);
+    if (compression == 0 || compression == 3) {
+      CHECK_EQ(r.fileSize, static_cast<std::int32_t>(bytes.size()));
+      CHECK(search != -2);
+    } else {
+      CHECK_EQ(r.fileSize, -1);
+      CHECK(r.fileData == nullptr && r.width == 0);
+      CHECK_EQ(search, -2);
+    }
+  }
+}
+
 TEST_CASE(BmpSuiteFilesLoadOrAreRefused) {
   CHECK(!harness::DataDir().empty());
   const std::string dir = harness::WinPath(harness::DataDir() + "/bmpsuite");
-  int loaded = 0, refused = 0;
+  int loaded = 0, refused = 0, compressed = 0;
   for (const char* sub : {"g", "q", "b"}) {
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((dir + "\\" + sub + "\\*.bmp").c_str(), &found);
@@ -142,6 +170,20 @@ TEST_CASE(BmpSuiteFilesLoadOrAreRefused) {
     do {
       const std::string path = dir + "\\" + sub + "\\" + found.cFileName;
       const BitmapRecord r = Open(path);
+      // Whatever else is right with them, RLE, JPEG and PNG files are refused.
+      std::uint8_t header[34] = {};
+      std::FILE* f = std::fopen(path.c_str(), "rb");
+      const bool whole = f != nullptr && std::fread(header, 1, sizeof header, f) == sizeof header;
+      if (f != nullptr) std::fclose(f);
+      const auto le32 = [&](int at) {
+        return static_cast<std::uint32_t>(header[at] | header[at + 1] << 8 | header[at + 2] << 16) |
+               static_cast<std::uint32_t>(header[at + 3]) << 24;
+      };
+      const std::uint32_t compression = le32(30);
+      if (whole && le32(14) >= 20 && compression >= 1 && compression <= 5 && compression != 3) {
+        CHECK_EQ(r.fileSize, -1);
+        ++compressed;
+      }
       if (r.fileSize == -1) {
         ++refused;
         continue;
@@ -154,8 +196,9 @@ TEST_CASE(BmpSuiteFilesLoadOrAreRefused) {
     } while (FindNextFileA(h, &found));
     FindClose(h);
   }
-  std::printf("  bmpsuite: %d loaded, %d refused\n", loaded, refused);
+  std::printf("  bmpsuite: %d loaded, %d refused, %d of them compressed\n", loaded, refused, compressed);
   CHECK(loaded + refused >= 90);
+  CHECK(compressed >= 16);
   CHECK(loaded > 40);
 }
 

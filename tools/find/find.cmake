@@ -7,6 +7,7 @@ target_link_libraries(zadized_find_core PUBLIC zadized_core)
 
 add_executable(zadized-find ${CMAKE_SOURCE_DIR}/tools/find/zadized_find.cpp)
 target_compile_options(zadized-find PRIVATE ${ZADIZED_WARNINGS})
+target_compile_definitions(zadized-find PRIVATE ZADIZED_FIND_VERSION="${PROJECT_VERSION}")
 # The command line is parsed by CLI11 (libcli11-dev, header-only). Its
 # headers sit among the host's in /usr/include, which the Windows build must
 # not search, so that build sees them through a folder holding only them.

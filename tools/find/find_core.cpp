@@ -89,6 +89,14 @@ std::string Hex6(ColorValue v) {
 
 namespace {
 
+// What the loader refuses as compressed, named as the user's program names it.
+std::string CompressedBmpText(const std::vector<std::uint8_t>& b) {
+  const std::uint32_t compression = BmpCompression(b.data(), static_cast<std::uint32_t>(b.size()));
+  if (!IsCompressedBmp(compression)) return "";
+  static const char* const names[6] = {"", "RLE8", "RLE4", "", "JPEG", "PNG"};
+  return std::string("compressed BMP (") + names[compression] + "): save it uncompressed";
+}
+
 std::string PngRefusal(std::int32_t reason) {
   if (reason == kPngTooLarge) return "the picture is too large (its BMP form would pass 256 MiB)";
   if (reason == kPngNoMemory) return "not enough memory for the picture";
@@ -239,6 +247,8 @@ std::string DescribeTemplateFailure(const std::string& path) {
     platform::Current().freeBlock(bmp);
     return what + "the library refused the file (out of memory, or the cache could not take its name)";
   }
+  const std::string compressed = CompressedBmpText(b);
+  if (!compressed.empty()) return what + compressed;
   const std::uint32_t offset = Get32(b, 10);
   const auto width = static_cast<std::int32_t>(Get32(b, 18));
   const auto height = static_cast<std::int32_t>(Get32(b, 22));
@@ -262,6 +272,30 @@ std::string DescribeTemplateFailure(const std::string& path) {
            std::to_string(b.size() - offset) + " follow the pixel data offset (truncated?)";
   }
   return what + "the library refused the file (out of memory, or the cache could not take its name)";
+}
+
+std::string DescribeProgramFile(const std::string& path) {
+  std::vector<std::uint8_t> b;
+  std::string error;
+  if (!ReadWhole(path, b, error)) return error;
+  const std::string what = path + ": ";
+  if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return what + "not a Windows program or DLL";
+  const std::uint32_t pe = Get32(b, 60);
+  if (pe > b.size() || b.size() - pe < 24 || Get32(b, pe) != 0x4550u)  // "PE\0\0"
+    return what + "not a Windows program or DLL";
+  const std::uint32_t machine = Get16(b, pe + 4);
+  const bool dll = (Get16(b, pe + 22) & 0x2000u) != 0;
+  const std::string kind = dll ? "DLL" : "program";
+  const auto said = [&](const std::string& bits) {
+    return what + "a " + bits + " Windows " + kind +
+           (dll ? ": only " + bits + " programs can load it"
+                : ": it can load only the " + bits + " zadized.dll");
+  };
+  if (machine == 0x14C) return said("32-bit (x86)");
+  if (machine == 0x8664) return said("64-bit (x64)");
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%04X", static_cast<unsigned>(machine));
+  return what + "a Windows " + kind + " for machine " + hex + ", neither x86 nor x64";
 }
 
 ColorValue ScreenPixel(const ScreenImage& screen, std::int32_t x, std::int32_t y) {
@@ -635,6 +669,93 @@ std::vector<std::string> Session::Explain(Position at) const {
                     ", which comes earlier in scan order");
   }
   return lines;
+}
+
+std::int32_t Session::CountPlaces(std::int32_t color) const {
+  if (refusal_ != 0) return refusal_;
+  const std::int32_t noSkip = static_cast<std::int32_t>(static_cast<std::uint32_t>(options_) & ~0xFFFFu);
+  return SearchCaptureAll(screen_, templ_, x1_, y1_, x2_, y2_, noSkip, color, nullptr, 0, loadedOpacity_);
+}
+
+namespace {
+
+// 601300 as "601,300": counts of places run to millions.
+std::string Thousands(std::int64_t n) {
+  std::string digits = std::to_string(n), out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Session::WeaknessOfTemplate() const {
+  const std::int32_t tw = templ_.width, th = templ_.height;
+  const std::string size = std::to_string(tw) + " x " + std::to_string(th);
+  if (test_.nearColors) {
+    if (test_.nearTolerance >= 255) return "near colours: a channel limit of 255 accepts every place";
+    if (test_.nearPercent >= 100) return "near colours: a share of 100% accepts every place";
+    return "";
+  }
+  if (setup_.map == nullptr) return "";
+  std::int64_t taking = 0, marked = 0;
+  bool seen[256] = {};
+  std::int32_t distinct = 0;
+  for (std::int64_t k = 0; k < static_cast<std::int64_t>(tw) * th; ++k) {
+    if (!TakesPart(setup_, k)) continue;
+    ++taking;
+    marked += setup_.map[k] == 1;
+    if (!seen[setup_.map[k]]) {
+      seen[setup_.map[k]] = true;
+      ++distinct;
+    }
+  }
+  const std::string n = Thousands(taking);
+  if (setup_.shape) {
+    if (marked == taking)
+      return "shape mode: every pixel has the shape colour, so any one-colour " + size + " area matches";
+    if (marked == 1)
+      return "shape mode: only 1 of the " + n + " pixels has the shape colour, so a place " +
+             "matches wherever at most a third of the others share one pixel's colour";
+    return "";
+  }
+  const std::string mode = test_.tolerance ? "pattern mode (with a corner test)" : "pattern mode";
+  if (taking < 2) return "";
+  if (distinct == 1)
+    return mode + ": all " + n + " pixels have one colour, so any one-colour " + size + " area matches";
+  if (distinct == taking)
+    return mode + ": all " + n + " pixels differ, so any " + size + " window of distinct colours matches";
+  // Photo-like: most pixels a colour of their own. Past 255 colours every new
+  // one gets the same number, so such templates compare loosely as well.
+  if (distinct == 256)
+    return mode + ": its " + n + " pixels have more than 255 colours (photo-like), " +
+           "so windows of as many colours match";
+  if (2 * static_cast<std::int64_t>(distinct) > taking)
+    return mode + ": its " + n + " pixels have " + std::to_string(distinct) + " colours " +
+           "(photo-like), so windows of as many colours match";
+  return "";
+}
+
+std::string Session::WeakTemplateWarning() const {
+  if (refusal_ != 0) return "";
+  const std::string weakness = WeaknessOfTemplate();
+  if (weakness.empty()) return "";
+  const std::int32_t places = CountPlaces(color_);
+  // A template found at one place, or nowhere, has told the user nothing wrong.
+  if (places <= 1) return "";
+  const bool wholeScreen =
+      rect_.x1 == 0 && rect_.y1 == 0 && rect_.x2 == screen_.width - 1 && rect_.y2 == screen_.height - 1;
+  std::string text = weakness + "; " + Thousands(places) + " places" +
+                     (wholeScreen ? " on this screen." : " in this rectangle.");
+  if (test_.nearColors) return text + " Lower the channel limit or the share.";
+  // The template's own colours, exactly: the same search in near-colour mode.
+  constexpr std::int32_t kOwnColors = 0x20000000;  // near colours, no step and no miss allowed
+  const std::int32_t exact = CountPlaces(kOwnColors);
+  if (exact >= places) return "";  // the places all show the template's own colours: not weak here
+  return text + " Try near colours: --color 0x20000000 (" + Thousands(exact) +
+         (exact == 1 ? " place" : " places") + " here).";
 }
 
 void Outline(Screenshot& shot, const std::vector<Position>& at, std::int32_t tw, std::int32_t th,

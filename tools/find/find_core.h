@@ -66,6 +66,10 @@ std::string CaptureLiveScreen(Screenshot& out, const char* source = nullptr,
 // Why OpenBitmap refused `path` (it answers only fileSize -1).
 std::string DescribeTemplateFailure(const std::string& path);
 
+// Which architecture a Windows program or DLL is built for, from its PE
+// header: "x64/zadized.dll: a 64-bit (x64) Windows DLL: ...", or why not.
+std::string DescribeProgramFile(const std::string& path);
+
 // 0x00RRGGBB of the screenshot pixel at column x, row y from the top.
 ColorValue ScreenPixel(const ScreenImage& screen, std::int32_t x, std::int32_t y);
 
@@ -138,11 +142,25 @@ class Session {
   // Lines saying why the template is or is not accepted at `at`.
   std::vector<std::string> Explain(Position at) const;
 
+  // How many positions of the rectangle the search accepts with this colour
+  // word, whatever the skip count (SearchImageAll's count); or the refusal.
+  std::int32_t CountPlaces(std::int32_t color) const;
+
+  // Empty, unless the template is weak in the colour word's mode (pattern
+  // mode on a template whose pixels all differ, or all match, or mostly
+  // differ; shape mode with one shape pixel or nothing but the shape; near
+  // colours that allow everything) and the search accepts it at more than
+  // one place; in pattern and shape mode also only where the template's own
+  // colours (near colours, no step allowed) are at fewer places. Then what is
+  // weak, how many places there are and what to try.
+  std::string WeakTemplateWarning() const;
+
  private:
   std::string ExplainWindow(Position at, bool& passes) const;
   std::vector<std::string> ExplainNearColors(Position at, bool& passes) const;
   std::string ExplainCorner(Position at, bool& passes) const;
   bool CornerIsTransparent() const;
+  std::string WeaknessOfTemplate() const;
 
   ScreenImage screen_;
   BitmapRecord templ_;

@@ -23,13 +23,44 @@ constexpr int kExitRefused = 4;
 constexpr int kExitCannotWrite = 5;
 constexpr int kExitDisagreement = 6;
 
-const char kExitCodes[] =
+// The usage text, written for people: one line of usage, then each argument.
+const char kUsage[] =
+    "usage: zadized-find SCREEN TEMPLATE [X1 Y1 X2 Y2] [options]\n"
+    "\n"
+    "Searches SCREEN for TEMPLATE exactly as SearchImage searches the screen, and prints what\n"
+    "SearchImage would answer, and why.\n"
+    "\n"
+    "  SCREEN          a screenshot: PNG, or a 24- or 32-bit uncompressed BMP\n"
+#if defined(_WIN32)
+    "                  (--screen instead: the live screen, captured as SearchImage captures it)\n"
+#endif
+    "  TEMPLATE        the template, BMP or PNG, loaded as SearchImage loads it\n"
+    "  X1 Y1 X2 Y2     the rectangle, corners inclusive, in either order (default: the whole screen)\n"
+    "\n"
+    "options (N: decimal, or hexadecimal with 0x):\n"
+    "  --options N     the option word: skip count, scan order, bit 19 (default 0)\n"
+    "  --color N       the colour word (default -1, pattern mode): a colour 0xRRGGBB for shape\n"
+    "                  mode, 0x10000000-0x1FFFFFFF tolerance, 0x20000000-0x2FFFFFFF near colours\n"
+    "  --transparent   set option bit 19: the template's pixels of its top-left colour take no part\n"
+    "  --all           list every accepted position, and what SearchImageAll answers\n"
+    "  --explain X,Y   say why the template is or is not accepted with its top-left at (X, Y)\n"
+    "  --mark OUT      write the screenshot with the accepted places outlined (red; the returned\n"
+    "                  one green), as PNG when OUT ends in .png, otherwise as BMP\n"
+#if defined(_WIN32)
+    "  --grab X1,Y1,X2,Y2 OUT\n"
+    "                  instead of searching: save that rectangle of the live screen as a template\n"
+#endif
+    "  --version [FILE...]\n"
+    "                  instead of searching: this tool's version, or whether each FILE (zadized.dll,\n"
+    "                  a program) is built for 32-bit (x86) or 64-bit (x64) programs\n"
+    "  --help          this text\n"
+    "\n"
     "exit codes: 0 found (or grabbed), 1 not found, 2 bad arguments, 3 a file is missing or not a\n"
     "usable BMP or PNG, 4 the search refused (result -3, -10 or -100), 5 an output file not written,\n"
     "6 internal disagreement between this tool and the library (a bug)\n";
 
-int Usage(const CLI::App& app, const std::string& problem) {
-  std::fprintf(stderr, "zadized-find: %s\n\n%s", problem.c_str(), app.help().c_str());
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "zadized-find: %s\n\n%s", problem.c_str(), kUsage);
   return kExitUsage;
 }
 
@@ -96,82 +127,85 @@ std::string RefusalText(std::int32_t code) {
   }
 }
 
+// The tool's own version and kind, or the architecture of each file named:
+// a DLL of the other kind than the host cannot load, and says little more.
+int PrintVersion(const std::vector<std::string>& files) {
+  if (files.empty()) {
+#if defined(_WIN32)
+    std::printf("zadized-find %s, a %s Windows program, with the library of zadized.dll %s\n",
+                ZADIZED_FIND_VERSION, sizeof(void*) == 8 ? "64-bit (x64)" : "32-bit (x86)",
+                ZADIZED_FIND_VERSION);
+#else
+    std::printf("zadized-find %s, a native build, with the library of zadized.dll %s\n", ZADIZED_FIND_VERSION,
+                ZADIZED_FIND_VERSION);
+#endif
+    return kExitFound;
+  }
+  int status = kExitFound;
+  for (const std::string& file : files) {
+    const std::string text = zadized::find::DescribeProgramFile(file);
+    std::printf("%s\n", text.c_str());
+    if (text.find("-bit (x") == std::string::npos) status = kExitBadFile;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace zadized;
   using namespace zadized::find;
 
-  CLI::App app(
-      "usage: zadized-find SCREEN TEMPLATE [x1 y1 x2 y2] [OPTIONS]\n"
-#if defined(_WIN32)
-      "       zadized-find --screen TEMPLATE [x1 y1 x2 y2] [OPTIONS]\n"
-      "       zadized-find --grab X1,Y1,X2,Y2 OUT.png\n"
-#endif
-      "\n"
-      "Searches SCREEN (a screenshot, PNG or 24/32-bit BMP) for TEMPLATE (PNG or BMP) exactly as\n"
-      "SearchImage searches the screen, and prints what SearchImage would answer.",
-      "zadized-find");
-  app.footer(kExitCodes);
+  // CLI11 parses; the usage text above is the only help there is.
+  CLI::App app("zadized-find");
+  app.set_help_flag();
   std::vector<std::string> positional;
   std::string optionsText = "0", colorText = "-1", explainText, markPath;
   std::vector<std::string> grab;
-  bool all = false, live = false, transparent = false;
-  app.add_option("files", positional,
-                 "SCREEN TEMPLATE, then the rectangle x1 y1 x2 y2, both corners inclusive")
-      ->expected(0, 6);
-  app.add_option("--options", optionsText, "the option word (default 0); decimal or 0x hexadecimal")
-      ->type_name("N");
-  app.add_option("--color", colorText, "the colour word (default -1, pattern mode)")->type_name("N");
-  app.add_flag("--transparent", transparent,
-               "set option bit 19: the template's pixels of its top-left colour are transparent (a PNG "
-               "file's pixels whose alpha is below full always are)");
-  app.add_flag("--all", all,
-               "list every accepted position in scan order, and what SearchImageAll answers (those after the "
-               "skip count)");
-  app.add_option("--explain", explainText, "say why the template is or is not accepted at (X, Y)")
-      ->type_name("X,Y");
-  app.add_option("--mark", markPath,
-                 "write the screenshot with accepted positions outlined (red; the returned position "
-                 "green), as PNG when OUT ends in .png, otherwise BMP")
-      ->type_name("OUT");
+  bool all = false, live = false, transparent = false, help = false;
+  app.add_option("arguments", positional)->expected(0, 6);
+  app.add_option("--options", optionsText);
+  app.add_option("--color", colorText);
+  app.add_flag("--transparent", transparent);
+  app.add_flag("--all", all);
+  app.add_option("--explain", explainText);
+  app.add_option("--mark", markPath);
+  app.add_flag("-h,--help", help);
+  bool version = false;
+  app.add_flag("--version", version);
 #if defined(_WIN32)
-  app.add_flag("--screen", live,
-               "search the live screen, captured as SearchImage captures it, instead of a file");
-  app.add_option("--grab", grab,
-                 "save that rectangle of the live screen as a template (PNG or BMP by the name)")
-      ->expected(2)
-      ->type_name("X1,Y1,X2,Y2 OUT");
+  app.add_flag("--screen", live);
+  app.add_option("--grab", grab)->expected(2);
 #endif
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::printf("%s", app.help().c_str());
-    return kExitFound;
   } catch (const CLI::ParseError& e) {
-    return Usage(app, e.what());
+    return Usage(e.what());
   }
+  if (help) {
+    std::printf("%s", kUsage);
+    return kExitFound;
+  }
+  if (version) return PrintVersion(positional);
 
   std::int32_t options = 0, color = -1;
-  if (!ParseWord(optionsText, options))
-    return Usage(app, "--options needs a number (decimal or 0x hexadecimal)");
+  if (!ParseWord(optionsText, options)) return Usage("--options needs a number (decimal or 0x hexadecimal)");
   if (transparent) options |= ZADIZED_KEY_COLOR_TRANSPARENT;
-  if (!ParseWord(colorText, color)) return Usage(app, "--color needs a number (decimal or 0x hexadecimal)");
+  if (!ParseWord(colorText, color)) return Usage("--color needs a number (decimal or 0x hexadecimal)");
   Position explainAt{};
   const bool explain = app.count("--explain") != 0;
-  if (explain && !ParsePoint(explainText, explainAt))
-    return Usage(app, "--explain needs X,Y, for example 120,45");
-  if (app.count("--mark") != 0 && markPath.empty()) return Usage(app, "--mark needs a file name");
+  if (explain && !ParsePoint(explainText, explainAt)) return Usage("--explain needs X,Y, for example 120,45");
+  if (app.count("--mark") != 0 && markPath.empty()) return Usage("--mark needs a file name");
 
   if (!grab.empty()) {
     std::int32_t g[4] = {0, 0, 0, 0};
     const std::string& c = grab[0];
     const std::size_t a = c.find(','), b = c.find(',', a + 1), d = c.find(',', b + 1);
-    if (!positional.empty() || live) return Usage(app, "--grab takes only X1,Y1,X2,Y2 OUT");
+    if (!positional.empty() || live) return Usage("--grab takes only X1,Y1,X2,Y2 OUT");
     if (a == std::string::npos || b == std::string::npos || d == std::string::npos ||
         !ParseWord(c.substr(0, a), g[0]) || !ParseWord(c.substr(a + 1, b - a - 1), g[1]) ||
         !ParseWord(c.substr(b + 1, d - b - 1), g[2]) || !ParseWord(c.substr(d + 1), g[3])) {
-      return Usage(app, "--grab needs X1,Y1,X2,Y2, for example 100,200,131,215");
+      return Usage("--grab needs X1,Y1,X2,Y2, for example 100,200,131,215");
     }
     Screenshot screen, cut;
     std::string error = CaptureLiveScreen(screen);
@@ -192,8 +226,8 @@ int main(int argc, char** argv) {
   // With the live screen there is no screenshot name ahead of the template.
   if (live) positional.insert(positional.begin(), "(the screen)");
   if (positional.size() != 2 && positional.size() != 6) {
-    return Usage(app, live ? "expected TEMPLATE and optionally the four rectangle coordinates"
-                           : "expected SCREEN TEMPLATE and optionally the four rectangle coordinates");
+    return Usage(live ? "expected TEMPLATE and optionally the four rectangle coordinates"
+                      : "expected SCREEN TEMPLATE and optionally the four rectangle coordinates");
   }
 
   Screenshot shot;
@@ -206,7 +240,7 @@ int main(int argc, char** argv) {
   if (positional.size() == 6) {
     for (int k = 0; k < 4; ++k) {
       if (!ParseWord(positional[2 + k], r[k]))
-        return Usage(app, "not a rectangle coordinate: " + positional[2 + k]);
+        return Usage("not a rectangle coordinate: " + positional[2 + k]);
     }
   }
 
@@ -237,9 +271,13 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
   std::printf("rectangle (%d, %d) to (%d, %d) as given", r[0], r[1], r[2], r[3]);
-  if (session.Refusal() != kNoScreen) {
-    std::printf("; cut to the screen (%d, %d) to (%d, %d)", session.Rect().x1, session.Rect().y1,
-                session.Rect().x2, session.Rect().y2);
+  // Cut as the search cuts it; a rectangle wholly off the screen is left empty.
+  const Rectangle cut = NormalizeRectangle(r[0], r[1], r[2], r[3], shot.image.width, shot.image.height);
+  const bool offScreen = cut.x2 < cut.x1 || cut.y2 < cut.y1;
+  if (offScreen) {
+    std::printf("; it lies wholly outside the %d x %d screen", shot.image.width, shot.image.height);
+  } else if (session.Refusal() != kNoScreen) {
+    std::printf("; cut to the screen (%d, %d) to (%d, %d)", cut.x1, cut.y1, cut.x2, cut.y2);
   }
   std::printf("\noptions   %d (0x%08X): %s\n", options, static_cast<unsigned>(options),
               DescribeOrder(session.Order()).c_str());
@@ -252,7 +290,9 @@ int main(int argc, char** argv) {
   const bool found = session.Refusal() == 0 && session.Returned(returned);
   const std::int32_t width = shot.image.width;
   if (session.Refusal() != 0) {
-    std::printf("refused   result=%d (%s)\n", result, RefusalText(result).c_str());
+    std::printf("refused   result=%d (%s)\n", result,
+                offScreen && result == kRectangleTooSmall ? "the rectangle lies wholly outside the screen"
+                                                          : RefusalText(result).c_str());
     status = kExitRefused;
     if (result != session.Refusal()) status = kExitDisagreement;
   } else if (found) {
@@ -269,6 +309,8 @@ int main(int argc, char** argv) {
     std::printf("not found result=%d (no position accepted)\n", result);
     if (result != zadized::kNotFound) status = kExitDisagreement;
   }
+  const std::string weak = session.WeakTemplateWarning();
+  if (!weak.empty()) std::printf("warning   %s\n", weak.c_str());
   if (status == kExitDisagreement) {
     std::fprintf(stderr,
                  "zadized-find: internal error: the library answered %d, this tool's own scan disagrees\n",
