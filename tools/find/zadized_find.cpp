@@ -32,7 +32,8 @@ const char kUsage[] =
     "\n"
     "  SCREEN          a screenshot: PNG, or a 24- or 32-bit uncompressed BMP\n"
 #if defined(_WIN32)
-    "                  (--screen instead: the live screen, captured as SearchImage captures it)\n"
+    "                  (--screen instead: the live screen, captured as SearchImage captures it;\n"
+    "                  --monitor N: monitor N, 1 the primary; --virtual: every monitor at once)\n"
 #endif
     "  TEMPLATE        the template, BMP or PNG, loaded as SearchImage loads it\n"
     "  X1 Y1 X2 Y2     the rectangle, corners inclusive, in either order (default: the whole screen)\n"
@@ -175,6 +176,10 @@ int main(int argc, char** argv) {
   app.add_flag("--version", version);
 #if defined(_WIN32)
   app.add_flag("--screen", live);
+  std::string monitorText;
+  bool virtualScreen = false;
+  app.add_option("--monitor", monitorText);
+  app.add_flag("--virtual", virtualScreen);
   app.add_option("--grab", grab)->expected(2);
 #endif
   try {
@@ -223,15 +228,27 @@ int main(int argc, char** argv) {
                 cut.image.height);
     return kExitFound;
   }
+  // A monitor or the virtual screen is taken as HoldScreen takes it.
+  std::string source;
+#if defined(_WIN32)
+  if (!monitorText.empty()) source = "monitor:" + monitorText;
+  if (virtualScreen) source = source.empty() ? "virtual" : "";
+  if ((!monitorText.empty() || virtualScreen) && (source.empty() || live))
+    return Usage("--screen, --monitor and --virtual each name the screen; give one");
+  live = live || !source.empty();
+#endif
   // With the live screen there is no screenshot name ahead of the template.
-  if (live) positional.insert(positional.begin(), "(the screen)");
+  if (live) positional.insert(positional.begin(), source.empty() ? "(the screen)" : "(" + source + ")");
   if (positional.size() != 2 && positional.size() != 6) {
     return Usage(live ? "expected TEMPLATE and optionally the four rectangle coordinates"
                       : "expected SCREEN TEMPLATE and optionally the four rectangle coordinates");
   }
 
   Screenshot shot;
-  const std::string screenError = live ? CaptureLiveScreen(shot) : LoadScreenshot(positional[0], shot);
+  platform::DesktopRect place{0, 0, 0, 0};
+  const std::string screenError =
+      live ? CaptureLiveScreen(shot, source.empty() ? nullptr : source.c_str(), &place)
+           : LoadScreenshot(positional[0], shot);
   if (!screenError.empty()) {
     std::fprintf(stderr, "zadized-find: screenshot %s\n", screenError.c_str());
     return kExitBadFile;
@@ -255,7 +272,11 @@ int main(int argc, char** argv) {
   }
 
   const Session session(shot.image, templ, r[0], r[1], r[2], r[3], options, color, loaded.opacity);
-  std::printf("screen    %s: %d x %d\n", positional[0].c_str(), shot.image.width, shot.image.height);
+  std::printf("screen    %s: %d x %d", positional[0].c_str(), shot.image.width, shot.image.height);
+  if (place.left != 0 || place.top != 0)
+    std::printf(", its top-left corner at (%d, %d) on the desktop: add that to a position here", place.left,
+                place.top);
+  std::printf("\n");
   std::printf("template  %s: %d x %d, %d bits per pixel\n", positional[1].c_str(), templ.width, templ.height,
               templ.bitCount);
   const std::int64_t pixels = static_cast<std::int64_t>(templ.width) * templ.height;
