@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <zadized.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -19,6 +21,7 @@
 #include "platform/platform.h"
 #include "platform/platform_portable.h"
 #include "png_builder.h"
+#include "search_support.h"
 
 namespace zadized {
 namespace {
@@ -39,8 +42,37 @@ struct Call {
 // pixels, one found at three places, one cut short, one missing.
 struct World {
   std::vector<std::uint32_t> screen;
-  std::vector<std::string> files;  // names inside the scratch folder
+  std::vector<std::string> files;  // names, the last one missing
+  std::map<std::string, std::vector<std::uint8_t>> contents;
+  void Put(const std::string& name, std::vector<std::uint8_t> bytes) {
+    files.push_back(name);
+    contents[name] = std::move(bytes);
+  }
 };
+
+// The files are served from memory through the platform's file operations.
+// Real ones would order the threads for ThreadSanitizer (a descriptor closed
+// by one thread and opened again by another) and could hide a missing order
+// in the cache.
+const World* g_world = nullptr;
+struct OpenFile {
+  const std::vector<std::uint8_t>* bytes;
+};
+void* OpenInMemory(const char* name) {
+  const std::string path(name);
+  const auto it = g_world->contents.find(path.substr(path.rfind('/') + 1));
+  return it == g_world->contents.end() ? nullptr : new OpenFile{&it->second};
+}
+std::int64_t LengthInMemory(void* f) {
+  return static_cast<std::int64_t>(static_cast<OpenFile*>(f)->bytes->size());
+}
+std::uint32_t ReadInMemory(void* f, void* buffer, std::uint32_t bytes) {
+  const std::vector<std::uint8_t>& b = *static_cast<OpenFile*>(f)->bytes;
+  const std::uint32_t n = std::min(bytes, static_cast<std::uint32_t>(b.size()));
+  std::memcpy(buffer, b.data(), n);
+  return n;
+}
+void CloseInMemory(void* f) { delete static_cast<OpenFile*>(f); }
 
 std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& s, int x, int y, int w, int h) {
   std::vector<std::uint32_t> out;
@@ -65,21 +97,17 @@ World MakeWorld() {
     const std::vector<std::uint32_t> px = Cut(w.screen, x, y, tw, th);
     const std::string name = "stress-" + std::to_string(t);
     if (t % 2 == 0) {
-      w.files.push_back(name + ".bmp");
-      test::WriteFile(w.files.back(), test::MakeBmp24(tw, th, px));
+      w.Put(name + ".bmp", test::MakeBmp24(tw, th, px));
     } else {
       std::vector<std::uint16_t> alpha(px.size(), 0xFFFF);
       alpha[0] = alpha[px.size() - 1] = 0;  // see-through corners
-      w.files.push_back(name + ".png");
-      test::WriteFile(w.files.back(), test::EncodePng(tw, th, 6, 8, px, alpha));
+      w.Put(name + ".png", test::EncodePng(tw, th, 6, 8, px, alpha));
     }
   }
-  w.files.push_back("stress-sprite.bmp");
-  test::WriteFile(w.files.back(), test::MakeBmp24(6, 5, sprite));
+  w.Put("stress-sprite.bmp", test::MakeBmp24(6, 5, sprite));
   std::vector<std::uint8_t> cut = test::MakeBmp24(9, 9, Cut(w.screen, 0, 0, 9, 9));
   cut.resize(cut.size() - 40);
-  w.files.push_back("stress-cut.bmp");
-  test::WriteFile(w.files.back(), cut);
+  w.Put("stress-cut.bmp", cut);
   w.files.push_back("stress-missing.bmp");
   return w;
 }
@@ -161,9 +189,16 @@ std::string Answer(const Call& c, const std::string& name, int thread, int index
 TEST(Threads, EveryThreadGetsWhatOneThreadGetsAndOneBlockPerFile) {
   const World world = MakeWorld();
   platform::SetVirtualScreen(kScreenW, kScreenH, world.screen.data());
+  g_world = &world;
+  test::PlatformOverride files;
+  files.ops.openExisting = OpenInMemory;
+  files.ops.fileLength = LengthInMemory;
+  files.ops.readFile = ReadInMemory;
+  files.ops.closeFile = CloseInMemory;
+  files.Install();
   std::vector<std::vector<Call>> calls;
   for (int t = 0; t < kThreads; ++t) calls.push_back(MakeCalls(t, world.files.size()));
-  const std::string folder = test::ScratchPath("");
+  const std::string folder = "/in-memory/";
   // One thread alone: the answers to compare with.
   std::vector<std::vector<std::string>> alone(kThreads);
   std::map<std::string, const void*> ignored;
