@@ -297,7 +297,7 @@ TEST_CASE(ThreadsGetWhatOneThreadGets) {
   const Usage last = Measure();
   Print("after round 1 and after round 3", first, last);
   // Wine's heap may keep a freed capture (3 MB at 1024 x 768, 8 MB at
-  // 1920 x 1080) for the next. A capture or colour map leaked by the calls of
+  // 1920 x 1080) for the next. A capture leaked by the calls of
   // two rounds goes past this bound; smaller leaks per call are the soak
   // test's to find, and what a thread keeps is the next test's.
   CHECK(last.pagefile <= first.pagefile + 8 * 1024 * 1024);
