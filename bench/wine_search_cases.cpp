@@ -408,12 +408,15 @@ int main(int argc, char** argv) {
                 c.kind.c_str(), c.where.c_str(), c.colours, f * 1e3, l * 1e3, l / f, floorRatio,
                 r.held.seconds * 1e3, xHeld, misses.c_str(), r.right ? "" : " WRONG ANSWER");
   }
-  std::printf(
-      "\n%zu cases. Worst zadized / literal: %.2f (%s). Worst zadized / max(1.25 x literal, 50 us): %.2f "
-      "(%s). "
-      "Full-screen not-found cases: %zu, median x lit %.1f.\n",
-      rows.size(), worst, worstName.c_str(), worstAllowed, worstAllowedName.c_str(), speedUps.size(),
-      Median(speedUps));
+  if (withLiteral) {
+    std::printf(
+        "\n%zu cases. Worst zadized / literal: %.2f (%s). Worst zadized / max(1.25 x literal, 50 us): %.2f "
+        "(%s). Full-screen not-found cases: %zu, median x lit %.1f.\n",
+        rows.size(), worst, worstName.c_str(), worstAllowed, worstAllowedName.c_str(), speedUps.size(),
+        Median(speedUps));
+  } else {
+    std::printf("\n%zu cases; the literal DLL was not run.\n", rows.size());
+  }
   if (!everyRows.empty()) {
     std::printf(
         "\nEvery sighting through the %s DLL, one run: one SearchImageAll call against the skip loop it "

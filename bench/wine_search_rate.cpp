@@ -3,13 +3,18 @@
 // both for a template that is not on the screen (every position is visited),
 // and the time of one CaptureScreen (with DeleteObject), which every
 // whole-screen search pays. Built for x86 and for x64; the first line says
-// which ran. Then "eight templates on one frame": eight pieces of the screen
-// looked for over the whole screen, eight SearchImage calls each capturing
-// the screen, against HoldScreen, the same eight calls on the held capture
-// and ReleaseScreen, timed as one unit each; both must give the same answers.
-// Usage: wine_search_rate.exe zadized.dll [SECONDS_PER_CASE]
+// which ran. With THREADS above 1, that many threads make the calls at once
+// and the rates are their sum; each thread keeps to one template file of
+// its own, the same picture, as hosts whose workers each search. Then
+// "eight templates on one frame" (on the main thread): eight pieces of the
+// screen looked for over the whole screen, eight SearchImage calls each
+// capturing the screen, against HoldScreen, the same eight calls on the held
+// capture and ReleaseScreen, timed as one unit each; both must give the same
+// answers.
+// Usage: wine_search_rate.exe zadized.dll [SECONDS_PER_CASE [THREADS]]
 #include <zadized.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -43,35 +48,62 @@ std::vector<std::uint32_t> Desktop(int w, int h) {
   return px;
 }
 
-double CallsPerSecond(SearchFn search, const std::string& file, int x1, int y1, int x2, int y2,
-                      double seconds, std::int32_t* last) {
-  LARGE_INTEGER f, start, now;
+struct Job {
+  SearchFn search;
+  std::string file;
+  int x1, y1, x2, y2;
+  double seconds;
+  std::int32_t last;  // the last answer, or -999 for a capture
+  long calls;
+  double elapsed;
+};
+
+double Now() {
+  LARGE_INTEGER f, now;
   QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&start);
-  long calls = 0;
-  do {
-    *last = search(file.c_str(), x1, y1, x2, y2, 0, -1);
-    ++calls;
-    QueryPerformanceCounter(&now);
-  } while (static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) < seconds);
-  return calls / (static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart));
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-// Seconds per CaptureScreen of the whole screen, the bitmap deleted after.
-double CaptureSeconds(double seconds) {
+// Searches, or with no search function captures of the whole screen (the
+// bitmap deleted after), for the job's seconds.
+DWORD WINAPI RunJob(void* p) {
+  Job& j = *static_cast<Job*>(p);
   const void* capture = reinterpret_cast<const void*>(harness::ByName("CaptureScreen"));
-  LARGE_INTEGER f, start, now;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&start);
-  long calls = 0;
+  const double start = Now();
   do {
-    ZadizedScreenImage image{};
-    harness::CallByHand(capture, {harness::Addr(&image)});
-    if (image.bitmap != nullptr) DeleteObject(static_cast<HGDIOBJ>(image.bitmap));
-    ++calls;
-    QueryPerformanceCounter(&now);
-  } while (static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) < seconds);
-  return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(f.QuadPart) / calls;
+    if (j.search != nullptr) {
+      j.last = j.search(j.file.c_str(), j.x1, j.y1, j.x2, j.y2, 0, -1);
+    } else {
+      ZadizedScreenImage image{};
+      harness::CallByHand(capture, {harness::Addr(&image)});
+      if (image.bitmap != nullptr) DeleteObject(static_cast<HGDIOBJ>(image.bitmap));
+    }
+    ++j.calls;
+    j.elapsed = Now() - start;
+  } while (j.elapsed < j.seconds);
+  return 0;
+}
+
+// Calls per second of `threads` copies of `job` at once, summed; `last`
+// learns the answer every thread ended with when they agree, -998 if not.
+double CallsPerSecond(const Job& job, const std::vector<std::string>& files, int threads,
+                      std::int32_t* last) {
+  std::vector<Job> jobs(static_cast<std::size_t>(threads), job);
+  std::vector<HANDLE> handles;
+  for (int t = 0; t < threads; ++t) {
+    jobs[t].file = files[static_cast<std::size_t>(t)];
+    handles.push_back(CreateThread(nullptr, 0, RunJob, &jobs[t], 0, nullptr));
+  }
+  double rate = 0;
+  for (int t = 0; t < threads; ++t) {
+    WaitForSingleObject(handles[t], INFINITE);
+    CloseHandle(handles[t]);
+    rate += jobs[t].calls / jobs[t].elapsed;
+    if (t > 0 && jobs[t].last != jobs[0].last) jobs[0].last = -998;
+  }
+  if (last != nullptr) *last = jobs[0].last;
+  return rate;
 }
 
 using HoldFn = std::int32_t(WINAPI*)(const char*);
@@ -133,24 +165,36 @@ int main(int argc, char** argv) {
     std::printf("could not paint the screen\n");
     return 2;
   }
+  const int threads = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
   std::vector<std::uint32_t> noise(24 * 24);
   for (auto& v : noise) v = Next() & 0xFFFFFF;
-  const std::string file = harness::Scratch("rate-template.bmp");
-  harness::WriteBytes(file, zadized::test::MakeBmp24(24, 24, noise));
+  std::vector<std::string> files;
+  for (int t = 0; t < threads; ++t) {
+    files.push_back(harness::Scratch("rate-template-" + std::to_string(t) + ".bmp"));
+    harness::WriteBytes(files.back(), zadized::test::MakeBmp24(24, 24, noise));
+  }
 
   std::int32_t whole = 0, small = 0;
   // The first captures after Wine starts are slower than the rest (in x64,
   // 78 ms against 20 ms in one run): two seconds of them first, not counted.
-  CaptureSeconds(2.0);
-  const double capture = CaptureSeconds(seconds);
-  const double wholeRate = CallsPerSecond(search, file, 0, 0, w - 1, h - 1, seconds, &whole);
-  const double smallRate =
-      CallsPerSecond(search, file, w / 2, h / 2, w / 2 + 199, h / 2 + 199, seconds, &small);
-  std::printf("%s process and DLL\n", sizeof(void*) == 8 ? "x64 (64-bit)" : "x86 (32-bit)");
+  const Job captures{nullptr, "", 0, 0, 0, 0, 2.0, -999, 0, 0};
+  CallsPerSecond(captures, files, threads, nullptr);
+  Job timed = captures;
+  timed.seconds = seconds;
+  const double captureRate = CallsPerSecond(timed, files, threads, nullptr);
+  const double wholeRate =
+      CallsPerSecond(Job{search, "", 0, 0, w - 1, h - 1, seconds, 0, 0, 0}, files, threads, &whole);
+  const double smallRate = CallsPerSecond(
+      Job{search, "", w / 2, h / 2, w / 2 + 199, h / 2 + 199, seconds, 0, 0, 0}, files, threads, &small);
+  std::printf("%s process and DLL, %d thread%s at once\n",
+              sizeof(void*) == 8 ? "x64 (64-bit)" : "x86 (32-bit)", threads, threads == 1 ? "" : "s");
   std::printf("screen %dx%d, 24x24 template not on the screen (results %d and %d)\n", w, h, whole, small);
-  std::printf("CaptureScreen     %10.2f ms/call, whole screen\n", capture * 1e3);
-  std::printf("whole screen      %10.1f calls/s  %8.2f ms/call\n", wholeRate, 1000.0 / wholeRate);
-  std::printf("200x200 rectangle %10.1f calls/s  %8.2f ms/call\n", smallRate, 1000.0 / smallRate);
+  std::printf("CaptureScreen     %10.1f calls/s  %8.2f ms/call per thread, whole screen\n", captureRate,
+              1000.0 * threads / captureRate);
+  std::printf("whole screen      %10.1f calls/s  %8.2f ms/call per thread; capture's share %.0f%%\n",
+              wholeRate, 1000.0 * threads / wholeRate, 100.0 * wholeRate / captureRate);
+  std::printf("200x200 rectangle %10.1f calls/s  %8.2f ms/call per thread\n", smallRate,
+              1000.0 * threads / smallRate);
   std::printf("rectangle / whole screen: %.1fx\n", smallRate / wholeRate);
 
   const auto hold = reinterpret_cast<HoldFn>(reinterpret_cast<void*>(harness::ByName("HoldScreen")));

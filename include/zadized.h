@@ -13,6 +13,9 @@
  * calling convention of its platform. Both export the plain names with the
  * same ordinals.
  *
+ * Every function may be called from any number of threads at once and
+ * answers what it answers alone; the bitmap cache is shared by all of them.
+ *
  * The guide (guide.md) explains every function, the option word, the colour
  * word and the result of SearchImage with worked examples.
  */
@@ -163,8 +166,10 @@ ZadizedAddress ZADIZED_API PtrGet(ZadizedAddress value);
 uint32_t ZADIZED_API PtrGetArray(ZadizedAddress base, int32_t index, uint32_t size);
 
 /* [10] flag 0: an empty string. Otherwise a copy of the string at `source`,
- * cut to 256 characters. The answer is the address of one library-wide
- * 257-byte buffer, overwritten by the next call. */
+ * cut to 256 characters. The answer is the address of the calling thread's
+ * 257-byte buffer, overwritten by that thread's next call; other threads'
+ * calls leave it alone. It is freed when the thread ends or the DLL is
+ * unloaded. A host with one thread always gets the same buffer. */
 ZadizedAddress ZADIZED_API PtrGetString(ZadizedAddress source, int32_t flag);
 
 /* [11] The little-endian value of the first min(size, 4) bytes at `address`;

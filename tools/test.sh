@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native core under AddressSanitizer
-# and UBSan, and the 32-bit and the 64-bit DLL through their real exports under
+# and UBSan, the tests of what threads share under ThreadSanitizer, and the 32-bit and the 64-bit DLL through their real exports under
 # Wine on a virtual X display. Installs what is missing first (Debian 12, as
 # root).
 set -uo pipefail
@@ -13,6 +13,9 @@ build() {
   CC=clang CXX=clang++ cmake -S . -B build/native -G Ninja -DZADIZED_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
       -DZADIZED_FUZZ_SECONDS=60 >/dev/null &&
     cmake --build build/native &&
+    CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja -DZADIZED_THREAD_SANITIZER=ON \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+    cmake --build build/tsan &&
     cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null &&
     cmake --build build/win32 &&
@@ -33,8 +36,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# All three builds' tests in one run, so the closing summary counts all of them.
+# All four builds' tests in one run, so the closing summary counts all of them.
 cat > build/CTestTestfile.cmake <<CTEST
-subdirs("native" "win32" "win64")
+subdirs("native" "tsan" "win32" "win64")
 CTEST
 ctest --test-dir build --output-on-failure --timeout 900

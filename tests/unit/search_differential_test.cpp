@@ -2,7 +2,9 @@
 // templates, every option and colour word. Seeded, so a failure repeats.
 // Every case runs three ways: the library's fast scan, the library with its
 // literal scan forced, and the independent reference; every eighth also goes
-// through SearchImage both ways (the fast way copies only the rectangle).
+// through SearchImage both ways (the fast way copies only the rectangle), and
+// again on a held picture of its screen (a capture, or a saved screenshot of
+// several kinds) while the display shows nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
