@@ -16,10 +16,13 @@
 //         low byte, signed; bit 6 search twice (the second from the cache);
 //         bit 7 no display at all
 //   27,28 where the template is pasted
-//   29-31 seed of the screen's pixels
+//   29-31 seed of the screen's pixels; with bit 0 of byte 29 set and 1, 2 or
+//         4 colours, the screen is plain blocks of them (where shape mode
+//         rules windows out by boxes of one colour)
 #include <zadized.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -72,6 +75,23 @@ std::uint32_t TemplateValue(const z::BitmapRecord& r, std::int32_t x, std::int32
   const std::uint8_t* p = z::PixelAddress(r.pixels, x, y, z::RowStride(r.width, bpp), r.height, bpp);
   const z::ColorValue v = z::MaskPixel(p, bpp == 4 ? 3 : bpp);
   return (bpp == 1 ? table[v] : v) & 0xFFFFFFu;
+}
+
+// With ZADIZED_FUZZ_TALLY set, how many checked searches were shape mode on a
+// screen of plain blocks, and how many of those found something, printed at
+// exit.
+void Tally(bool blocks, std::int32_t color, std::int32_t result) {
+  static const bool on = std::getenv("ZADIZED_FUZZ_TALLY") != nullptr;
+  static long long shapeOnBlocks = 0, found = 0;
+  if (!on || !blocks || color == -1 || color / 268435456 != 0) return;
+  if (shapeOnBlocks++ == 0) {
+    std::atexit([] {
+      std::fprintf(stderr,
+                   "tally: %lld shape searches on plain blocks checked against the reference, %lld found\n",
+                   shapeOnBlocks, found);
+    });
+  }
+  found += result != -1 && result != -100 ? 1 : 0;
 }
 
 }  // namespace
@@ -130,7 +150,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::uint32_t kPalette[4] = {0x000000, 0xFFFFFF, 0xFF0000, 0x204060};
   const int colors[4] = {1, 2, 4, 0};
   const int n = colors[(flags >> 3) & 3];
-  for (std::uint32_t& px : screen.topDown) px = n == 0 ? Next(seed) & 0xFFFFFFu : kPalette[Next(seed) % n];
+  const bool blocks = (t[29] & 1) != 0 && n != 0;
+  if (blocks) {
+    const int bw = 1 + static_cast<int>(Next(seed) % 32), bh = 1 + static_cast<int>(Next(seed) % 32);
+    for (std::int32_t y = 0; y < screen.height; ++y)
+      for (std::int32_t x = 0; x < screen.width; ++x)
+        screen.topDown[static_cast<std::size_t>(y) * screen.width + x] =
+            kPalette[((x / bw) * 7919u + (y / bh) * 104729u + seed) % static_cast<std::uint32_t>(n)];
+  } else {
+    for (std::uint32_t& px : screen.topDown) px = n == 0 ? Next(seed) & 0xFFFFFFu : kPalette[Next(seed) % n];
+  }
   if ((flags & 4) && templ.fileSize != -1 && templ.width <= screen.width && templ.height <= screen.height) {
     z::ColorValue table[256];
     z::ResolveColorTable(templ, table);
@@ -190,6 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t positions =
         static_cast<std::int64_t>(screen.width - templ.width + 1) * (screen.height - templ.height + 1);
     if (pixels * (positions + 1) <= kReferenceBudget) {
+      Tally(blocks, color, result);
       if (result != z::reference::LiteralSearch(loaded, screen, x1, y1, x2, y2, options, color, clear))
         std::abort();
       const z::reference::Listing all =

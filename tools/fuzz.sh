@@ -31,6 +31,8 @@ trailers() {
   printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\0\0\377\377\377\377\077\077\004\003\005\001\002\003'
   printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\001\0\0\0\0\0\377\0\077\077\014\0\0\007\010\011'
   printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\003\0\024\0\012\023\077\077\104\001\001\004\004\004'
+  # shape mode in white on plain blocks of four colours, the template pasted
+  printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\0\0\377\377\377\0\077\077\024\002\003\011\001\002'
 }
 seed_search() {
   local out=$build/fuzz-seeds/search_fuzzer
@@ -39,7 +41,7 @@ seed_search() {
   local n=0 file k
   for file in "$suite"/g/*.bmp "$suite"/q/*.bmp; do
     [ -f "$file" ] && [ "$(stat -c %s "$file")" -le 70000 ] || continue
-    for k in 0 1 2; do
+    for k in 0 1 2 3; do
       { cat "$file"; dd if="$out/.trailers" bs=32 skip=$k count=1 status=none; } >"$out/seed-$n-$k"
     done
     n=$((n + 1))

@@ -3,6 +3,7 @@
 #include "search/lanes.h"
 #include "search/near_tests.h"
 #include "search/pair_tests.h"
+#include "search/plain_boxes.h"
 #include "search/row_runs.h"
 #include "search/shape_tests.h"
 #include "search/window_check.h"
@@ -48,18 +49,23 @@ struct PatternFilter {
   }
 };
 
-// Shape mode: the pair tests filter, the shape tests decide eight at a time;
-// one position at a time, the window check (or the literal test) decides.
+// Shape mode: the one-colour boxes (when the template has them and there is
+// memory for them) and the pair tests filter, the shape tests decide eight at
+// a time; one position at a time, the window check (or the literal test)
+// decides.
 struct ShapeFilter {
   const ScanSetup& s;
+  const PlainBoxes* boxes;
   const PairTests& tests;
   const ShapeTests& shape;
   const WindowCheck& check;
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
-    const unsigned m = tests.Mask(p);
+    unsigned m = boxes != nullptr ? boxes->Mask(x, y) : kAllLanes;
+    if (m != 0) m &= tests.Mask(p);
     return m == 0 ? 0 : shape.Mask(p, x, y, m);
   }
   bool Passes(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
+    if (boxes != nullptr && (boxes->Mask(x, y) & 1u) == 0) return false;
     return tests.Passes(p) && (check.Ready() ? check.Matches(p) : WindowMatches(s, x, y));
   }
   bool Matches(std::int32_t, std::int32_t, const std::uint8_t*) const { return true; }
@@ -268,10 +274,12 @@ HeadStart LiteralHeadStart(const ScanSetup& s, const Candidates& c, Acceptance& 
 void SetHeadStartBudget(std::int64_t pixels) { g_headStartBudget = pixels; }
 
 FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrder& order) {
-  const FastLoop loop = ChooseLoop(Candidates(r, s.templateWidth, s.templateHeight, order));
+  const Candidates c(r, s.templateWidth, s.templateHeight, order);
+  const FastLoop loop = ChooseLoop(c);
   if (s.colors != nullptr) return FastScanPlan{0, 0, loop};
   const PairTests tests(s);
-  return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop};
+  const PlainBoxes boxes(s, c);
+  return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop, boxes.Ready() ? boxes.Boxes() : 0};
 }
 
 ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
@@ -301,9 +309,10 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
     if (shape.Ready()) {
       const RowRuns runs(s, c.firstY, c.lastY + s.templateHeight - 1);
       if (runs.Ready()) shape.UseRuns(&runs);
+      const PlainBoxes boxes(s, c);
       PairTests tests(s, kSmallOneThirdSet);
       tests.Rank(c, check.Ready() ? &check : nullptr);
-      const ShapeFilter filter{s, tests, shape, check};
+      const ShapeFilter filter{s, boxes.Ready() ? &boxes : nullptr, tests, shape, check};
       Scanner<ShapeFilter> sc{s, filter, c, acceptance, head.visited};
       return Dispatch(sc);
     }

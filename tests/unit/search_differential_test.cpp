@@ -276,6 +276,7 @@ std::string FastPath(const ScreenImage& screen, const Template& t, const Generat
   std::string path = std::string(setup.shape ? "shape, " : "pattern, ") + loops[static_cast<int>(plan.loop)];
   if (plan.pairTests == 0) path += ", no pair test";
   if (plan.backgroundPixels > 0) path += ", one-third stage";
+  if (plan.plainBoxes > 0) path += ", plain boxes";
   if (capped) path += ", value 255 in the map";
   if (setup.opaque != nullptr) path += ", transparent pixels";
   return path;
@@ -792,6 +793,94 @@ TEST(SearchDifferential, LargeWindowsThatFailLate) {
   EXPECT_GT(outcomes["found in shape mode"], kLateCases / 20);
   EXPECT_GT(outcomes["colour steps, 25-255 colours"] + outcomes["mixed, 25-255 colours"], kLateCases / 20);
   EXPECT_GT(outcomes["colour steps, 256+ colours"] + outcomes["mixed, 256+ colours"], kLateCases / 40);
+}
+
+// Shape mode on screens of plain blocks, where windows are ruled out by boxes
+// of the template that show one colour: templates whose background after the
+// first marked pixel sits just above and just below the one-third limit,
+// copies whose background shows the shape's colour in about that share, the
+// key colour's pixels left out (bit 19), screens wider than a stripe of the
+// box table, every scan order.
+TEST(SearchDifferential, ShapeBoxesOnPlainAreas) {
+  constexpr int kBoxCases = 400;
+  std::mt19937 rng(0xB0C5u);
+  const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto color = [&] { return static_cast<std::uint32_t>(rng()) & 0xFFFFFF; };
+  std::map<std::string, int> outcomes, paths;
+  for (int i = 0; i < kBoxCases; ++i) {
+    Generated g;
+    const bool wide = uniform(0, 5) == 0;
+    const int tw = uniform(3, wide ? 12 : 20), th = uniform(3, wide ? 8 : 14);
+    const int W = wide ? uniform(515, 560) : uniform(tw, 90),
+              H = wide ? uniform(th, th + 6) : uniform(th, 40);
+    const std::uint32_t paper = color(), ink = uniform(0, 2) == 0 ? paper : color(), other = color(),
+                        key = color();
+    // The template: marked blobs on background, a key-coloured corner now and then.
+    const int share = uniform(15, 70);
+    std::vector<std::uint32_t> t(static_cast<std::size_t>(tw) * th);
+    for (auto& v : t) v = uniform(0, 99) < share ? ink : other;
+    const bool keyed = uniform(0, 3) == 0;
+    if (keyed)
+      for (int y = 0; y < th / 2; ++y)
+        for (int x = 0; x < tw / 3; ++x) t[static_cast<std::size_t>(y) * tw + x] = key;
+    t[static_cast<std::size_t>(th - 1) * tw + tw / 2] = ink;
+    g.file = test::MakeBmp24(tw, th, t);
+    g.color = static_cast<std::int32_t>(ink);
+    // The screen: plain blocks, a few specks, copies whose background shows
+    // the shape's colour now and then.
+    g.screen.width = W;
+    g.screen.height = H;
+    g.screen.topDown.assign(static_cast<std::size_t>(W) * H, paper);
+    for (int blocks = uniform(0, 3); blocks > 0; --blocks) {
+      const int bx = uniform(0, W - 1), by = uniform(0, H - 1), bw = uniform(1, W), bh = uniform(1, H);
+      const std::uint32_t v = uniform(0, 1) == 0 ? color() : other;
+      for (int y = by; y < std::min(H, by + bh); ++y)
+        for (int x = bx; x < std::min(W, bx + bw); ++x)
+          g.screen.topDown[static_cast<std::size_t>(y) * W + x] = v;
+    }
+    for (int specks = uniform(0, 6); specks > 0; --specks)
+      g.screen.topDown[static_cast<std::size_t>(uniform(0, H - 1)) * W + uniform(0, W - 1)] = color();
+    const int inShape = uniform(0, 3) == 0 ? 100 : uniform(20, 45);
+    for (int copies = uniform(0, 3); copies > 0; --copies) {
+      const int cx = uniform(0, W - tw), cy = uniform(0, H - th);
+      const std::uint32_t shown = uniform(0, 1) == 0 ? paper : color();
+      for (int y = 0; y < th; ++y) {
+        for (int x = 0; x < tw; ++x) {
+          const std::uint32_t v = t[static_cast<std::size_t>(y) * tw + x];
+          std::uint32_t& s = g.screen.topDown[static_cast<std::size_t>(cy + y) * W + cx + x];
+          if (v == ink)
+            s = shown;
+          else if (v == other)
+            s = uniform(0, 99) < inShape ? shown : other;
+          else if (uniform(0, 1) == 0)
+            s = color();
+        }
+      }
+    }
+    g.options = static_cast<std::int32_t>((rng() & 0x70000u) | (keyed ? 0x80000u : 0) |
+                                          static_cast<std::uint32_t>(uniform(0, 3) == 0 ? uniform(1, 9) : 0));
+    g.x1 = 0;
+    g.y1 = 0;
+    g.x2 = W - 1;
+    g.y2 = H - 1;
+    g.fourthByte = static_cast<std::uint8_t>(rng());
+    g.what = std::string(wide ? "wide" : "narrow") + (keyed ? ", key colour" : "");
+    const Outcome out = CheckCase(g, i, i % 16 == 0, "boxes");
+    if (::testing::Test::HasFailure()) return;
+    if (!out.path.empty()) ++paths[out.path];
+    const bool position = out.result != -1 && out.result != -10 && out.result != -100;
+    ++outcomes[position ? "position" : std::to_string(out.result)];
+    ++outcomes[g.what];
+    if (out.path.find("plain boxes") != std::string::npos)
+      ++outcomes[position ? "boxes, found" : "boxes, not found"];
+  }
+  PrintCounts("outcomes", outcomes);
+  PrintCounts("fast-scan paths", paths);
+  EXPECT_GT(outcomes["boxes, found"], kBoxCases / 10);
+  EXPECT_GT(outcomes["boxes, not found"], kBoxCases / 20);
+  int boxPaths = 0;
+  for (const auto& [k, n] : paths) boxPaths += k.find("plain boxes") != std::string::npos ? n : 0;
+  EXPECT_GT(boxPaths, kBoxCases / 4);
 }
 
 // The near-colour mode on templates of every depth: copies of the template on
