@@ -16,10 +16,14 @@
 //         low byte, signed; bit 6 search twice (the second from the cache);
 //         bit 7 no display at all
 //   27,28 where the template is pasted
-//   29-31 seed of the screen's pixels
+//   29-31 seed of the screen's pixels; when byte 29 is odd the fast scan
+//         starts without its literal head start, so that on these small
+//         screens its own tests (pair tests, one-colour rows, near-colour
+//         ranking) decide rather than the literal walk
 #include <zadized.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -30,6 +34,10 @@
 #include "memory_files.h"
 #include "platform/platform_portable.h"
 #include "reference/literal_scan.h"
+#include "search/color_map.h"
+#include "search/fast_scan.h"
+#include "search/plain_windows.h"
+#include "search/rules.h"
 
 namespace {
 
@@ -74,6 +82,36 @@ std::uint32_t TemplateValue(const z::BitmapRecord& r, std::int32_t x, std::int32
   return (bpp == 1 ? table[v] : v) & 0xFFFFFFu;
 }
 
+// Inputs that reach the shortcuts for plain areas without the literal head
+// start, counted over a run and printed at its end: one-colour templates
+// answered from rows of one colour, and near-colour templates of more
+// pixels than the ranking weighs at first.
+struct ShortcutTally {
+  long long plainRows = 0, nearBeyondPool = 0;
+  ShortcutTally() {
+    std::atexit([] {
+      std::printf(
+          "search_fuzzer: %lld inputs answered from rows of one colour, %lld near-colour inputs "
+          "ranked beyond the first pixels (without the head start)\n",
+          Tally().plainRows, Tally().nearBeyondPool);
+    });
+  }
+  static ShortcutTally& Tally();
+};
+ShortcutTally& ShortcutTally::Tally() {
+  static ShortcutTally t;
+  return t;
+}
+
+void CountShortcuts(const z::Template& probed, std::int32_t options, std::int32_t color) {
+  const z::ColorTest test = z::DecodeColorWord(color);
+  const z::ScreenImage none{nullptr, nullptr, 1, 1, 32};
+  const z::PreparedTemplate prepared(none, probed, options, test);
+  if (prepared.Refusal() != 0) return;
+  if (z::PlainWindows::Applies(prepared.Setup())) ++ShortcutTally::Tally().plainRows;
+  if (test.nearColors && prepared.OpaquePixels() > 64) ++ShortcutTally::Tally().nearBeyondPool;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -108,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const z::Template probed = z::OpenTemplate(*probe, "t.bmp");
   const z::BitmapRecord& templ = probed.record;
   const bool loads = templ.fileSize != -1 && name[0] == 't';
+  if (loads && (t[29] & 1) != 0) CountShortcuts(probed, options, color);
   // The reference reads BMP bytes only; a PNG file is judged by the BMP form
   // the loader made of it and the pixels it found see-through (the decoder
   // has its own fuzzer and pixel checks).
@@ -150,6 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   g_displayContexts = 0;
+  z::SetHeadStartBudget((t[29] & 1) != 0 ? 0 : -1);
   const std::int32_t result = ::SearchImage(name, x1, y1, x2, y2, options, color);
   const int contexts = g_displayContexts;
   if ((flags & 0x40) && ::SearchImage(name, x1, y1, x2, y2, options, color) != result) std::abort();
@@ -201,6 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
+  z::SetHeadStartBudget(-1);
   z::platform::Override(nullptr);
   return 0;
 }
