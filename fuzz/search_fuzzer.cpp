@@ -16,9 +16,12 @@
 //         low byte, signed; bit 6 search twice (the second from the cache);
 //         bit 7 no display at all
 //   27,28 where the template is pasted
-//   29-31 seed of the screen's pixels; with bit 0 of byte 29 set and 1, 2 or
-//         4 colours, the screen is plain blocks of them (where shape mode
-//         rules windows out by boxes of one colour)
+//   29-31 seed of the screen's pixels; when byte 29 is odd the fast scan
+//         starts without its literal head start, so that on these small
+//         screens its own tests (pair tests, one-colour rows, near-colour
+//         ranking) decide rather than the literal walk
+//   30    bit 0 set, with 1, 2 or 4 colours: the screen is plain blocks of
+//         them (where shape mode rules windows out by boxes of one colour)
 #include <zadized.h>
 
 #include <cstdint>
@@ -33,6 +36,10 @@
 #include "memory_files.h"
 #include "platform/platform_portable.h"
 #include "reference/literal_scan.h"
+#include "search/color_map.h"
+#include "search/fast_scan.h"
+#include "search/plain_windows.h"
+#include "search/rules.h"
 
 namespace {
 
@@ -77,21 +84,35 @@ std::uint32_t TemplateValue(const z::BitmapRecord& r, std::int32_t x, std::int32
   return (bpp == 1 ? table[v] : v) & 0xFFFFFFu;
 }
 
-// With ZADIZED_FUZZ_TALLY set, how many checked searches were shape mode on a
-// screen of plain blocks, and how many of those found something, printed at
-// exit.
-void Tally(bool blocks, std::int32_t color, std::int32_t result) {
-  static const bool on = std::getenv("ZADIZED_FUZZ_TALLY") != nullptr;
-  static long long shapeOnBlocks = 0, found = 0;
-  if (!on || !blocks || color == -1 || color / 268435456 != 0) return;
-  if (shapeOnBlocks++ == 0) {
+// Inputs that reach the shortcuts for plain areas without the literal head
+// start, counted over a run and printed at its end: one-colour templates
+// answered from rows of one colour, and near-colour templates of more
+// pixels than the ranking weighs at first.
+struct ShortcutTally {
+  long long plainRows = 0, nearBeyondPool = 0, shapeOnBlocks = 0, shapeOnBlocksFound = 0;
+  ShortcutTally() {
     std::atexit([] {
-      std::fprintf(stderr,
-                   "tally: %lld shape searches on plain blocks checked against the reference, %lld found\n",
-                   shapeOnBlocks, found);
+      std::printf(
+          "search_fuzzer: %lld inputs answered from rows of one colour, %lld near-colour inputs "
+          "ranked beyond the first pixels (without the head start); %lld shape-mode searches on "
+          "screens of plain blocks checked against the reference, %lld of them finding a place\n",
+          Tally().plainRows, Tally().nearBeyondPool, Tally().shapeOnBlocks, Tally().shapeOnBlocksFound);
     });
   }
-  found += result != -1 && result != -100 ? 1 : 0;
+  static ShortcutTally& Tally();
+};
+ShortcutTally& ShortcutTally::Tally() {
+  static ShortcutTally t;
+  return t;
+}
+
+void CountShortcuts(const z::Template& probed, std::int32_t options, std::int32_t color) {
+  const z::ColorTest test = z::DecodeColorWord(color);
+  const z::ScreenImage none{nullptr, nullptr, 1, 1, 32};
+  const z::PreparedTemplate prepared(none, probed, options, test);
+  if (prepared.Refusal() != 0) return;
+  if (z::PlainWindows::Applies(prepared.Setup())) ++ShortcutTally::Tally().plainRows;
+  if (test.nearColors && prepared.OpaquePixels() > 64) ++ShortcutTally::Tally().nearBeyondPool;
 }
 
 }  // namespace
@@ -128,6 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const z::Template probed = z::OpenTemplate(*probe, "t.bmp");
   const z::BitmapRecord& templ = probed.record;
   const bool loads = templ.fileSize != -1 && name[0] == 't';
+  if (loads && (t[29] & 1) != 0) CountShortcuts(probed, options, color);
   // The reference reads BMP bytes only; a PNG file is judged by the BMP form
   // the loader made of it and the pixels it found see-through (the decoder
   // has its own fuzzer and pixel checks).
@@ -150,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::uint32_t kPalette[4] = {0x000000, 0xFFFFFF, 0xFF0000, 0x204060};
   const int colors[4] = {1, 2, 4, 0};
   const int n = colors[(flags >> 3) & 3];
-  const bool blocks = (t[29] & 1) != 0 && n != 0;
+  const bool blocks = (t[30] & 1) != 0 && n != 0;
   if (blocks) {
     const int bw = 1 + static_cast<int>(Next(seed) % 32), bh = 1 + static_cast<int>(Next(seed) % 32);
     for (std::int32_t y = 0; y < screen.height; ++y)
@@ -179,6 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   g_displayContexts = 0;
+  z::SetHeadStartBudget((t[29] & 1) != 0 ? 0 : -1);
   const std::int32_t result = ::SearchImage(name, x1, y1, x2, y2, options, color);
   const int contexts = g_displayContexts;
   if ((flags & 0x40) && ::SearchImage(name, x1, y1, x2, y2, options, color) != result) std::abort();
@@ -219,7 +242,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t positions =
         static_cast<std::int64_t>(screen.width - templ.width + 1) * (screen.height - templ.height + 1);
     if (pixels * (positions + 1) <= kReferenceBudget) {
-      Tally(blocks, color, result);
+      if (blocks && z::DecodeColorWord(color).mapColor != -1) {
+        ++ShortcutTally::Tally().shapeOnBlocks;
+        ShortcutTally::Tally().shapeOnBlocksFound += result != -1 ? 1 : 0;
+      }
       if (result != z::reference::LiteralSearch(loaded, screen, x1, y1, x2, y2, options, color, clear))
         std::abort();
       const z::reference::Listing all =
@@ -231,6 +257,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
+  z::SetHeadStartBudget(-1);
   z::platform::Override(nullptr);
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "search/near_tests.h"
 #include "search/pair_tests.h"
 #include "search/plain_boxes.h"
+#include "search/plain_windows.h"
 #include "search/row_runs.h"
 #include "search/shape_tests.h"
 #include "search/window_check.h"
@@ -289,6 +290,10 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
   const HeadStart head = LiteralHeadStart(s, c, acceptance);
   if (head.finished) return head.hit;
 
+  if (PlainWindows::Applies(s)) {
+    const PlainWindows plain(s, c, PlainColour::For(s, templ, order, test));
+    if (plain.Ready()) return plain.Scan(acceptance, head.visited);
+  }
   if (s.colors != nullptr) {
     NearTests tests(s);
     if (!tests.Ready()) {
