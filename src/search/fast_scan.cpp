@@ -279,7 +279,13 @@ FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrde
   const FastLoop loop = ChooseLoop(c);
   if (s.colors != nullptr) return FastScanPlan{0, 0, loop};
   const PairTests tests(s);
-  const PlainBoxes boxes(s, c);
+  if (!s.shape) return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop};
+  // The boxes as the scan weighs them: on the windows its ranked tests let
+  // through.
+  const WindowCheck check(s);
+  PairTests ranked(s, kSmallOneThirdSet);
+  ranked.Rank(c, check.Ready() ? &check : nullptr);
+  const PlainBoxes boxes(s, c, &ranked);
   return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop, boxes.Ready() ? boxes.Boxes() : 0};
 }
 
@@ -314,9 +320,9 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
     if (shape.Ready()) {
       const RowRuns runs(s, c.firstY, c.lastY + s.templateHeight - 1);
       if (runs.Ready()) shape.UseRuns(&runs);
-      const PlainBoxes boxes(s, c);
       PairTests tests(s, kSmallOneThirdSet);
       tests.Rank(c, check.Ready() ? &check : nullptr);
+      const PlainBoxes boxes(s, c, &tests);
       const ShapeFilter filter{s, boxes.Ready() ? &boxes : nullptr, tests, shape, check};
       Scanner<ShapeFilter> sc{s, filter, c, acceptance, head.visited};
       return Dispatch(sc);

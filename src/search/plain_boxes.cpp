@@ -6,6 +6,7 @@
 #include "image/pixel.h"
 #include "platform/platform.h"
 #include "search/lanes.h"
+#include "search/pair_tests.h"
 
 namespace zadized {
 
@@ -15,12 +16,17 @@ using Box = PlainBoxes::Box;
 
 constexpr std::int64_t kStripe = 512;  // columns
 constexpr std::int64_t kStripeWords = kStripe / 64;
-// The screen is sampled at this many places, on a grid of up to this many
-// pixels a side of the box; the table is built when at least one place in
-// kPlainShare is plain.
-constexpr std::int64_t kSamples = 64;
+// Box sizes weighed, at most.
+constexpr int kMaxSizes = 8;
+// The screen is probed at up to kProbes places spread over the candidates,
+// and the first kSamples of them that pass the pair tests are what the box
+// sizes are weighed on, on a grid of up to kSampledSide pixels a side of
+// each box; the size that rules out most of them is taken, and the table is
+// built when it rules out at least one in kPlainShare.
+constexpr std::int64_t kProbes = 1024;
+constexpr int kSamples = 32;
 constexpr std::int32_t kSampledSide = 16;
-constexpr int kPlainShare = 16;
+constexpr int kPlainShare = 8;
 // Box placements tried per side when looking for the smallest box.
 constexpr std::int64_t kPlacementsPerSide = 48;
 
@@ -61,6 +67,7 @@ class BoxCounts {
   BoxCounts& operator=(const BoxCounts&) = delete;
 
   bool Ready() const { return sums_ != nullptr; }
+  bool Fits(const Box& b, std::int64_t limit) const { return In(b, 0) > 0 && In(b, 1) > limit; }
   // kind 0: marked pixels, 1: counted background.
   std::int64_t In(const Box& b, int kind) const {
     const auto at = [&](std::int64_t f, std::int64_t c) { return sums_[2 * (f * (tw_ + 1) + c) + kind]; };
@@ -93,23 +100,19 @@ void EachPlacement(std::int64_t tw, std::int64_t th, std::int64_t width, std::in
   }
 }
 
-// Boxes that hold a marked pixel and more counted background than `limit`:
-// the smallest such size found, at up to kMaxBoxes placements far apart.
-int FindBoxes(const ScanSetup& s, std::int64_t firstMarked, std::int64_t limit, Box* out) {
-  const BoxCounts counts(s, firstMarked);
-  if (!counts.Ready()) return 0;
-  const std::int64_t tw = s.templateWidth, th = s.templateHeight;
-  const auto fits = [&](const Box& b) { return counts.In(b, 0) > 0 && counts.In(b, 1) > limit; };
+// For each width (the template's, then about a quarter less each time, up to
+// kWidestBox) the least height of a box that holds a marked pixel and more
+// counted background than `limit` somewhere: sizes[0 .. n).
+int BoxSizes(const BoxCounts& counts, std::int64_t tw, std::int64_t th, std::int64_t limit, Box* sizes) {
   const auto anyFits = [&](std::int64_t w, std::int64_t h) {
     bool found = false;
-    EachPlacement(tw, th, w, h, [&](const Box& b) { found = found || fits(b); });
+    EachPlacement(tw, th, w, h, [&](const Box& b) { found = found || counts.Fits(b, limit); });
     return found;
   };
-  std::int64_t bestW = 0, bestH = 0;
-  for (std::int64_t w = tw; w >= 1; w = w * 3 / 4 < w - 1 ? w * 3 / 4 : w - 1) {
-    if (w > PlainBoxes::kWidestBox) continue;
+  int n = 0;
+  for (std::int64_t w = tw; w >= 1 && n < kMaxSizes; w = w * 3 / 4 < w - 1 ? w * 3 / 4 : w - 1) {
     std::int64_t lo = 1, hi = std::min<std::int64_t>(th, PlainBoxes::kTallestBox);
-    if (!anyFits(w, hi)) continue;
+    if (w > PlainBoxes::kWidestBox || !anyFits(w, hi)) continue;
     while (lo < hi) {
       const std::int64_t mid = (lo + hi) / 2;
       if (anyFits(w, mid))
@@ -117,19 +120,20 @@ int FindBoxes(const ScanSetup& s, std::int64_t firstMarked, std::int64_t limit, 
       else
         lo = mid + 1;
     }
-    if (bestW == 0 || w * lo < bestW * bestH) {
-      bestW = w;
-      bestH = lo;
-    }
+    sizes[n++] = Box{0, 0, static_cast<std::int32_t>(w), static_cast<std::int32_t>(lo)};
   }
-  if (bestW == 0) return 0;
-  // The first box holds the most background; each next one lies farthest
-  // from those taken.
+  return n;
+}
+
+// Up to kMaxBoxes placements of a size that fit: the first holds the most
+// background, each next one lies farthest from those taken.
+int Place(const BoxCounts& counts, std::int64_t tw, std::int64_t th, std::int64_t limit, const Box& size,
+          Box* out) {
   int n = 0;
   for (; n < PlainBoxes::kMaxBoxes; ++n) {
     std::int64_t best = -1;
-    EachPlacement(tw, th, bestW, bestH, [&](const Box& b) {
-      if (!fits(b)) return;
+    EachPlacement(tw, th, size.width, size.height, [&](const Box& b) {
+      if (!counts.Fits(b, limit)) return;
       std::int64_t score = n == 0 ? counts.In(b, 1) : INT64_MAX;
       for (int i = 0; i < n; ++i) {
         score = std::min<std::int64_t>(
@@ -169,14 +173,11 @@ inline __m128i SameBytes(const std::uint8_t* p, const std::uint8_t* q) {
 
 }  // namespace
 
-PlainBoxes::PlainBoxes(const ScanSetup& s, const Candidates& c) : s_(s) {
-  const std::int64_t n = static_cast<std::int64_t>(s.templateWidth) * s.templateHeight;
-  if (s.map == nullptr || !s.shape || s.templateWidth <= 0 || s.templateHeight <= 0 || c.columns <= 0 ||
-      c.rows <= 0) {
-    return;
-  }
+PlainBoxes::PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests* tests) : s_(s) {
+  const std::int64_t tw = s.templateWidth, th = s.templateHeight;
+  if (s.map == nullptr || !s.shape || tw <= 0 || th <= 0 || c.columns <= 0 || c.rows <= 0) return;
   std::int64_t firstMarked = -1, unmarked = 0, counted = 0;
-  for (std::int64_t k = 0; k < n; ++k) {
+  for (std::int64_t k = 0; k < tw * th; ++k) {
     if (!TakesPart(s, k)) continue;
     if (s.map[k] != 0) {
       if (firstMarked < 0) firstMarked = k;
@@ -189,9 +190,19 @@ PlainBoxes::PlainBoxes(const ScanSetup& s, const Candidates& c) : s_(s) {
   // on the count, and no box can say it does.
   const std::int64_t limit = unmarked / 3;
   if (firstMarked < 0 || counted <= limit) return;
-  boxCount_ = FindBoxes(s, firstMarked, limit, boxes_);
+  const BoxCounts counts(s, firstMarked);
+  if (!counts.Ready()) return;
+  Box sizes[kMaxSizes];
+  const int n = BoxSizes(counts, tw, th, limit, sizes);
+  Box placed[kMaxSizes][kMaxBoxes];
+  int count[kMaxSizes];
+  for (int i = 0; i < n; ++i) count[i] = Place(counts, tw, th, limit, sizes[i], placed[i]);
+  const int best = Choose(c, tests, placed, count, n);
+  if (best < 0) return;
+  boxCount_ = count[best];
+  for (int i = 0; i < boxCount_; ++i) boxes_[i] = placed[best][i];
   downward_ = c.order.bottomUp;
-  if (boxCount_ > 0 && Worthwhile(c)) Allocate(c);
+  Allocate(c);
 }
 
 PlainBoxes::~PlainBoxes() {
@@ -201,28 +212,59 @@ PlainBoxes::~PlainBoxes() {
   }
 }
 
-// Whether enough of the screen is plain for the table to pay for itself: the
-// first box, sampled over the candidates (a grid of its pixels, not all).
-bool PlainBoxes::Worthwhile(const Candidates& c) const {
-  const Box& b = boxes_[0];
+// Whether the box shows one colour in the window at (x, y), judged on a
+// grid of its pixels.
+bool PlainBoxes::LooksPlain(std::int64_t x, std::int64_t y, const Box& b) const {
   const std::int64_t stepX = std::max(1, b.width / kSampledSide),
                      stepY = std::max(1, b.height / kSampledSide);
-  int plain = 0;
-  for (std::int64_t i = 0; i < kSamples; ++i) {
-    const std::int64_t linear = (i * (c.columns * c.rows - 1)) / (kSamples - 1);
-    const std::int64_t x = c.firstX + linear % c.columns + b.column,
-                       y = c.firstY + linear / c.columns + b.fromTop;
-    const ColorValue first =
-        MaskPixel(TopLeftOf(s_, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)), 3);
-    bool same = true;
-    for (std::int64_t dy = 0; dy < b.height && same; dy += stepY) {
-      const std::uint8_t* row =
-          TopLeftOf(s_, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y + dy));
-      for (std::int64_t dx = 0; dx < b.width && same; dx += stepX) same = MaskPixel(row + 4 * dx, 3) == first;
+  const auto at = [&](std::int64_t dx, std::int64_t dy) {
+    return MaskPixel(TopLeftOf(s_, static_cast<std::int32_t>(x + b.column + dx),
+                               static_cast<std::int32_t>(y + b.fromTop + dy)),
+                     3);
+  };
+  const ColorValue first = at(0, 0);
+  for (std::int64_t dy = 0; dy < b.height; dy += stepY) {
+    for (std::int64_t dx = 0; dx < b.width; dx += stepX) {
+      if (at(dx, dy) != first) return false;
     }
-    plain += same ? 1 : 0;
   }
-  return plain * kPlainShare >= kSamples;
+  return true;
+}
+
+// Which size's boxes rule out most of the sampled windows that the pair
+// tests let through (every window without them) and that are not wholly one
+// colour (every size rules those out); -1 when the boxes rule out too few
+// of the windows sampled, plain ones included, to pay for the table.
+int PlainBoxes::Choose(const Candidates& c, const PairTests* tests, const Box (*placed)[kMaxBoxes],
+                       const int* count, int sizes) const {
+  int ruled[kMaxSizes] = {}, samples = 0, plain = 0;
+  const Box whole{0, 0, s_.templateWidth, s_.templateHeight};
+  for (std::int64_t i = 0; i < kProbes && samples - plain < kSamples; ++i) {
+    const std::int64_t linear = i * (c.columns * c.rows - 1) / (kProbes - 1);
+    const std::int64_t x = c.firstX + linear % c.columns, y = c.firstY + linear / c.columns;
+    if (tests != nullptr &&
+        !tests->Passes(TopLeftOf(s_, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y))))
+      continue;
+    ++samples;
+    if (LooksPlain(x, y, whole)) {
+      ++plain;
+      continue;
+    }
+    for (int k = 0; k < sizes; ++k) {
+      bool out = false;
+      for (int j = 0; j < count[k] && !out; ++j) out = LooksPlain(x, y, placed[k][j]);
+      ruled[k] += out ? 1 : 0;
+    }
+  }
+  int best = -1;
+  for (int k = 0; k < sizes; ++k) {
+    const std::int64_t area = static_cast<std::int64_t>(placed[k][0].width) * placed[k][0].height;
+    if (count[k] > 0 && (best < 0 || ruled[k] > ruled[best] ||
+                         (ruled[k] == ruled[best] &&
+                          area < static_cast<std::int64_t>(placed[best][0].width) * placed[best][0].height)))
+      best = k;
+  }
+  return best >= 0 && samples > 0 && (plain + ruled[best]) * kPlainShare >= samples ? best : -1;
 }
 
 bool PlainBoxes::Allocate(const Candidates& c) {

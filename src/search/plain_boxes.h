@@ -22,13 +22,17 @@
 
 namespace zadized {
 
+class PairTests;
+
 class PlainBoxes {
  public:
   // Ready() is false when the template has no such box (the one-third rule
   // cannot fail, or no box of a size the table serves holds enough
   // background), or the table could not be allocated; then Mask may not be
   // called.
-  PlainBoxes(const ScanSetup& s, const Candidates& c);
+  // The boxes are weighed on windows that `tests` (ranked) let through, or
+  // on any windows without them.
+  PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests* tests);
   ~PlainBoxes();
   PlainBoxes(const PlainBoxes&) = delete;
   PlainBoxes& operator=(const PlainBoxes&) = delete;
@@ -63,7 +67,9 @@ class PlainBoxes {
   const Box& BoxAt(int i) const { return boxes_[i]; }
 
  private:
-  bool Worthwhile(const Candidates& c) const;
+  bool LooksPlain(std::int64_t x, std::int64_t y, const Box& b) const;
+  int Choose(const Candidates& c, const PairTests* tests, const Box (*placed)[kMaxBoxes], const int* count,
+             int sizes) const;
   bool Allocate(const Candidates& c);
   void StretchBits(std::int64_t row, std::int64_t stripe, std::uint64_t* out) const;
   void BuildRow(std::int64_t row, std::int64_t stripe) const;
