@@ -149,7 +149,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const z::Template probed = z::OpenTemplate(*probe, "t.bmp");
   const z::BitmapRecord& templ = probed.record;
   const bool loads = templ.fileSize != -1 && name[0] == 't';
-  if (loads && (t[29] & 1) != 0) CountShortcuts(probed, options, color);
+  // Only templates the screen can hold: the search answers -10 for the others
+  // before it maps them, and a file of under 8 bits per pixel may claim a
+  // billion pixels that a map would walk.
+  if (loads && (t[29] & 1) != 0 && templ.width <= 1 + t[24] % 64 && templ.height <= 1 + t[25] % 64)
+    CountShortcuts(probed, options, color);
   // The reference reads BMP bytes only; a PNG file is judged by the BMP form
   // the loader made of it and the pixels it found see-through (the decoder
   // has its own fuzzer and pixel checks).

@@ -63,10 +63,11 @@ struct ShapeFilter {
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
     unsigned m = boxes != nullptr ? boxes->Mask(x, y) : kAllLanes;
     if (m != 0) m &= tests.Mask(p);
+    if (m != 0 && boxes != nullptr) m &= boxes->Rest(x, y);
     return m == 0 ? 0 : shape.Mask(p, x, y, m);
   }
   bool Passes(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
-    if (boxes != nullptr && (boxes->Mask(x, y) & 1u) == 0) return false;
+    if (boxes != nullptr && (boxes->Mask(x, y) & boxes->Rest(x, y) & 1u) == 0) return false;
     return tests.Passes(p) && (check.Ready() ? check.Matches(p) : WindowMatches(s, x, y));
   }
   bool Matches(std::int32_t, std::int32_t, const std::uint8_t*) const { return true; }

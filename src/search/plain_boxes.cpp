@@ -125,12 +125,12 @@ int BoxSizes(const BoxCounts& counts, std::int64_t tw, std::int64_t th, std::int
   return n;
 }
 
-// Up to kMaxBoxes placements of a size that fit: the first holds the most
+// Up to `most` placements of a size that fit: the first holds the most
 // background, each next one lies farthest from those taken.
 int Place(const BoxCounts& counts, std::int64_t tw, std::int64_t th, std::int64_t limit, const Box& size,
-          Box* out) {
+          int most, Box* out) {
   int n = 0;
-  for (; n < PlainBoxes::kMaxBoxes; ++n) {
+  for (; n < most; ++n) {
     std::int64_t best = -1;
     EachPlacement(tw, th, size.width, size.height, [&](const Box& b) {
       if (!counts.Fits(b, limit)) return;
@@ -196,11 +196,10 @@ PlainBoxes::PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests*
   const int n = BoxSizes(counts, tw, th, limit, sizes);
   Box placed[kMaxSizes][kMaxBoxes];
   int count[kMaxSizes];
-  for (int i = 0; i < n; ++i) count[i] = Place(counts, tw, th, limit, sizes[i], placed[i]);
+  for (int i = 0; i < n; ++i) count[i] = Place(counts, tw, th, limit, sizes[i], kMaxBoxes, placed[i]);
   const int best = Choose(c, tests, placed, count, n);
   if (best < 0) return;
-  boxCount_ = count[best];
-  for (int i = 0; i < boxCount_; ++i) boxes_[i] = placed[best][i];
+  boxCount_ = Place(counts, tw, th, limit, sizes[best], kAllBoxes, boxes_);
   downward_ = c.order.bottomUp;
   Allocate(c);
 }
@@ -382,10 +381,10 @@ void PlainBoxes::Through(std::int64_t row, std::int64_t stripe) const {
   }
 }
 
-// Bit i: no box rules out the position (x + i, y).
-std::uint64_t PlainBoxes::Live(std::int64_t x, std::int64_t y) const {
+// Bit i: no box from..to - 1 rules out the position (x + i, y).
+std::uint64_t PlainBoxes::Live(std::int64_t x, std::int64_t y, int from, int to) const {
   std::uint64_t ruled = 0;
-  for (int i = 0; i < boxCount_; ++i) {
+  for (int i = from; i < to; ++i) {
     const Box& b = boxes_[i];
     const std::int64_t row = y - firstRow_ + b.fromTop + (downward_ ? 0 : b.height - 1);
     const std::int64_t column = x + b.column;
@@ -396,12 +395,18 @@ std::uint64_t PlainBoxes::Live(std::int64_t x, std::int64_t y) const {
   return ~ruled;
 }
 
+unsigned PlainBoxes::Rest(std::int32_t x, std::int32_t y) const {
+  return boxCount_ > kMaxBoxes ? static_cast<unsigned>(Live(x, y, kMaxBoxes, boxCount_)) & kAllLanes
+                               : kAllLanes;
+}
+
 unsigned PlainBoxes::Fresh(std::int32_t x, std::int32_t y) const {
+  const int first = boxCount_ < kMaxBoxes ? boxCount_ : kMaxBoxes;
   const std::int64_t word = x >> 6, shift = x & 63;
-  if (shift > 64 - kLanes) return static_cast<unsigned>(Live(x, y)) & kAllLanes;
+  if (shift > 64 - kLanes) return static_cast<unsigned>(Live(x, y, 0, first)) & kAllLanes;
   keptY_ = y;
   keptWord_ = word;
-  kept_ = Live(64 * word, y);
+  kept_ = Live(64 * word, y, 0, first);
   return static_cast<unsigned>(kept_ >> shift) & kAllLanes;
 }
 

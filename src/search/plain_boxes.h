@@ -48,6 +48,8 @@ class PlainBoxes {
     if (y != keptY_ || word != keptWord_ || shift > 64 - 8) return Fresh(x, y);  // eight lanes
     return static_cast<unsigned>(kept_ >> shift) & 0xFFu;
   }
+  // The same for the boxes after the first ones.
+  unsigned Rest(std::int32_t x, std::int32_t y) const;
 
   // A box of the template: `width` x `height` pixels from `column`, its top
   // row `fromTop` rows below the window's top.
@@ -57,7 +59,10 @@ class PlainBoxes {
     std::int32_t width;
     std::int32_t height;
   };
+  // The first boxes rule out 64 positions at a time; the others only the
+  // eight that the pair tests let through (Rest).
   static constexpr int kMaxBoxes = 3;
+  static constexpr int kAllBoxes = 16;
   // Heights are counted in a byte; a stripe's stretches reach at most this
   // far into the next stripes.
   static constexpr std::int32_t kTallestBox = 255;
@@ -74,11 +79,11 @@ class PlainBoxes {
   void StretchBits(std::int64_t row, std::int64_t stripe, std::uint64_t* out) const;
   void BuildRow(std::int64_t row, std::int64_t stripe) const;
   void Through(std::int64_t row, std::int64_t stripe) const;
-  std::uint64_t Live(std::int64_t x, std::int64_t y) const;
+  std::uint64_t Live(std::int64_t x, std::int64_t y, int from, int to) const;
   unsigned Fresh(std::int32_t x, std::int32_t y) const;
 
   const ScanSetup& s_;
-  Box boxes_[kMaxBoxes] = {};  // all of one size
+  Box boxes_[kAllBoxes] = {};  // all of one size
   int boxCount_ = 0;
   bool downward_ = false;  // heights counted down the screen (a scan going up)
   std::int32_t firstRow_ = 0;
