@@ -38,6 +38,7 @@
 #include "reference/literal_scan.h"
 #include "search/color_map.h"
 #include "search/fast_scan.h"
+#include "search/plain_boxes.h"
 #include "search/plain_windows.h"
 #include "search/rules.h"
 
@@ -177,6 +178,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int colors[4] = {1, 2, 4, 0};
   const int n = colors[(flags >> 3) & 3];
   const bool blocks = (t[30] & 1) != 0 && n != 0;
+  // Screens this small never pay for shape mode's table of plain boxes.
+  z::AlwaysBuildPlainBoxes(blocks);
   if (blocks) {
     const int bw = 1 + static_cast<int>(Next(seed) % 32), bh = 1 + static_cast<int>(Next(seed) % 32);
     for (std::int32_t y = 0; y < screen.height; ++y)
@@ -262,6 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   z::SetHeadStartBudget(-1);
+  z::AlwaysBuildPlainBoxes(false);
   z::platform::Override(nullptr);
   return 0;
 }

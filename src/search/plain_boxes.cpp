@@ -17,18 +17,19 @@ using Box = PlainBoxes::Box;
 constexpr std::int64_t kStripe = 512;  // columns
 constexpr std::int64_t kStripeWords = kStripe / 64;
 // Box sizes weighed, at most.
-constexpr int kMaxSizes = 8;
+constexpr int kMaxSizes = 6;
 // The screen is probed at up to kProbes places spread over the candidates,
 // and the first kSamples of them that pass the pair tests are what the box
 // sizes are weighed on, on a grid of up to kSampledSide pixels a side of
 // each box; the size that rules out most of them is taken, and the table is
-// built when it rules out at least one in kPlainShare.
-constexpr std::int64_t kProbes = 1024;
-constexpr int kSamples = 32;
-constexpr std::int32_t kSampledSide = 16;
-constexpr int kPlainShare = 8;
+// built when its boxes rule out at least one in kPlainShare of the places
+// probed (the pair tests rule out the others, or the exact test must).
+constexpr std::int64_t kProbes = 512;
+constexpr int kSamples = 16;
+constexpr std::int32_t kSampledSide = 8;
+constexpr int kPlainShare = 16;
 // Box placements tried per side when looking for the smallest box.
-constexpr std::int64_t kPlacementsPerSide = 48;
+constexpr std::int64_t kPlacementsPerSide = 16;
 
 // Bits bit .. bit + 63 of the words at `a`, which hold them all.
 inline std::uint64_t WordAt(const std::uint64_t* a, std::int64_t bit) {
@@ -171,7 +172,11 @@ inline __m128i SameBytes(const std::uint8_t* p, const std::uint8_t* q) {
   return _mm_packs_epi16(_mm_packs_epi32(e[0], e[1]), _mm_packs_epi32(e[2], e[3]));
 }
 
+bool g_alwaysBuild = false;
+
 }  // namespace
+
+void AlwaysBuildPlainBoxes(bool on) { g_alwaysBuild = on; }
 
 PlainBoxes::PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests* tests) : s_(s) {
   const std::int64_t tw = s.templateWidth, th = s.templateHeight;
@@ -238,7 +243,8 @@ int PlainBoxes::Choose(const Candidates& c, const PairTests* tests, const Box (*
                        const int* count, int sizes) const {
   int ruled[kMaxSizes] = {}, samples = 0, plain = 0;
   const Box whole{0, 0, s_.templateWidth, s_.templateHeight};
-  for (std::int64_t i = 0; i < kProbes && samples - plain < kSamples; ++i) {
+  std::int64_t probed = 0;
+  for (std::int64_t i = 0; i < kProbes && samples - plain < kSamples; ++i, ++probed) {
     const std::int64_t linear = i * (c.columns * c.rows - 1) / (kProbes - 1);
     const std::int64_t x = c.firstX + linear % c.columns, y = c.firstY + linear / c.columns;
     if (tests != nullptr &&
@@ -263,7 +269,9 @@ int PlainBoxes::Choose(const Candidates& c, const PairTests* tests, const Box (*
                           area < static_cast<std::int64_t>(placed[best][0].width) * placed[best][0].height)))
       best = k;
   }
-  return best >= 0 && samples > 0 && (plain + ruled[best]) * kPlainShare >= samples ? best : -1;
+  // The table costs about a read of the screen; it pays where the windows it
+  // rules out would otherwise go through the exact test.
+  return best >= 0 && (g_alwaysBuild || (plain + ruled[best]) * kPlainShare >= probed) ? best : -1;
 }
 
 bool PlainBoxes::Allocate(const Candidates& c) {

@@ -24,6 +24,10 @@ namespace zadized {
 
 class PairTests;
 
+// Tests build the table whenever the template has boxes, paying or not, so
+// that small screens reach it; false restores the judgement on the screen.
+void AlwaysBuildPlainBoxes(bool on);
+
 class PlainBoxes {
  public:
   // Ready() is false when the template has no such box (the one-third rule
