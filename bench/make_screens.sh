@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Makes the 1920x1080 screens of the search benchmark that are not made in
-# code: a dark desktop, a document page, a wallpaper desktop and a folder of
-# identical icons (bench/data/{dark,document,wallpaper,icons}.png).
+# code: a dark desktop, a document page, a wallpaper desktop, a folder of
+# identical icons, an editor on a black desktop and a many-coloured desktop
+# with a list of identical rows
+# (bench/data/{dark,document,wallpaper,icons,editor,mosaic}.png).
 # Backgrounds, panels, pages and icons are drawn with ImageMagick; the
 # windows on the desktops are real X programs (xterm, xcalc, xeyes, xlogo,
 # ImageMagick's display) on a virtual screen, captured with import. Nothing
@@ -10,7 +12,8 @@
 # pictures wherever the same Debian packages are installed.
 # bench/search_bench.cpp cuts templates at fixed places of these pictures and
 # places the icon grid by the numbers below: change them together.
-# Usage: bench/make_screens.sh [OUTPUT_FOLDER] (default bench/data)
+# Usage: bench/make_screens.sh [OUTPUT_FOLDER [SCREEN...]] (default bench/data,
+# every screen; the editor and mosaic screens need no virtual screen)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-bench/data}")
@@ -138,6 +141,102 @@ shoot() {
   pids=()
   convert "$work/shot.png" -strip -define png:compression-level=9 "$1"
 }
+
+# Which screens to make: every one, or those named after the folder.
+shift $(($# > 0 ? 1 : 0))
+wanted=" ${*:-dark document wallpaper icons editor mosaic} "
+want() { [[ $wanted == *" $1 "* ]]; }
+
+# calculator_keys X Y FACE INK: a 4 x 5 grid of 64 x 48 keys, 8 pixels apart,
+# all of one face, the labels of a pocket calculator; draw options for convert.
+calculator_keys() {
+  local x0=$1 y0=$2 face=$3 ink=$4 labels=(7 8 9 / 4 5 6 x 1 2 3 - 0 . = + C M R %) i=0 x y
+  keys=()
+  for row in 0 1 2 3 4; do
+    for col in 0 1 2 3; do
+      x=$((x0 + col * 72)) y=$((y0 + row * 56))
+      keys+=(-fill "$face" -draw "roundrectangle $x,$y $((x + 63)),$((y + 47)) 6,6"
+        -fill "$ink" -annotate "+$((x + 26))+$((y + 31))" "${labels[$i]}")
+      i=$((i + 1))
+    done
+  done
+}
+
+# ---- An editor on a black desktop: a white page right under the menu with a
+# few lines of text at its top left, beside it a calculator whose keys share
+# one face, an analogue clock and a picture ----
+# The page (x 0-1299, y 52-1079) is white except the text (x 8-640, y 56-240);
+# the desktop is pure black wherever nothing is drawn (x 1300-1379 all down).
+if want editor; then
+  cat >"$work/notes.txt" <<'EOF'
+TODO for the release
+- rebuild the installer with the new icons
+- ask Maria about the licence text
+- check the search on the test machine (slow on the white page?)
+- move the settings dialog to the new layout
+- 14:30 call with the printing team
+EOF
+  calculator_keys 1416 176 '#3c4043' '#f1f3f4'
+  hands=()
+  for h in 0 1 2 3 4 5 6 7 8 9 10 11; do
+    a=$(echo "$h * 30" | bc)
+    hands+=(-draw "line $(echo "1560 + 82 * s($a * 3.14159 / 180)" | bc -l | cut -d. -f1),$(echo "760 - 82 * c($a * 3.14159 / 180)" | bc -l | cut -d. -f1) $(echo "1560 + 94 * s($a * 3.14159 / 180)" | bc -l | cut -d. -f1),$(echo "760 - 94 * c($a * 3.14159 / 180)" | bc -l | cut -d. -f1)")
+  done
+  convert rose: -filter Mitchell -resize 300% -depth 8 "$work/rose3.png"
+  convert -size 1920x1080 xc:black \
+    -fill '#2d2d30' -draw 'rectangle 0,0 1299,27' \
+    -font "$sans" -pointsize 13 -fill '#e0e0e0' -annotate +590+19 'notes.txt - Editor' \
+    -fill '#f0f0f0' -draw 'rectangle 0,28 1299,51' \
+    -fill '#1a1a1a' -annotate +10+45 'File     Edit     Search     View     Document     Help' \
+    -fill white -draw 'rectangle 0,52 1299,1079' \
+    -font DejaVu-Sans-Mono -pointsize 15 -fill '#202020' -interline-spacing 12 -annotate +8+74 "$(cat "$work/notes.txt")" \
+    -fill '#202124' -draw 'roundrectangle 1400,80 1719,464 10,10' \
+    -fill '#e8f0e0' -draw 'rectangle 1416,96 1703,159' \
+    -font "$bold" -pointsize 30 -fill '#101010' -annotate +1556+140 '12,345.6' \
+    -font "$bold" -pointsize 18 "${keys[@]}" \
+    -fill white -stroke '#808080' -strokewidth 3 -draw 'circle 1560,760 1560,656' \
+    -stroke black -strokewidth 3 "${hands[@]}" \
+    -strokewidth 6 -draw 'line 1560,760 1600,712' -strokewidth 4 -draw 'line 1560,760 1490,790' \
+    -stroke none -fill '#c00000' -draw 'circle 1560,760 1566,760' \
+    "$work/rose3.png" -geometry +1660+920 -composite \
+    -strip -define png:compression-level=9 "$out/editor.png"
+fi
+
+# ---- A many-coloured desktop: a photo-like wallpaper (plasma, finely
+# textured, with a band of sky gradient across its top), a file list whose
+# rows show the same icon, check box and size, a light calculator and a
+# clock ----
+if want mosaic; then
+  convert -size 1920x1080 -seed 5 plasma:'#203a80'-'#f0a040' -blur 0x1.2 -depth 8 "$work/mosaic-plasma.png"
+  convert -size 1920x240 gradient:'#1a3c8c'-'#7fb2e6' -depth 8 "$work/mosaic-sky.png"
+  calculator_keys 216 716 '#dadce0' '#202124'
+  rows=()
+  for i in $(seq 0 24); do
+    y=$((160 + i * 28))
+    shade=$([ $((i % 2)) = 0 ] && echo '#ffffff' || echo '#f2f5fa')
+    rows+=(-fill "$shade" -draw "rectangle 1100,$y 1799,$((y + 27))"
+      -fill '#9aa0a6' -draw "rectangle 1110,$((y + 7)) 1123,$((y + 20))"
+      -fill white -draw "rectangle 1111,$((y + 8)) 1122,$((y + 19))"
+      -fill '#4285f4' -draw "rectangle 1136,$((y + 6)) 1151,$((y + 21))"
+      -fill white -draw "rectangle 1139,$((y + 10)) 1148,$((y + 11))" -draw "rectangle 1139,$((y + 14)) 1148,$((y + 15))"
+      -fill '#202124' -annotate "+1164+$((y + 19))" "$(printf 'Scan %03d.pdf' $((i * 7 % 25 + 1)))"
+      -annotate "+1560+$((y + 19))" '24 KB' -annotate "+1660+$((y + 19))" 'PDF file')
+  done
+  convert "$work/mosaic-plasma.png" "$work/mosaic-sky.png" -geometry +0+0 -composite \
+    -fill '#2d2d30' -draw 'rectangle 1100,100 1799,131' \
+    -font "$sans" -pointsize 13 -fill '#e0e0e0' -annotate +1400+121 'Scans - Files' \
+    -fill '#e8eaed' -draw 'rectangle 1100,132 1799,159' \
+    -fill '#202124' -annotate +1164+151 'Name' -annotate +1560+151 'Size' -annotate +1660+151 'Type' \
+    -font "$sans" -pointsize 13 "${rows[@]}" \
+    -fill '#f1f3f4' -draw 'roundrectangle 200,620 519,1004 10,10' \
+    -fill white -draw 'rectangle 216,636 503,699' \
+    -font "$bold" -pointsize 30 -fill '#101010' -annotate +356+680 '12,345.6' \
+    -font "$bold" -pointsize 18 "${keys[@]}" \
+    -font "$bold" -pointsize 96 -fill white -annotate +700+420 '09:41' \
+    -strip -define png:compression-level=9 "$out/mosaic.png"
+fi
+
+want dark || want document || want wallpaper || want icons || exit 0
 
 start_virtual_display 1920x1080x24
 

@@ -481,6 +481,189 @@ void EveryModeAndOrder(const Screen& s, const std::vector<Thing>& things) {
   }
 }
 
+// Where a w x h template of one colour is first met in r, in the order of
+// `options`: the first window whose pixels all show one colour (pattern
+// mode) or all pass `fits` (a mode that compares colours). Worked out here
+// with run lengths, apart from the library.
+template <typename Fits>
+Point FirstPlain(const Screen& s, const Rect& r, int w, int h, std::int32_t options, bool oneColour,
+                 const Fits& fits) {
+  const int width = r.x2 - r.x1 + 1;
+  std::vector<int> run(static_cast<std::size_t>(width)), rows(static_cast<std::size_t>(width), 0);
+  std::int64_t best = -1;
+  Point at{-1, -1};
+  for (int y = r.y1; y <= r.y2; ++y) {
+    for (int x = r.x2; x >= r.x1; --x) {
+      const std::size_t i = static_cast<std::size_t>(x - r.x1);
+      const bool ok = fits(s.at(x, y));
+      const bool joins = x < r.x2 && ok && (!oneColour || s.at(x, y) == s.at(x + 1, y));
+      run[i] = !ok ? 0 : joins ? run[i + 1] + 1 : 1;
+    }
+    for (int x = r.x1; x + w - 1 <= r.x2; ++x) {
+      const std::size_t i = static_cast<std::size_t>(x - r.x1);
+      const bool sameAsAbove = !oneColour || (y > r.y1 && s.at(x, y) == s.at(x, y - 1));
+      rows[i] = run[i] < w ? 0 : rows[i] > 0 && sameAsAbove ? rows[i] + 1 : 1;
+      if (rows[i] < h) continue;
+      const std::int64_t k = PlaceInScan(r, w, h, options, x, y - h + 1).index;
+      if (best < 0 || k < best) {
+        best = k;
+        at = Point{x, y - h + 1};
+      }
+    }
+  }
+  if (best < 0) {
+    std::fprintf(stderr, "bench: no plain %dx%d area on %s\n", w, h, s.name.c_str());
+    std::exit(2);
+  }
+  return at;
+}
+
+// Channel by channel, how far two colours are apart: the largest and the sum.
+std::pair<int, int> ColourDistance(std::uint32_t a, std::uint32_t b) {
+  int most = 0, sum = 0;
+  for (int ch = 0; ch < 3; ++ch) {
+    const int d = std::abs(static_cast<int>(a >> (8 * ch) & 0xFF) - static_cast<int>(b >> (8 * ch) & 0xFF));
+    most = std::max(most, d);
+    sum += d;
+  }
+  return {most, sum};
+}
+
+// A one-colour template expected where FirstPlain finds it: in pattern mode
+// on any one-colour area, in tolerance mode on one whose colour passes the
+// corner test, in near mode (no misses) where every pixel is within n.
+void FoundPlain(const std::string& name, const Screen& s, int w, int h, std::uint32_t colour,
+                std::int32_t options, std::int32_t color, const Rect& r = kAll) {
+  const int mode = color / 0x10000000;
+  const auto fits = [&](std::uint32_t v) {
+    const auto [most, sum] = ColourDistance(v, colour);
+    if (mode == 1) return most <= (color >> 16 & 0xFF) && sum <= (color & 0xFFFF);
+    if (mode == 2) return most <= (color & 0xFF);
+    return true;
+  };
+  const Point p = FirstPlain(s, r, w, h, options, mode != 2, fits);
+  Found(name, false, s, Plain(w, h, colour), p.x, p.y, options, color, r);
+}
+
+// One pixel in the opposite colour, at odd coordinates so that a coarse
+// grid of the template does not meet it: no place matches any more.
+Template Flip(Template t) {
+  t.at(t.w * 2 / 3 | 1, t.h / 3 | 1) ^= 0xFFFFFF;
+  return t;
+}
+
+// Screens like users' desktops: an editor whose white page lies right under
+// its menu, on a black desktop with a calculator of identical keys, a clock
+// and a picture; a many-coloured wallpaper with a list of identical rows and
+// a light calculator. Plain areas and templates, templates cut from a plain
+// background and changed by one pixel, near colours with and without misses
+// and the corner test on many-coloured pieces, in the cases scripts run.
+void UserDesktopCases(const Screen& ed, const Screen& mo) {
+  constexpr std::int32_t kCorner8 = 0x10000000 | 8 << 16 | 20;  // 8 per channel, 20 in all
+  const Rect editorWindow{0, 0, 1299, kH - 1};
+  // -- The white page: one-colour templates, found near its top --
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{{600, 400}, {200, 150}}) {
+    const std::string size = std::to_string(w) + "x" + std::to_string(h);
+    FoundPlain("editor page white " + size + " pattern rows-TL, editor window", ed, w, h, 0xFFFFFF, kRowsTL,
+               kPattern, editorWindow);
+    FoundPlain("editor page white " + size + " pattern cols-TL, editor window", ed, w, h, 0xFFFFFF, kColsTL,
+               kPattern, editorWindow);
+    FoundPlain("editor page white " + size + " pattern rows-TL", ed, w, h, 0xFFFFFF, kRowsTL, kPattern);
+    FoundPlain("editor page white " + size + " pattern rows-BR", ed, w, h, 0xFFFFFF, kRowsBR, kPattern);
+    for (const std::int32_t order : kOrders)
+      FoundPlain("editor page white " + size + " tolerance " + OrderName(order), ed, w, h, 0xFFFFFF, order,
+                 kCorner8);
+    FoundPlain("editor page white " + size + " near n=8 rows-TL", ed, w, h, 0xFFFFFF, kRowsTL,
+               NearColors(8, 0));
+    FoundPlain("editor page white " + size + " near n=8 cols-BR", ed, w, h, 0xFFFFFF, kColsBR,
+               NearColors(8, 0));
+    NotFound("editor page white " + size + " pattern changed", false, ed, Flip(Plain(w, h, 0xFFFFFF)),
+             kRowsTL, kPattern);
+  }
+  // -- The black desktop: black templates changed by one pixel --
+  for (const int size : {48, 64}) {
+    const std::string sz = std::to_string(size) + "x" + std::to_string(size);
+    const Template black = Flip(Cut(ed, 1310, 500, size, size));
+    NotFound("editor black " + sz + " near n=8 changed", false, ed, black, kRowsTL, NearColors(8, 0));
+    NotFound("editor black " + sz + " pattern changed", false, ed, black, kRowsTL, kPattern);
+    NotFound("editor black " + sz + " tolerance changed", false, ed, black, kRowsTL, kCorner8);
+  }
+  FoundPlain("editor black 64x64 near n=8 rows-BR", ed, 64, 64, 0x000000, kRowsBR, NearColors(8, 0));
+  // -- The calculator's keys, the clock and the picture --
+  FoundAtCut("editor calculator key 64x48 pattern rows-TL", false, ed, 1488, 232, 64, 48, kRowsTL, kPattern);
+  FoundAtCut("editor calculator key 64x48 tolerance cols-BR", false, ed, 1488, 232, 64, 48, kColsBR,
+             kCorner8);
+  FoundAtCut("editor clock 64x64 tolerance rows-TL", false, ed, 1528, 728, 64, 64, kRowsTL, kCorner8);
+  FoundAtCut("editor picture 64x64 tolerance rows-TL", false, ed, 1720, 960, 64, 64, kRowsTL, kCorner8);
+  FoundAtCut("editor picture 32x32 near n=16 p=5 rows-TL", false, ed, 1700, 950, 32, 32, kRowsTL,
+             NearColors(16, 5));
+  NotFound("editor picture 32x32 near n=16 p=5 changed", false, ed, Badge(Cut(ed, 1700, 950, 32, 32), 8),
+           kRowsTL, NearColors(16, 5));
+  // -- The many-coloured wallpaper --
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{{24, 16}, {32, 32}, {64, 64}}) {
+    const std::string size = std::to_string(w) + "x" + std::to_string(h);
+    NotFound("mosaic wallpaper " + size + " pattern changed", false, mo,
+             EarlyDefect(Cut(mo, 420, 520, w, h), 100), kRowsTL, kPattern);
+  }
+  NotFound("mosaic sky 64x64 pattern changed", false, mo, EarlyDefect(Cut(mo, 200, 100, 64, 64), 100),
+           kRowsTL, kPattern);
+  NotFound("mosaic sky 64x64 tolerance changed", false, mo, EarlyDefect(Cut(mo, 200, 100, 64, 64), 100),
+           kRowsTL, kCorner8);
+  NotFound("mosaic wallpaper 64x64 near n=8 changed", false, mo, Flip(Cut(mo, 400, 400, 64, 64)), kRowsTL,
+           NearColors(8, 0));
+  // The wallpaper is smooth enough that a copy a pixel or more off is near
+  // in colour too: these are found first where the literal scan finds them.
+  Found("mosaic wallpaper 64x64 near n=8 rows-TL", false, mo, Cut(mo, 400, 400, 64, 64), 399, 399, kRowsTL,
+        NearColors(8, 0));
+  Found("mosaic wallpaper 32x32 near n=16 p=5 rows-TL", false, mo, Cut(mo, 600, 500, 32, 32), 591, 480,
+        kRowsTL, NearColors(16, 5));
+  Found("mosaic wallpaper 32x32 near n=16 p=5 cols-BR", false, mo, Cut(mo, 600, 500, 32, 32), 648, 516,
+        kColsBR, NearColors(16, 5));
+  NotFound("mosaic wallpaper 32x32 near n=16 p=5 changed", false, mo, Badge(Cut(mo, 600, 500, 32, 32), 8),
+           kRowsTL, NearColors(16, 5));
+  for (const std::int32_t order : kOrders)
+    FoundAtCut(std::string("mosaic wallpaper 64x64 tolerance ") + OrderName(order), false, mo, 800, 700, 64,
+               64, order, kCorner8);
+  NotFound("mosaic wallpaper 64x64 tolerance changed", false, mo, EarlyDefect(Cut(mo, 800, 700, 64, 64), 100),
+           kRowsTL, kCorner8);
+  // -- Identical rows and keys: the first in scan order of their copies --
+  std::vector<Point> rows, keys;
+  for (int i = 0; i < 25; i += 2) rows.push_back(Point{1100, 160 + i * 28});
+  for (int i = 0; i < 20; ++i) keys.push_back(Point{216 + i % 4 * 72, 716 + i / 4 * 56});
+  for (const std::int32_t order : {kRowsTL, kColsBR}) {
+    for (const std::int32_t color : {kPattern, kCorner8}) {
+      const Point row = NthInScan(rows, kAll, 60, 28, order, 0);
+      Found(std::string("mosaic list row start 60x28 ") + ModeName(color) + " " + OrderName(order), false, mo,
+            Cut(mo, 1100, 160, 60, 28), row.x, row.y, order, color);
+      const Point key = NthInScan(keys, kAll, 64, 14, order, 0);
+      Found(std::string("mosaic calculator key top 64x14 ") + ModeName(color) + " " + OrderName(order), false,
+            mo, Cut(mo, 216, 716, 64, 14), key.x, key.y, order, color);
+    }
+  }
+}
+
+// Shape mode on the users' desktops: pieces of the editor and the mosaic in
+// their most common colour, changed in three pixels so that they show nowhere
+// (every position scanned), and the first of the mosaic's identical rows. (A
+// changed piece of the wallpaper still shows a shape somewhere: the rule is
+// loose on a many-coloured screen.)
+void ShapeOnUserDesktops(const Screen& ed, const Screen& mo) {
+  const auto changed = [](const Template& t) { return ShapeDefect(t, MostCommon(t), 3); };
+  const auto shape = [](const Template& t) { return static_cast<std::int32_t>(MostCommon(t)); };
+  const Template key = Cut(ed, 1488, 232, 64, 48), clock = Cut(ed, 1528, 728, 64, 64);
+  const Template row = Cut(mo, 1100, 160, 60, 28);
+  NotFound("editor calculator key 64x48 shape changed", false, ed, changed(key), kRowsTL, shape(key));
+  NotFound("editor clock 64x64 shape changed", false, ed, changed(clock), kColsBR, shape(clock));
+  NotFound("mosaic list row 60x28 shape changed", false, mo, changed(row), kRowsBR, shape(row));
+  std::vector<Point> rows;
+  for (int i = 0; i < 25; i += 2) rows.push_back(Point{1100, 160 + i * 28});
+  for (const std::int32_t order : kOrders) {
+    const Point first = NthInScan(rows, kAll, 60, 28, order, 0);
+    Found(std::string("mosaic list row start 60x28 shape ") + OrderName(order), false, mo, row, first.x,
+          first.y, order, shape(row));
+  }
+}
+
 // The icon folder as bench/make_screens.sh draws it.
 constexpr int kIconX = 268, kIconY = 118, kIconDx = 112, kIconDy = 104, kIconColumns = 14, kIcons = 122;
 std::vector<Point> IconCopies() {
@@ -543,7 +726,8 @@ const std::string kWineCases[] = {
 };
 
 void BuildCases() {
-  for (const char* name : {"desktop1", "desktop2", "dark", "document", "wallpaper", "icons"})
+  for (const char* name :
+       {"desktop1", "desktop2", "dark", "document", "wallpaper", "icons", "editor", "mosaic"})
     g_screens.push_back(LoadScreen(name));
   std::mt19937 rng(7);
   std::vector<std::uint32_t> px(static_cast<std::size_t>(kW) * kH, 0x3A6EA5);
@@ -823,6 +1007,8 @@ void BuildCases() {
            KeyedOut(OpaqueDefect(Checkered(Cut(few, 500, 500, 16, 16))), 0xFF00FF), kRowsTL, kPattern);
   NotFound("stripes 64x64 half clear pattern", true, stripes,
            OpaqueDefect(Checkered(Cut(stripes, 10, 10, 64, 64))), kRowsTL, kPattern);
+  UserDesktopCases(ScreenNamed("editor"), ScreenNamed("mosaic"));
+  ShapeOnUserDesktops(ScreenNamed("editor"), ScreenNamed("mosaic"));
   // A small rectangle, as scripts use to watch one spot.
   NotFound("desktop1 200x200 rectangle 16x16", false, d1, Defect(Cut(d1, 1200, 450, 16, 16)), 0, kPattern,
            Rect{1150, 400, 1349, 599});

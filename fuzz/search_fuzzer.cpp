@@ -16,10 +16,16 @@
 //         low byte, signed; bit 6 search twice (the second from the cache);
 //         bit 7 no display at all
 //   27,28 where the template is pasted
-//   29-31 seed of the screen's pixels
+//   29-31 seed of the screen's pixels; when byte 29 is odd the fast scan
+//         starts without its literal head start, so that on these small
+//         screens its own tests (pair tests, one-colour rows, near-colour
+//         ranking) decide rather than the literal walk
+//   30    bit 0 set, with 1, 2 or 4 colours: the screen is plain blocks of
+//         them (where shape mode rules windows out by boxes of one colour)
 #include <zadized.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -30,6 +36,11 @@
 #include "memory_files.h"
 #include "platform/platform_portable.h"
 #include "reference/literal_scan.h"
+#include "search/color_map.h"
+#include "search/fast_scan.h"
+#include "search/plain_boxes.h"
+#include "search/plain_windows.h"
+#include "search/rules.h"
 
 namespace {
 
@@ -74,6 +85,37 @@ std::uint32_t TemplateValue(const z::BitmapRecord& r, std::int32_t x, std::int32
   return (bpp == 1 ? table[v] : v) & 0xFFFFFFu;
 }
 
+// Inputs that reach the shortcuts for plain areas without the literal head
+// start, counted over a run and printed at its end: one-colour templates
+// answered from rows of one colour, and near-colour templates of more
+// pixels than the ranking weighs at first.
+struct ShortcutTally {
+  long long plainRows = 0, nearBeyondPool = 0, shapeOnBlocks = 0, shapeOnBlocksFound = 0;
+  ShortcutTally() {
+    std::atexit([] {
+      std::printf(
+          "search_fuzzer: %lld inputs answered from rows of one colour, %lld near-colour inputs "
+          "ranked beyond the first pixels (without the head start); %lld shape-mode searches on "
+          "screens of plain blocks checked against the reference, %lld of them finding a place\n",
+          Tally().plainRows, Tally().nearBeyondPool, Tally().shapeOnBlocks, Tally().shapeOnBlocksFound);
+    });
+  }
+  static ShortcutTally& Tally();
+};
+ShortcutTally& ShortcutTally::Tally() {
+  static ShortcutTally t;
+  return t;
+}
+
+void CountShortcuts(const z::Template& probed, std::int32_t options, std::int32_t color) {
+  const z::ColorTest test = z::DecodeColorWord(color);
+  const z::ScreenImage none{nullptr, nullptr, 1, 1, 32};
+  const z::PreparedTemplate prepared(none, probed, options, test);
+  if (prepared.Refusal() != 0) return;
+  if (z::PlainWindows::Applies(prepared.Setup())) ++ShortcutTally::Tally().plainRows;
+  if (test.nearColors && prepared.OpaquePixels() > 64) ++ShortcutTally::Tally().nearBeyondPool;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -108,6 +150,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const z::Template probed = z::OpenTemplate(*probe, "t.bmp");
   const z::BitmapRecord& templ = probed.record;
   const bool loads = templ.fileSize != -1 && name[0] == 't';
+  // Only templates the screen can hold: the search answers -10 for the others
+  // before it maps them, and a file of under 8 bits per pixel may claim a
+  // billion pixels that a map would walk.
+  if (loads && (t[29] & 1) != 0 && templ.width <= 1 + t[24] % 64 && templ.height <= 1 + t[25] % 64)
+    CountShortcuts(probed, options, color);
   // The reference reads BMP bytes only; a PNG file is judged by the BMP form
   // the loader made of it and the pixels it found see-through (the decoder
   // has its own fuzzer and pixel checks).
@@ -130,7 +177,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::uint32_t kPalette[4] = {0x000000, 0xFFFFFF, 0xFF0000, 0x204060};
   const int colors[4] = {1, 2, 4, 0};
   const int n = colors[(flags >> 3) & 3];
-  for (std::uint32_t& px : screen.topDown) px = n == 0 ? Next(seed) & 0xFFFFFFu : kPalette[Next(seed) % n];
+  const bool blocks = (t[30] & 1) != 0 && n != 0;
+  // Screens this small never pay for shape mode's table of plain boxes.
+  z::AlwaysBuildPlainBoxes(blocks);
+  if (blocks) {
+    const int bw = 1 + static_cast<int>(Next(seed) % 32), bh = 1 + static_cast<int>(Next(seed) % 32);
+    for (std::int32_t y = 0; y < screen.height; ++y)
+      for (std::int32_t x = 0; x < screen.width; ++x)
+        screen.topDown[static_cast<std::size_t>(y) * screen.width + x] =
+            kPalette[((x / bw) * 7919u + (y / bh) * 104729u + seed) % static_cast<std::uint32_t>(n)];
+  } else {
+    for (std::uint32_t& px : screen.topDown) px = n == 0 ? Next(seed) & 0xFFFFFFu : kPalette[Next(seed) % n];
+  }
   if ((flags & 4) && templ.fileSize != -1 && templ.width <= screen.width && templ.height <= screen.height) {
     z::ColorValue table[256];
     z::ResolveColorTable(templ, table);
@@ -150,6 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   g_displayContexts = 0;
+  z::SetHeadStartBudget((t[29] & 1) != 0 ? 0 : -1);
   const std::int32_t result = ::SearchImage(name, x1, y1, x2, y2, options, color);
   const int contexts = g_displayContexts;
   if ((flags & 0x40) && ::SearchImage(name, x1, y1, x2, y2, options, color) != result) std::abort();
@@ -190,6 +249,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t positions =
         static_cast<std::int64_t>(screen.width - templ.width + 1) * (screen.height - templ.height + 1);
     if (pixels * (positions + 1) <= kReferenceBudget) {
+      if (blocks && z::DecodeColorWord(color).mapColor != -1) {
+        ++ShortcutTally::Tally().shapeOnBlocks;
+        ShortcutTally::Tally().shapeOnBlocksFound += result != -1 ? 1 : 0;
+      }
       if (result != z::reference::LiteralSearch(loaded, screen, x1, y1, x2, y2, options, color, clear))
         std::abort();
       const z::reference::Listing all =
@@ -201,6 +264,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
+  z::SetHeadStartBudget(-1);
+  z::AlwaysBuildPlainBoxes(false);
   z::platform::Override(nullptr);
   return 0;
 }

@@ -31,20 +31,35 @@ trailers() {
   printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\0\0\377\377\377\377\077\077\004\003\005\001\002\003'
   printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\001\0\0\0\0\0\377\0\077\077\014\0\0\007\010\011'
   printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\003\0\024\0\012\023\077\077\104\001\001\004\004\004'
+  # shape mode in white on plain blocks of four colours, the template pasted
+  printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\0\0\377\377\377\0\077\077\024\002\003\011\001\002'
+  # Near colours (n 8, no miss; n 16, 5 %) and pattern mode on a screen of
+  # one colour with the template pasted on, without the literal head start.
+  printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\0\0\010\0\0\040\077\077\004\003\005\001\002\003'
+  printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\001\0\020\005\0\040\077\077\014\011\007\003\002\003'
+  printf '\0\0\0\0\0\0\0\0\377\0\0\0\377\0\0\0\0\0\002\0\377\377\377\377\077\077\004\020\006\005\002\003'
+}
+# One-colour templates and plain pieces with one pixel changed, which the
+# shortcuts for plain areas answer.
+plain_seeds() {
+  convert -size 12x9 xc:'#3366cc' "bmp3:$1/plain-12x9.bmp"
+  convert -size 24x20 xc:black -fill white -draw 'point 17,7' "bmp3:$1/changed-24x20.bmp"
+  convert -size 1x16 xc:white "bmp3:$1/plain-1x16.bmp"
 }
 seed_search() {
   local out=$build/fuzz-seeds/search_fuzzer
   rm -rf "$out" && mkdir -p "$out"
   trailers >"$out/.trailers"
   local n=0 file k
-  for file in "$suite"/g/*.bmp "$suite"/q/*.bmp; do
+  plain_seeds "$out"
+  for file in "$suite"/g/*.bmp "$suite"/q/*.bmp "$out"/plain-*.bmp "$out"/changed-*.bmp; do
     [ -f "$file" ] && [ "$(stat -c %s "$file")" -le 70000 ] || continue
-    for k in 0 1 2; do
+    for k in 0 1 2 3 4 5 6; do
       { cat "$file"; dd if="$out/.trailers" bs=32 skip=$k count=1 status=none; } >"$out/seed-$n-$k"
     done
     n=$((n + 1))
   done
-  rm -f "$out/.trailers"
+  rm -f "$out/.trailers" "$out"/plain-*.bmp "$out"/changed-*.bmp
   echo "$out"
 }
 

@@ -3,6 +3,8 @@
 #include "search/lanes.h"
 #include "search/near_tests.h"
 #include "search/pair_tests.h"
+#include "search/plain_boxes.h"
+#include "search/plain_windows.h"
 #include "search/row_runs.h"
 #include "search/shape_tests.h"
 #include "search/window_check.h"
@@ -48,18 +50,24 @@ struct PatternFilter {
   }
 };
 
-// Shape mode: the pair tests filter, the shape tests decide eight at a time;
-// one position at a time, the window check (or the literal test) decides.
+// Shape mode: the one-colour boxes (when the template has them and there is
+// memory for them) and the pair tests filter, the shape tests decide eight at
+// a time; one position at a time, the window check (or the literal test)
+// decides.
 struct ShapeFilter {
   const ScanSetup& s;
+  const PlainBoxes* boxes;
   const PairTests& tests;
   const ShapeTests& shape;
   const WindowCheck& check;
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
-    const unsigned m = tests.Mask(p);
+    unsigned m = boxes != nullptr ? boxes->Mask(x, y) : kAllLanes;
+    if (m != 0) m &= tests.Mask(p);
+    if (m != 0 && boxes != nullptr) m &= boxes->Rest(x, y);
     return m == 0 ? 0 : shape.Mask(p, x, y, m);
   }
   bool Passes(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
+    if (boxes != nullptr && (boxes->Mask(x, y) & boxes->Rest(x, y) & 1u) == 0) return false;
     return tests.Passes(p) && (check.Ready() ? check.Matches(p) : WindowMatches(s, x, y));
   }
   bool Matches(std::int32_t, std::int32_t, const std::uint8_t*) const { return true; }
@@ -268,10 +276,18 @@ HeadStart LiteralHeadStart(const ScanSetup& s, const Candidates& c, Acceptance& 
 void SetHeadStartBudget(std::int64_t pixels) { g_headStartBudget = pixels; }
 
 FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrder& order) {
-  const FastLoop loop = ChooseLoop(Candidates(r, s.templateWidth, s.templateHeight, order));
+  const Candidates c(r, s.templateWidth, s.templateHeight, order);
+  const FastLoop loop = ChooseLoop(c);
   if (s.colors != nullptr) return FastScanPlan{0, 0, loop};
   const PairTests tests(s);
-  return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop};
+  if (!s.shape) return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop};
+  // The boxes as the scan weighs them: on the windows its ranked tests let
+  // through.
+  const WindowCheck check(s);
+  PairTests ranked(s, kSmallOneThirdSet);
+  ranked.Rank(c, check.Ready() ? &check : nullptr);
+  const PlainBoxes boxes(s, c, &ranked);
+  return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop, boxes.Ready() ? boxes.Boxes() : 0};
 }
 
 ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle& r, const ScanOrder& order,
@@ -281,6 +297,10 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
   const HeadStart head = LiteralHeadStart(s, c, acceptance);
   if (head.finished) return head.hit;
 
+  if (PlainWindows::Applies(s)) {
+    const PlainWindows plain(s, c, PlainColour::For(s, templ, order, test));
+    if (plain.Ready()) return plain.Scan(acceptance, head.visited);
+  }
   if (s.colors != nullptr) {
     NearTests tests(s);
     if (!tests.Ready()) {
@@ -303,7 +323,8 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
       if (runs.Ready()) shape.UseRuns(&runs);
       PairTests tests(s, kSmallOneThirdSet);
       tests.Rank(c, check.Ready() ? &check : nullptr);
-      const ShapeFilter filter{s, tests, shape, check};
+      const PlainBoxes boxes(s, c, &tests);
+      const ShapeFilter filter{s, boxes.Ready() ? &boxes : nullptr, tests, shape, check};
       Scanner<ShapeFilter> sc{s, filter, c, acceptance, head.visited};
       return Dispatch(sc);
     }

@@ -26,12 +26,14 @@ void SetHeadStartBudget(std::int64_t pixels);
 
 // How FastScan goes about a scan, so tests can show which of its ways they
 // reached: the number of pixel-pair tests, the background pixels of shape
-// mode's one-third stage (0 when it has none), and the loop.
+// mode's one-third stage (0 when it has none), the loop, and shape mode's
+// boxes that rule out windows on plain areas (0 when it uses none).
 enum class FastLoop { kSingle, kRowBlocks, kColumnStrips, kLongColumnStrips };
 struct FastScanPlan {
   int pairTests;
   int backgroundPixels;
   FastLoop loop;
+  int plainBoxes = 0;
 };
 FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrder& order);
 

@@ -12,6 +12,8 @@ namespace {
 // lie spread over the whole window.
 constexpr std::int64_t kRankedPixels = 64;
 constexpr std::int64_t kSampleBlocks = 32;
+// Pixels beyond the ranked ones tried by GatherLikelyMisses at most.
+constexpr std::int64_t kScreenedPixels = 8192;
 
 // Lanes whose screen pixel at `p + 4 * lane` is within the tolerance of
 // `color` in blue, green and red. `tolerance` holds n in the three colour
@@ -82,9 +84,16 @@ NearTests::~NearTests() {
 
 void NearTests::Rank(const Candidates& c) {
   if (c.columns < kLanes) return;
-  const std::int64_t pool = count_ < kRankedPixels ? count_ : kRankedPixels;
   const std::uint8_t* at[kSampleBlocks];
   SampleSpots(s_, c, kSampleBlocks, true, at);
+  std::uint64_t alive[kSampleBlocks / 8];
+  RankPool(at, alive);
+  if (count_ > kRankedPixels && GatherLikelyMisses(at, alive)) RankPool(at, alive);
+}
+
+// Ranks the first pixels; `alive` learns which sampled lanes pass them all.
+void NearTests::RankPool(const std::uint8_t* const* at, std::uint64_t* alive) {
+  const std::int64_t pool = count_ < kRankedPixels ? count_ : kRankedPixels;
   const __m128i tolerance = ToleranceVector(s_.tolerance);
   // Bit j of within[i] word w: sample 64w + j is within at pixel i.
   std::uint64_t within[kRankedPixels][kSampleBlocks / 8] = {};
@@ -102,8 +111,7 @@ void NearTests::Rank(const Candidates& c) {
   // anyway, so the pixels that miss most often go first.
   std::int64_t order[kRankedPixels];
   bool used[kRankedPixels] = {};
-  std::uint64_t alive[kSampleBlocks / 8];
-  for (auto& w : alive) w = ~0ull;
+  for (int w = 0; w < kSampleBlocks / 8; ++w) alive[w] = ~0ull;
   for (std::int64_t round = 0; round < pool; ++round) {
     std::int64_t best = -1;
     int bestScore = 0;
@@ -123,6 +131,62 @@ void NearTests::Rank(const Candidates& c) {
     order[round] = best;
     for (int w = 0; w < kSampleBlocks / 8; ++w) alive[w] &= within[best][w];
   }
+  Reorder(order, pool);
+}
+
+// The ranking weighs the first pixels in visiting order, spread over the
+// window; a template cut from a plain background and changed in one pixel
+// is told from that background by the one pixel alone, wherever it lies.
+// So the other pixels (in a large template an even share of them) are tried
+// on the samples: with no miss allowed, on those the ranked pixels all let
+// through, by how many of them they reject; otherwise by how often they
+// miss. Those that do best take the ranked pool's second half, and the
+// caller ranks the pool again. Only the order changes, never what is
+// tested. False when none was found that does better than the pool's own.
+bool NearTests::GatherLikelyMisses(const std::uint8_t* const* at, const std::uint64_t* alive) {
+  constexpr std::int64_t kKept = kRankedPixels / 2;
+  const __m128i tolerance = ToleranceVector(s_.tolerance);
+  const bool none = s_.allowedMisses == 0;
+  const std::int64_t step = count_ / kScreenedPixels + 1;
+  std::int64_t best[kKept];
+  int bestScore[kKept];
+  std::int64_t kept = 0;
+  for (std::int64_t i = kRankedPixels; i < count_; i += step) {
+    const __m128i color = _mm_set1_epi32(static_cast<int>(colors_[i]));
+    int score = 0;
+    // With misses allowed every lane counts: a quarter of the samples do.
+    for (std::int64_t b = 0; b < kSampleBlocks; b += none ? 1 : 4) {
+      const auto mask = static_cast<unsigned>(none ? alive[b / 8] >> (8 * (b % 8)) & 0xFF : kAllLanes);
+      if (mask != 0) score += __builtin_popcount(mask & ~WithinLanes(at[b] + offsets_[i], color, tolerance));
+    }
+    if (score == 0) continue;
+    // Kept in falling order of score, the earlier pixel first on a tie.
+    std::int64_t j = kept < kKept ? kept++ : kKept;
+    for (; j > 0 && bestScore[j - 1] < score; --j) {
+      if (j < kKept) {
+        best[j] = best[j - 1];
+        bestScore[j] = bestScore[j - 1];
+      }
+    }
+    if (j < kKept) {
+      best[j] = i;
+      bestScore[j] = score;
+    }
+  }
+  // Swapped into the pool's second half; each swap moves a pixel, loses none.
+  for (std::int64_t j = 0; j < kept; ++j) {
+    const std::int64_t to = kRankedPixels - kKept + j, from = best[j];
+    const std::ptrdiff_t o = offsets_[to];
+    const ColorValue v = colors_[to];
+    offsets_[to] = offsets_[from];
+    colors_[to] = colors_[from];
+    offsets_[from] = o;
+    colors_[from] = v;
+  }
+  return kept > 0;
+}
+
+void NearTests::Reorder(const std::int64_t* order, std::int64_t pool) {
   std::ptrdiff_t offsets[kRankedPixels];
   ColorValue colors[kRankedPixels];
   for (std::int64_t i = 0; i < pool; ++i) {

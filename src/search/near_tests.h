@@ -33,6 +33,10 @@ class NearTests {
   bool Matches(const std::uint8_t* topLeft) const;
 
  private:
+  void RankPool(const std::uint8_t* const* at, std::uint64_t* alive);
+  bool GatherLikelyMisses(const std::uint8_t* const* at, const std::uint64_t* alive);
+  void Reorder(const std::int64_t* order, std::int64_t pool);
+
   const ScanSetup& s_;
   std::int64_t count_ = 0;
   std::ptrdiff_t* offsets_ = nullptr;

@@ -103,70 +103,70 @@ bool ScanFits(const ScanSetup& s, const Rectangle& r) {
 
 namespace {
 
-// The literal window test, with the transparent pixels passed over when
-// kMasked. Two instances, so that a template without transparency pays no
-// test per pixel for it.
-template <bool kMasked>
-bool WindowMatchesIn(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t* pixelsRead) {
-  const std::int32_t stride = s.width * 4;
-  const std::int32_t tw = s.templateWidth, th = s.templateHeight;
-  const std::uint8_t* opaque = s.opaque;
-  std::int64_t k = 0, read = 0;
-  const auto answer = [&](bool matches) {
-    if (pixelsRead != nullptr) *pixelsRead = read;
-    return matches;
-  };
-  if (s.colors != nullptr) {
-    // Pixels that miss by more than the tolerance are counted until there
-    // are more than are allowed.
-    const TemplateColors& t = *s.colors;
-    std::int64_t misses = 0;
-    for (std::int32_t r = 0; r < th; ++r) {
-      const std::uint8_t* p = PixelAddress(s.screen, x, y + th - 1 - r, stride, s.height, 4);
-      const std::uint8_t* q = t.pixels + static_cast<std::ptrdiff_t>(r) * t.stride;
-      for (std::int32_t c = 0; c < tw; ++c, p += 4, q += t.bytesPerPixel, ++k) {
-        if (kMasked && opaque[k] == 0) continue;
-        ++read;
-        if (!WithinTolerance(t.At(q), MaskPixel(p, 3), s.tolerance) && ++misses > s.allowedMisses) {
-          return answer(false);
-        }
-      }
-    }
-    return answer(true);
-  }
-  const std::uint8_t* m = s.map;
-  if (!s.shape) {
-    // Numbers by first appearance, exactly as the pattern map numbers the
-    // template: a full table gives every further new value 255.
-    ColorValue seen[256];
-    std::int32_t seenCount = 0;
-    for (std::int32_t r = 0; r < th; ++r) {
-      const std::uint8_t* p = PixelAddress(s.screen, x, y + th - 1 - r, stride, s.height, 4);
-      for (std::int32_t c = 0; c < tw; ++c, p += 4, ++k) {
-        if (kMasked && opaque[k] == 0) continue;
-        ++read;
-        if (NumberByFirstAppearance(MaskPixel(p, 3), seen, seenCount) != m[k]) return answer(false);
-      }
-    }
-    return answer(true);
-  }
+// The literal window test, one mode each, with the transparent pixels
+// passed over when kMasked. Two instances of each, so that a template
+// without transparency pays no test per pixel for it. Each counts in `read`
+// the pixels it read. The window's bottom row comes first, as the map's
+// order has it.
 
-  bool haveShapeColor = false;
-  ColorValue shapeColor = 0;
-  std::int64_t unmarked = 0;
-  std::int64_t unmarkedInShapeColor = 0;
+// Near colours: pixels that miss by more than the tolerance are counted
+// until there are more than are allowed.
+template <bool kMasked>
+bool NearWindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t& read) {
+  const std::int32_t stride = s.width * 4, tw = s.templateWidth, th = s.templateHeight;
+  const TemplateColors& t = *s.colors;
+  std::int64_t k = 0, misses = 0;
+  for (std::int32_t r = 0; r < th; ++r) {
+    const std::uint8_t* p = PixelAddress(s.screen, x, y + th - 1 - r, stride, s.height, 4);
+    const std::uint8_t* q = t.pixels + static_cast<std::ptrdiff_t>(r) * t.stride;
+    for (std::int32_t c = 0; c < tw; ++c, p += 4, q += t.bytesPerPixel, ++k) {
+      if (kMasked && s.opaque[k] == 0) continue;
+      ++read;
+      if (!WithinTolerance(t.At(q), MaskPixel(p, 3), s.tolerance) && ++misses > s.allowedMisses) return false;
+    }
+  }
+  return true;
+}
+
+// Pattern: numbers by first appearance, exactly as the pattern map numbers
+// the template; a full table gives every further new value 255.
+template <bool kMasked>
+bool PatternWindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t& read) {
+  const std::int32_t stride = s.width * 4, tw = s.templateWidth, th = s.templateHeight;
+  ColorValue seen[256];
+  std::int32_t seenCount = 0;
+  std::int64_t k = 0;
   for (std::int32_t r = 0; r < th; ++r) {
     const std::uint8_t* p = PixelAddress(s.screen, x, y + th - 1 - r, stride, s.height, 4);
     for (std::int32_t c = 0; c < tw; ++c, p += 4, ++k) {
-      if (kMasked && opaque[k] == 0) continue;
+      if (kMasked && s.opaque[k] == 0) continue;
+      ++read;
+      if (NumberByFirstAppearance(MaskPixel(p, 3), seen, seenCount) != s.map[k]) return false;
+    }
+  }
+  return true;
+}
+
+// Shape: the marked pixels show one colour, and at most a third of the
+// unmarked ones show it.
+template <bool kMasked>
+bool ShapeWindowMatches(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t& read) {
+  const std::int32_t stride = s.width * 4, tw = s.templateWidth, th = s.templateHeight;
+  bool haveShapeColor = false;
+  ColorValue shapeColor = 0;
+  std::int64_t k = 0, unmarked = 0, unmarkedInShapeColor = 0;
+  for (std::int32_t r = 0; r < th; ++r) {
+    const std::uint8_t* p = PixelAddress(s.screen, x, y + th - 1 - r, stride, s.height, 4);
+    for (std::int32_t c = 0; c < tw; ++c, p += 4, ++k) {
+      if (kMasked && s.opaque[k] == 0) continue;
       ++read;
       const ColorValue v = MaskPixel(p, 3);
-      if (m[k] != 0) {
+      if (s.map[k] != 0) {
         if (!haveShapeColor) {
           haveShapeColor = true;
           shapeColor = v;
         } else if (v != shapeColor) {
-          return answer(false);
+          return false;
         }
       } else {
         // Background met before the first shape pixel cannot be compared
@@ -176,7 +176,17 @@ bool WindowMatchesIn(const ScanSetup& s, std::int32_t x, std::int32_t y, std::in
       }
     }
   }
-  return answer(unmarkedInShapeColor <= unmarked / 3);
+  return unmarkedInShapeColor <= unmarked / 3;
+}
+
+template <bool kMasked>
+bool WindowMatchesIn(const ScanSetup& s, std::int32_t x, std::int32_t y, std::int64_t* pixelsRead) {
+  std::int64_t read = 0;
+  const bool matches = s.colors != nullptr ? NearWindowMatches<kMasked>(s, x, y, read)
+                       : !s.shape          ? PatternWindowMatches<kMasked>(s, x, y, read)
+                                           : ShapeWindowMatches<kMasked>(s, x, y, read);
+  if (pixelsRead != nullptr) *pixelsRead = read;
+  return matches;
 }
 
 }  // namespace

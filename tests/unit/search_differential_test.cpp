@@ -24,6 +24,8 @@
 #include "search/color_map.h"
 #include "search/fast_scan.h"
 #include "search/held_screen.h"
+#include "search/plain_boxes.h"
+#include "search/plain_windows.h"
 #include "search/search.h"
 #include "search_support.h"
 
@@ -279,6 +281,7 @@ std::string FastPath(const ScreenImage& screen, const Template& t, const Generat
   std::string path = std::string(setup.shape ? "shape, " : "pattern, ") + loops[static_cast<int>(plan.loop)];
   if (plan.pairTests == 0) path += ", no pair test";
   if (plan.backgroundPixels > 0) path += ", one-third stage";
+  if (plan.plainBoxes > 0) path += ", plain boxes";
   if (capped) path += ", value 255 in the map";
   if (setup.opaque != nullptr) path += ", transparent pixels";
   return path;
@@ -880,6 +883,98 @@ TEST(SearchDifferential, LargeWindowsThatFailLate) {
   EXPECT_GT(outcomes["colour steps, 256+ colours"] + outcomes["mixed, 256+ colours"], kLateCases / 40);
 }
 
+// Shape mode on screens of plain blocks, where windows are ruled out by boxes
+// of the template that show one colour: templates whose background after the
+// first marked pixel sits just above and just below the one-third limit,
+// copies whose background shows the shape's colour in about that share, the
+// key colour's pixels left out (bit 19), screens wider than a stripe of the
+// box table, every scan order.
+TEST(SearchDifferential, ShapeBoxesOnPlainAreas) {
+  constexpr int kBoxCases = 400;
+  std::mt19937 rng(0xB0C5u);
+  // On screens this small the table never pays for itself; built anyway.
+  AlwaysBuildPlainBoxes(true);
+  const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto color = [&] { return static_cast<std::uint32_t>(rng()) & 0xFFFFFF; };
+  std::map<std::string, int> outcomes, paths;
+  for (int i = 0; i < kBoxCases; ++i) {
+    Generated g;
+    const bool wide = uniform(0, 5) == 0;
+    const int tw = uniform(3, wide ? 12 : 20), th = uniform(3, wide ? 8 : 14);
+    const int W = wide ? uniform(515, 560) : uniform(tw, 90),
+              H = wide ? uniform(th, th + 6) : uniform(th, 40);
+    const std::uint32_t paper = color(), ink = uniform(0, 2) == 0 ? paper : color(), other = color(),
+                        key = color();
+    // The template: marked blobs on background, a key-coloured corner now and then.
+    const int share = uniform(15, 70);
+    std::vector<std::uint32_t> t(static_cast<std::size_t>(tw) * th);
+    for (auto& v : t) v = uniform(0, 99) < share ? ink : other;
+    const bool keyed = uniform(0, 3) == 0;
+    if (keyed)
+      for (int y = 0; y < th / 2; ++y)
+        for (int x = 0; x < tw / 3; ++x) t[static_cast<std::size_t>(y) * tw + x] = key;
+    t[static_cast<std::size_t>(th - 1) * tw + tw / 2] = ink;
+    g.file = test::MakeBmp24(tw, th, t);
+    g.color = static_cast<std::int32_t>(ink);
+    // The screen: plain blocks, a few specks, copies whose background shows
+    // the shape's colour now and then.
+    g.screen.width = W;
+    g.screen.height = H;
+    g.screen.topDown.assign(static_cast<std::size_t>(W) * H, paper);
+    for (int blocks = uniform(0, 3); blocks > 0; --blocks) {
+      const int bx = uniform(0, W - 1), by = uniform(0, H - 1), bw = uniform(1, W), bh = uniform(1, H);
+      const std::uint32_t v = uniform(0, 1) == 0 ? color() : other;
+      for (int y = by; y < std::min(H, by + bh); ++y)
+        for (int x = bx; x < std::min(W, bx + bw); ++x)
+          g.screen.topDown[static_cast<std::size_t>(y) * W + x] = v;
+    }
+    for (int specks = uniform(0, 6); specks > 0; --specks)
+      g.screen.topDown[static_cast<std::size_t>(uniform(0, H - 1)) * W + uniform(0, W - 1)] = color();
+    const int inShape = uniform(0, 3) == 0 ? 100 : uniform(20, 45);
+    for (int copies = uniform(0, 3); copies > 0; --copies) {
+      const int cx = uniform(0, W - tw), cy = uniform(0, H - th);
+      const std::uint32_t shown = uniform(0, 1) == 0 ? paper : color();
+      for (int y = 0; y < th; ++y) {
+        for (int x = 0; x < tw; ++x) {
+          const std::uint32_t v = t[static_cast<std::size_t>(y) * tw + x];
+          std::uint32_t& s = g.screen.topDown[static_cast<std::size_t>(cy + y) * W + cx + x];
+          if (v == ink)
+            s = shown;
+          else if (v == other)
+            s = uniform(0, 99) < inShape ? shown : other;
+          else if (uniform(0, 1) == 0)
+            s = color();
+        }
+      }
+    }
+    g.options = static_cast<std::int32_t>((rng() & 0x70000u) | (keyed ? 0x80000u : 0) |
+                                          static_cast<std::uint32_t>(uniform(0, 3) == 0 ? uniform(1, 9) : 0));
+    g.x1 = 0;
+    g.y1 = 0;
+    g.x2 = W - 1;
+    g.y2 = H - 1;
+    g.fourthByte = static_cast<std::uint8_t>(rng());
+    g.what = std::string(wide ? "wide" : "narrow") + (keyed ? ", key colour" : "");
+    const Outcome out = CheckCase(g, i, i % 16 == 0, "boxes");
+    if (::testing::Test::HasFailure()) break;
+    if (!out.path.empty()) ++paths[out.path];
+    const bool position = out.result != -1 && out.result != -10 && out.result != -100;
+    ++outcomes[position ? "position" : std::to_string(out.result)];
+    ++outcomes[g.what];
+    if (out.path.find("plain boxes") != std::string::npos)
+      ++outcomes[position ? "boxes, found" : "boxes, not found"];
+  }
+  AlwaysBuildPlainBoxes(false);
+  if (::testing::Test::HasFailure()) return;
+  PrintCounts("outcomes", outcomes);
+  PrintCounts("fast-scan paths", paths);
+  EXPECT_GT(outcomes["boxes, found"], kBoxCases / 10);
+  EXPECT_GT(outcomes["boxes, not found"], kBoxCases / 20);
+  int boxPaths = 0;
+  for (const auto& [k, n] : paths) boxPaths += k.find("plain boxes") != std::string::npos ? n : 0;
+  EXPECT_GT(boxPaths, kBoxCases / 4);
+}
+
 // The near-colour mode on templates of every depth: copies of the template on
 // the screen with every channel shifted by up to d, some pixels replaced, and
 // colour words whose tolerance n and share p sit at 0, around what the copies
@@ -1011,6 +1106,105 @@ TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
                            "found with bits 16-27 set", "found after skipping", "found on a wide screen"}) {
     EXPECT_GT(outcomes[kind], kNearCases / 60) << kind;
   }
+}
+
+// Where the shortcuts for plain areas decide: screens of a few one-colour
+// blocks with specks and colours a step or two apart; one-colour templates
+// (one pixel wide or high too) in pattern, corner-tolerance and near mode
+// with no misses, which are answered from rows of one colour; and templates
+// cut from a block and changed in one pixel (or a few) in near mode, whose
+// ranking must find that pixel, with and without misses allowed.
+TEST(SearchDifferential, PlainAreasAndOneColourTemplates) {
+  constexpr int kPlainCases = 700;
+  std::mt19937 rng(0x9A1Au);
+  const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto color = [&] { return static_cast<std::uint32_t>(rng()) & 0xFFFFFF; };
+  std::map<std::string, int> outcomes;
+  for (int i = 0; i < kPlainCases; ++i) {
+    Generated g;
+    const int W = uniform(8, 100), H = uniform(4, 60);
+    g.screen.width = W;
+    g.screen.height = H;
+    std::vector<std::uint32_t> colours{color(), color(), color()};
+    colours.push_back(colours[0] ^ static_cast<std::uint32_t>(uniform(1, 3)));  // a step off the first
+    g.screen.topDown.assign(static_cast<std::size_t>(W) * H, colours[0]);
+    for (int n = uniform(0, 5); n > 0; --n) {
+      const int x0 = uniform(0, W - 1), y0 = uniform(0, H - 1), x1 = uniform(x0, W - 1),
+                y1 = uniform(y0, H - 1);
+      const std::uint32_t v = colours[static_cast<std::size_t>(uniform(0, 3))];
+      for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) g.screen.topDown[static_cast<std::size_t>(y) * W + x] = v;
+    }
+    for (int n = uniform(0, 6); n > 0; --n)
+      g.screen.topDown[static_cast<std::size_t>(uniform(0, W * H - 1))] =
+          uniform(0, 1) == 0 ? color() : colours[static_cast<std::size_t>(uniform(0, 3))];
+    const bool changed = uniform(0, 2) == 0;
+    const int tw = uniform(0, 4) == 0 ? 1 : uniform(1, std::min(W, changed ? 24 : 40));
+    const int th = uniform(0, 4) == 0 ? 1 : uniform(1, std::min(H, changed ? 20 : 30));
+    const int cx = uniform(0, W - tw), cy = uniform(0, H - th);
+    std::vector<std::uint32_t> t(static_cast<std::size_t>(tw) * th,
+                                 g.screen.topDown[static_cast<std::size_t>(cy) * W + cx]);
+    if (changed) {
+      for (int y = 0; y < th; ++y)
+        for (int x = 0; x < tw; ++x)
+          t[static_cast<std::size_t>(y) * tw + x] =
+              g.screen.topDown[static_cast<std::size_t>(cy + y) * W + cx + x];
+      for (int n = uniform(1, 3); n > 0; --n)
+        t[static_cast<std::size_t>(uniform(0, tw * th - 1))] = uniform(0, 1) == 0 ? color() : colours[1];
+    }
+    g.file = test::MakeBmp24(tw, th, t);
+    const int mode = changed ? 2 : uniform(0, 2);
+    const int n = std::initializer_list<int>{0, 3, 20}.begin()[uniform(0, 2)];
+    if (mode == 0) {
+      g.color = -1;
+    } else if (mode == 1) {
+      const std::uint32_t channel = static_cast<std::uint32_t>(uniform(0, 1) == 0 ? 3 : uniform(0, 255));
+      const std::uint32_t sum = static_cast<std::uint32_t>(uniform(0, 1) == 0 ? 6 : uniform(0, 800));
+      g.color = static_cast<std::int32_t>(0x10000000u | static_cast<std::uint32_t>(uniform(0, 3)) << 24 |
+                                          channel << 16 | sum);
+    } else {
+      const int percent = changed ? std::initializer_list<int>{0, 0, 1, 3, 10}.begin()[uniform(0, 4)] : 0;
+      g.color = static_cast<std::int32_t>(0x20000000u | static_cast<std::uint32_t>(percent) << 8 |
+                                          static_cast<std::uint32_t>(n));
+    }
+    const int skip = std::initializer_list<int>{0, 0, 0, 1, 3}.begin()[uniform(0, 4)];
+    g.options = static_cast<std::int32_t>((rng() & 0x70000u) | static_cast<std::uint32_t>(skip));
+    g.x1 = uniform(0, 3) == 0 ? uniform(0, W / 3) : 0;
+    g.y1 = uniform(0, 3) == 0 ? uniform(0, H / 3) : 0;
+    g.x2 = W - 1;
+    g.y2 = H - 1;
+    g.fourthByte = static_cast<std::uint8_t>(rng());
+    const char* modes[] = {"pattern", "tolerance", "near"};
+    g.what = std::string(changed ? "changed, " : "one colour, ") + modes[mode];
+    // Which way the fast scan goes: the plain-window scan for a one-colour
+    // template, the near tests' wider ranking for a changed one of more
+    // pixels than they rank.
+    bool plain = false;
+    {
+      test::PrivateCache cache;
+      const Template loaded = cache.LoadTemplate("plainprobe" + std::to_string(i) + ".bmp", g.file);
+      test::HandScreen screen(W, H, g.screen.topDown, g.fourthByte);
+      const PreparedTemplate prepared(screen.Image(), loaded, g.options, DecodeColorWord(g.color));
+      plain = prepared.Refusal() == 0 && PlainWindows::Applies(prepared.Setup());
+    }
+    const Outcome out = CheckCase(g, i, i % 8 == 0, "plain");
+    if (::testing::Test::HasFailure()) return;
+    const bool position = out.result != -1 && out.result != -10 && out.result != -100;
+    ++outcomes[g.what + (plain ? ", plain-window scan" : "") + (position ? ", found" : ", not found")];
+    if (changed && tw * th > 64)
+      ++outcomes[std::string("changed, more pixels than ranked") + (position ? ", found" : ", not found")];
+  }
+  PrintCounts("outcomes", outcomes);
+  PrintListTally({"pattern", "tolerance", "near"}, kPlainCases / 20);
+  for (const char* mode : {"pattern", "tolerance", "near"}) {
+    EXPECT_GT(outcomes[std::string("one colour, ") + mode + ", plain-window scan, found"], kPlainCases / 30)
+        << mode;
+    EXPECT_GT(outcomes[std::string("one colour, ") + mode + ", plain-window scan, not found"],
+              kPlainCases / 100)
+        << mode;
+  }
+  EXPECT_GT(outcomes["changed, more pixels than ranked, found"], kPlainCases / 50);
+  EXPECT_GT(outcomes["changed, more pixels than ranked, not found"], kPlainCases / 50);
 }
 
 // Templates with see-through pixels, from every source: BMP files of every
