@@ -265,18 +265,29 @@ void SwapRedAndBlue(std::uint8_t* pixels, std::uint32_t width, std::uint32_t hei
   }
 }
 
-std::uint8_t* Decode(spng_ctx* ctx, const std::uint8_t* png, std::uint32_t size, std::uint32_t* bmpSize,
-                     std::int32_t* reason, const std::uint8_t** opacity) {
+// The file's header, with every CRC counting, ancillary chunks' too
+// (libspng would skip those); false with the reason when it cannot be had.
+bool ReadHeader(spng_ctx* ctx, const std::uint8_t* png, std::uint32_t size, spng_ihdr* ihdr,
+                std::int32_t* reason) {
   int error = spng_set_png_buffer(ctx, png, size);
-  // Every CRC counts, ancillary chunks' too (libspng would skip those).
   if (error == 0) error = spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
   if (error == 0) error = spng_set_chunk_limits(ctx, kChunkCache, kChunkCache);
+  if (error == 0) error = spng_get_ihdr(ctx, ihdr);
+  if (error != 0) *reason = error;
+  return error == 0;
+}
+
+// A picture whose pixels all came out opaque needs no opacity bytes.
+const std::uint8_t* KeptOpacity(const std::uint8_t* opacity, std::uint64_t pixelCount) {
+  for (std::uint64_t k = 0; k < pixelCount; ++k)
+    if (opacity[k] == 0) return opacity;
+  return nullptr;
+}
+
+std::uint8_t* Decode(spng_ctx* ctx, const std::uint8_t* png, std::uint32_t size, std::uint32_t* bmpSize,
+                     std::int32_t* reason, const std::uint8_t** opacity) {
   spng_ihdr ihdr{};
-  if (error == 0) error = spng_get_ihdr(ctx, &ihdr);
-  if (error != 0) {
-    *reason = error;
-    return nullptr;
-  }
+  if (!ReadHeader(ctx, png, size, &ihdr, reason)) return nullptr;
   std::uint32_t stride = 0;
   const std::uint32_t total = BmpFormSize(ihdr.width, ihdr.height, &stride);
   if (total == 0) {
@@ -308,7 +319,7 @@ std::uint8_t* Decode(spng_ctx* ctx, const std::uint8_t* png, std::uint32_t size,
   t.pixels = bmp + kBmpHeader;
   t.opacity = alpha ? bmp + total : nullptr;
   t.rgba = rgba;
-  error = DecodeRows(ctx, t, ihdr.interlace_method != 0);
+  int error = DecodeRows(ctx, t, ihdr.interlace_method != 0);
   if (rgba != nullptr) os.freeBlock(rgba);
   if (error == 0 && !ReachesIend(png, size)) error = SPNG_IO_EOF;
   if (error == 0 && !ImageDataChecksumHolds(png, size, ihdr)) error = SPNG_EIDAT_STREAM;
@@ -320,12 +331,7 @@ std::uint8_t* Decode(spng_ctx* ctx, const std::uint8_t* png, std::uint32_t size,
   SwapRedAndBlue(bmp + kBmpHeader, ihdr.width, ihdr.height, stride);
   WriteBmpHeader(bmp, total, ihdr.width, ihdr.height);
   *bmpSize = total;
-  // A picture whose pixels all came out opaque needs no opacity bytes.
-  if (alpha) {
-    bool any = false;
-    for (std::uint64_t k = 0; k < pixelCount && !any; ++k) any = t.opacity[k] == 0;
-    *opacity = any ? t.opacity : nullptr;
-  }
+  if (alpha) *opacity = KeptOpacity(t.opacity, pixelCount);
   return bmp;
 }
 
