@@ -8,6 +8,7 @@
 // primary monitor's own pixels.
 #include <zadized.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,10 @@ std::int32_t Hold(const char* source) { return static_cast<std::int32_t>(harness
 std::int32_t Info(std::int32_t field) { return static_cast<std::int32_t>(harness::Call(19, {Arg32(field)})); }
 std::int32_t At(int x, int y, int width) { return (y - 1) * width + (x - 1); }
 
+// Printed as well as checked, so a run shows what the DLL answered.
 void CheckInfo(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) {
+  std::printf("    HeldScreenInfo 0-5: %d %d %d %d %d %d\n", Info(0), Info(1), Info(2), Info(3), Info(4),
+              Info(5));
   CHECK_EQ(Info(0), left);
   CHECK_EQ(Info(1), top);
   CHECK_EQ(Info(2), width);
@@ -77,10 +81,19 @@ TEST_CASE(EachMonitorAndTheVirtualScreen) {
   const std::string a = File("a.bmp", 6, 5, Block(1)), b = File("b.bmp", 6, 5, Block(2));
   const std::string black = File("black.bmp", 16, 16, std::vector<std::uint32_t>(256, 0));
   const auto find = [](const std::string& f, std::int32_t x1 = 0, std::int32_t y1 = 0) {
-    return harness::Search(f, x1, y1, 100000, 100000, 0, kExact);
+    const std::int32_t got = harness::Search(f, x1, y1, 100000, 100000, 0, kExact);
+    std::printf("    SearchImage %s from (%d, %d): %d\n", f.substr(f.find_last_of("\\/") + 1).c_str(), x1, y1,
+                got);
+    return got;
+  };
+  const auto hold = [](const char* source) {
+    const std::int32_t got = Hold(source);
+    std::printf("  HoldScreen(\"%s\"): %d\n", source, got);
+    return got;
   };
 
   // Nothing held: the primary, whose own pixels CaptureScreen shows.
+  std::printf("  nothing held\n");
   CheckInfo(0, 0, 1024, 768);
   CHECK_EQ(Info(5), -1);
   CHECK_EQ(Info(-1), -1);
@@ -96,21 +109,23 @@ TEST_CASE(EachMonitorAndTheVirtualScreen) {
       const std::uint8_t* p = live.pixels + (static_cast<std::size_t>(767 - y) * 1024 + x) * 4;
       differing += static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) != desk.at(x, y);
     }
+  std::printf("  CaptureScreen: %d x %d, %d pixels differ from the primary's part of the picture\n",
+              live.width, live.height, differing);
   CHECK_EQ(differing, 0);
   if (live.bitmap != nullptr) DeleteObject(static_cast<HGDIOBJ>(live.bitmap));
 
   // Monitor 1 is the primary; monitor 2 the one to its left, with positions
   // its own, encoded with its width.
-  CHECK_EQ(Hold("monitor:1"), 1024);
+  CHECK_EQ(hold("monitor:1"), 1024);
   CheckInfo(0, 0, 1024, 768);
   CHECK_EQ(find(a), At(300, 200, 1024));
-  CHECK_EQ(Hold("Monitor:2"), 800);
+  CHECK_EQ(hold("Monitor:2"), 800);
   CheckInfo(kLeft, 0, 800, 600);
   CHECK_EQ(find(b), At(300, 100, 800));
   CHECK_EQ(find(a), -1);
 
   // The virtual screen: both blocks, and black where no monitor is.
-  CHECK_EQ(Hold("virtual"), kWidth);
+  CHECK_EQ(hold("virtual"), kWidth);
   CheckInfo(kLeft, 0, kWidth, kHeight);
   CHECK_EQ(find(a), At(1100, 200, kWidth));
   CHECK_EQ(find(b), At(300, 100, kWidth));
@@ -120,7 +135,7 @@ TEST_CASE(EachMonitorAndTheVirtualScreen) {
   CHECK_EQ(found % kWidth + 1 + Info(0), 300);
 
   // No such monitor: -3, and the virtual screen stays held.
-  for (const char* none : {"monitor:3", "monitor:0", "monitor:", "monitor:x"}) CHECK_EQ(Hold(none), -3);
+  for (const char* none : {"monitor:3", "monitor:0", "monitor:", "monitor:x"}) CHECK_EQ(hold(none), -3);
   CheckInfo(kLeft, 0, kWidth, kHeight);
   CHECK_EQ(static_cast<std::int32_t>(harness::Call("HeldScreenInfo", {Arg32(2)})), kWidth);
   CHECK_EQ(static_cast<std::int32_t>(harness::Call(18, {})), 0);
