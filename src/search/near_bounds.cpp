@@ -13,7 +13,10 @@ constexpr std::int64_t kMinAllowed = 8;
 // Thresholds tried: 16, 32, ... 240 in each of blue, green and red.
 constexpr int kLevels = 15;
 constexpr int kPlanes = 3 * kLevels;
-constexpr int kMaxAcross = 12, kMaxDown = 4;
+// Tiles: a coarse layout, cheap per position, and a fine one for templates
+// (lines of text, say) whose coarse tiles let too many positions through.
+constexpr int kCoarseAcross = 6, kCoarseDown = 2;
+constexpr int kFineAcross = 12, kFineDown = 4;
 constexpr int kMaxSamples = 64;
 // Template pixels read over all the sampled positions at most.
 constexpr std::int64_t kSampleBudget = 1 << 20;
@@ -37,14 +40,34 @@ inline __m128i AtOrAbove(const std::uint8_t* p, __m128i shift, __m128i below) {
 struct NearBounds::Tables {
   std::uint16_t high[kPlanes][kMaxTiles];
   std::uint16_t low[kPlanes][kMaxTiles];
+  // Learnt on the samples: per plane, the positions it rules out, and per
+  // tile the misses it proves there.
+  int samples;
+  int rejected[kPlanes];
+  int proven[kPlanes][kMaxTiles];
 };
 
 NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
-  if (!Layout(c)) return;
   Tables t;
+  if (!Layout(c, kCoarseAcross, kCoarseDown)) return;
   FillTemplateTables(&t);
-  const int plane = ChoosePlane(c, t);
-  if (plane < 0) return;
+  int plane = ChoosePlane(c, &t);
+  // Fewer than 15 in 16 sampled positions ruled out: finer tiles, if they
+  // rule out more.
+  if (plane < 0 || t.rejected[plane] * 16 < t.samples * 15) {
+    const int coarse = plane < 0 ? 0 : t.rejected[plane];
+    Tables fine;
+    Layout(c, kFineAcross, kFineDown);
+    FillTemplateTables(&fine);
+    const int finePlane = ChoosePlane(c, &fine);
+    if (finePlane >= 0 && fine.rejected[finePlane] > coarse) {
+      UsePlane(fine, finePlane);
+      Count(ChannelOf(finePlane), ThresholdOf(finePlane));
+      return;
+    }
+    if (plane < 0) return;
+    Layout(c, kCoarseAcross, kCoarseDown);
+  }
   UsePlane(t, plane);
   Count(ChannelOf(plane), ThresholdOf(plane));
 }
@@ -54,9 +77,9 @@ NearBounds::~NearBounds() {
 }
 
 // Tiles a power of two wide (so that their row sums take a few doublings), at
-// most kMaxAcross by kMaxDown of them; the template's last columns and rows
-// may lie outside every tile, which only leaves their misses uncounted.
-bool NearBounds::Layout(const Candidates& c) {
+// most `across` by `down` of them; the template's last columns and rows may
+// lie outside every tile, which only leaves their misses uncounted.
+bool NearBounds::Layout(const Candidates& c, int across, int down) {
   const std::int64_t a = s_.allowedMisses;
   if (s_.colors == nullptr || a < kMinAllowed || a >= 0xFFFF || s_.tolerance > 16 * kLevels - 16 ||
       c.columns < kLanes || c.rows <= 0) {
@@ -64,8 +87,8 @@ bool NearBounds::Layout(const Candidates& c) {
   }
   const std::int32_t tw = s_.templateWidth, th = s_.templateHeight;
   tileW_ = 1;
-  while (tw / tileW_ > kMaxAcross) tileW_ *= 2;
-  tileH_ = (th + kMaxDown - 1) / kMaxDown;
+  while (tw / tileW_ > across) tileW_ *= 2;
+  tileH_ = (th + down - 1) / down;
   if (static_cast<std::int64_t>(tileW_) * tileH_ > 0xFFFF) return false;
   tilesAcross_ = tw / tileW_;
   tiles_ = tilesAcross_ * (th / tileH_);
@@ -109,24 +132,28 @@ void NearBounds::FillTemplateTables(Tables* t) const {
 }
 
 // The plane that rules out most sampled positions, or -1 if none rules out any.
-int NearBounds::ChoosePlane(const Candidates& c, const Tables& t) const {
+int NearBounds::ChoosePlane(const Candidates& c, Tables* t) const {
   const std::int64_t tilePixels = static_cast<std::int64_t>(tiles_) * tileW_ * tileH_;
   std::int64_t samples = kSampleBudget / tilePixels;
   if (samples > kMaxSamples) samples = kMaxSamples;
   if (samples < 4) samples = 4;
   const std::uint8_t* at[kMaxSamples];
   SampleSpots(s_, c, samples, false, at);
-  int rejected[kPlanes] = {};
-  for (std::int64_t i = 0; i < samples; ++i) ScoreSample(at[i], t, rejected);
+  for (int p = 0; p < kPlanes; ++p) {
+    t->rejected[p] = 0;
+    for (int tile = 0; tile < tiles_; ++tile) t->proven[p][tile] = 0;
+  }
+  for (std::int64_t i = 0; i < samples; ++i) ScoreSample(at[i], t);
+  t->samples = static_cast<int>(samples);
   int best = 0;
   for (int p = 1; p < kPlanes; ++p) {
-    if (rejected[p] > rejected[best]) best = p;
+    if (t->rejected[p] > t->rejected[best]) best = p;
   }
-  return rejected[best] > 0 ? best : -1;
+  return t->rejected[best] > 0 ? best : -1;
 }
 
 // Counts, for each plane, whether its bound rules out the position at `topLeft`.
-void NearBounds::ScoreSample(const std::uint8_t* topLeft, const Tables& t, int* rejected) const {
+void NearBounds::ScoreSample(const std::uint8_t* topLeft, Tables* t) const {
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s_.width) * 4;
   // atOrAbove[tile][ch][k]: screen pixels under the tile whose channel is at
   // least 16 k (first as a histogram of 16 k .. 16 k + 15).
@@ -149,10 +176,12 @@ void NearBounds::ScoreSample(const std::uint8_t* topLeft, const Tables& t, int* 
     int bound = 0;
     for (int tile = 0; tile < tiles_; ++tile) {
       const int count = atOrAbove[tile][ch][k];
-      const int high = t.high[plane][tile], limit = area - t.low[plane][tile];
-      bound += (high > count ? high - count : 0) + (count > limit ? count - limit : 0);
+      const int high = t->high[plane][tile], limit = area - t->low[plane][tile];
+      const int proven = (high > count ? high - count : 0) + (count > limit ? count - limit : 0);
+      t->proven[plane][tile] += proven;
+      bound += proven;
     }
-    if (bound > allowed_) ++rejected[plane];
+    if (bound > allowed_) ++t->rejected[plane];
   }
 }
 

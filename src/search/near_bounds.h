@@ -43,10 +43,10 @@ class NearBounds {
 
  private:
   struct Tables;
-  bool Layout(const Candidates& c);
+  bool Layout(const Candidates& c, int across, int down);
   void FillTemplateTables(Tables* t) const;
-  int ChoosePlane(const Candidates& c, const Tables& t) const;
-  void ScoreSample(const std::uint8_t* topLeft, const Tables& t, int* rejected) const;
+  int ChoosePlane(const Candidates& c, Tables* t) const;
+  void ScoreSample(const std::uint8_t* topLeft, Tables* t) const;
   void UsePlane(const Tables& t, int plane);
   bool Count(int channel, int threshold);
   void SumRow(const std::uint16_t* columns, std::uint16_t* scratch, std::uint16_t* out) const;
