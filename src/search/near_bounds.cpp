@@ -20,6 +20,11 @@ constexpr int kFineAcross = 12, kFineDown = 4;
 constexpr int kMaxSamples = 64;
 // Template pixels read over all the sampled positions at most.
 constexpr std::int64_t kSampleBudget = 1 << 20;
+// Template pixels of each kind the pixel by pixel bound weighs at most, so
+// that its 16-bit counts cannot wrap.
+constexpr std::int32_t kMaxListed = 16384;
+// Lanes the pixel by pixel bound is tried on before it is judged.
+constexpr std::int64_t kTrialLanes = 512;
 
 int ThresholdOf(int plane) { return 16 * (plane % kLevels + 1); }
 int ChannelOf(int plane) { return plane / kLevels; }
@@ -63,6 +68,7 @@ NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
     if (finePlane >= 0 && fine.rejected[finePlane] > coarse) {
       UsePlane(fine, finePlane);
       Count(ChannelOf(finePlane), ThresholdOf(finePlane));
+      ListPixels(ChannelOf(finePlane), ThresholdOf(finePlane));
       return;
     }
     if (plane < 0) return;
@@ -70,10 +76,14 @@ NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
   }
   UsePlane(t, plane);
   Count(ChannelOf(plane), ThresholdOf(plane));
+  ListPixels(ChannelOf(plane), ThresholdOf(plane));
 }
 
 NearBounds::~NearBounds() {
-  if (counts_ != nullptr) platform::Current().freeBlock(counts_);
+  const platform::Ops& os = platform::Current();
+  if (counts_ != nullptr) os.freeBlock(counts_);
+  if (plane_ != nullptr) os.freeBlock(plane_);
+  if (pixels_ != nullptr) os.freeBlock(pixels_);
 }
 
 // Tiles a power of two wide (so that their row sums take a few doublings), at
@@ -219,21 +229,34 @@ bool NearBounds::Count(int channel, int threshold) {
   if (bytes > 0x7FFFFFFF) return false;
   auto* block = static_cast<std::uint16_t*>(os.allocZeroed(static_cast<std::uint32_t>(bytes)));
   if (block == nullptr) return false;
+  plane_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(rows_ * cols_ + 16)));
+  if (plane_ == nullptr) {
+    os.freeBlock(block);
+    return false;
+  }
   std::uint16_t* columns = block + countRows * cols_ + 8;
   std::uint16_t* scratch = columns + padded;
+  const __m128i one = _mm_set1_epi8(1);
   const __m128i shift = _mm_cvtsi32_si128(8 * channel);
   const __m128i below = _mm_set1_epi32(threshold - 1);
   const auto add = [&](std::int64_t row, bool leaving) {
     const std::uint8_t* p = TopLeftOf(s_, x0_, static_cast<std::int32_t>(y0_ + row));
+    std::uint8_t* bytes = plane_ + row * cols_;
     std::int64_t i = 0;
     for (; i + 8 <= cols_; i += 8, p += 32) {
       __m128i* to = reinterpret_cast<__m128i*>(columns + i);
       const __m128i bits = AtOrAbove(p, shift, below);  // -1 where set
       const __m128i now = _mm_loadu_si128(to);
       _mm_storeu_si128(to, leaving ? _mm_add_epi16(now, bits) : _mm_sub_epi16(now, bits));
+      if (!leaving) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i),
+                         _mm_and_si128(_mm_packs_epi16(bits, bits), one));
+      }
     }
     for (; i < cols_; ++i, p += 4) {
-      if (p[channel] >= threshold) columns[i] = static_cast<std::uint16_t>(columns[i] + (leaving ? -1 : 1));
+      if (p[channel] < threshold) continue;
+      columns[i] = static_cast<std::uint16_t>(columns[i] + (leaving ? -1 : 1));
+      bytes[i] = 1;
     }
   };
   for (std::int64_t row = 0; row < rows_; ++row) {
@@ -280,7 +303,73 @@ unsigned NearBounds::Mask(std::int32_t x, std::int32_t y) const {
     }
   }
   const __m128i within = _mm_cmpeq_epi16(_mm_subs_epu16(bound, allowed), zero);
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(within, zero))) & kAllLanes;
+  const unsigned lanes = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(within, zero))) & kAllLanes;
+  if (lanes == 0 || pixels_ == nullptr || !refine_) return lanes;
+  // The pixel by pixel bound costs a fraction of the test it spares; where it
+  // rules out less than half of what it weighs, it is left out from then on.
+  const unsigned kept = Refine(x, y, lanes);
+  weighed_ += __builtin_popcount(lanes);
+  ruledOut_ += __builtin_popcount(lanes & ~kept);
+  if (weighed_ >= kTrialLanes && ruledOut_ * 2 < weighed_) refine_ = false;
+  return kept;
+}
+
+// The same bound pixel by pixel: a template pixel of the first kind misses
+// where the screen pixel under it is below the threshold, one of the second
+// kind where it is at or above. Coarse to fine, the two kinds in turn, so
+// that the misses show early.
+unsigned NearBounds::Refine(std::int32_t x, std::int32_t y, unsigned lanes) const {
+  const std::uint8_t* base = plane_ + (y - y0_) * cols_ + (x - x0_);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i allowed = _mm_set1_epi16(static_cast<short>(allowed_));
+  // Lanes out of the running count as over already.
+  const __m128i done = _mm_cmpeq_epi16(
+      _mm_and_si128(_mm_set1_epi16(static_cast<short>(lanes)), _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128)),
+      zero);
+  __m128i highSeen = zero, lowSeen = zero;  // screen pixels at or above the threshold under each kind
+  std::int32_t i = 0, j = 0, highs = 0;
+  const auto load = [&](std::ptrdiff_t offset) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(base + offset)), zero);
+  };
+  while (i < highCount_ || j < lowCount_) {
+    for (const std::int32_t end = i + 16 < highCount_ ? i + 16 : highCount_; i < end; ++i) {
+      highSeen = _mm_add_epi16(highSeen, load(pixels_[i]));
+    }
+    for (const std::int32_t end = j + 16 < lowCount_ ? j + 16 : lowCount_; j < end; ++j) {
+      lowSeen = _mm_add_epi16(lowSeen, load(pixels_[kMaxListed + j]));
+    }
+    highs = i;
+    const __m128i bound =
+        _mm_adds_epu16(_mm_sub_epi16(_mm_set1_epi16(static_cast<short>(highs)), highSeen), lowSeen);
+    const __m128i over = _mm_or_si128(
+        _mm_xor_si128(_mm_cmpeq_epi16(_mm_subs_epu16(bound, allowed), zero), _mm_set1_epi16(-1)), done);
+    if (_mm_movemask_epi8(over) == 0xFFFF) return 0;
+  }
+  const __m128i bound =
+      _mm_adds_epu16(_mm_sub_epi16(_mm_set1_epi16(static_cast<short>(highs)), highSeen), lowSeen);
+  const __m128i within = _mm_cmpeq_epi16(_mm_subs_epu16(bound, allowed), zero);
+  return lanes & static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(within, zero)));
+}
+
+// The template pixels of either kind for the plane, their places on the
+// plane's bytes, at most kMaxListed of each (fewer only loosen the bound).
+bool NearBounds::ListPixels(int channel, int threshold) {
+  if (plane_ == nullptr) return false;
+  pixels_ = static_cast<std::ptrdiff_t*>(
+      platform::Current().allocZeroed(static_cast<std::uint32_t>(2 * kMaxListed * sizeof(std::ptrdiff_t))));
+  if (pixels_ == nullptr) return false;
+  const TemplateColors& colors = *s_.colors;
+  const std::int32_t tw = s_.templateWidth, th = s_.templateHeight, n = s_.tolerance;
+  InSpreadOrder(tw, th, [&](std::int64_t column, std::int64_t row) {
+    if (!TakesPart(s_, (th - 1 - row) * tw + column)) return;
+    const ColorValue c = colors.At(colors.pixels + static_cast<std::ptrdiff_t>(th - 1 - row) * colors.stride +
+                                   static_cast<std::ptrdiff_t>(column) * colors.bytesPerPixel);
+    const int v = static_cast<int>(c >> (8 * channel) & 0xFF);
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(row * cols_ + column);
+    if (v >= threshold + n && highCount_ < kMaxListed) pixels_[highCount_++] = at;
+    if (v + n < threshold && lowCount_ < kMaxListed) pixels_[kMaxListed + lowCount_++] = at;
+  });
+  return true;
 }
 
 bool NearBounds::Passes(std::int32_t x, std::int32_t y) const {

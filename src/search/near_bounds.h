@@ -49,6 +49,8 @@ class NearBounds {
   void ScoreSample(const std::uint8_t* topLeft, Tables* t) const;
   void UsePlane(const Tables& t, int plane);
   bool Count(int channel, int threshold);
+  bool ListPixels(int channel, int threshold);
+  unsigned Refine(std::int32_t x, std::int32_t y, unsigned lanes) const;
   void SumRow(const std::uint16_t* columns, std::uint16_t* scratch, std::uint16_t* out) const;
 
   const ScanSetup& s_;
@@ -62,6 +64,17 @@ class NearBounds {
   alignas(16) std::uint16_t high_[kMaxTiles][8] = {};
   alignas(16) std::uint16_t limit_[kMaxTiles][8] = {};
   std::uint16_t allowed_ = 0;
+  // Per screen pixel of the rectangle: 1 when its channel is at or above the
+  // threshold.
+  std::uint8_t* plane_ = nullptr;
+  // The template pixels of the first kind, then (from kMaxListed on) of the
+  // second, as places on plane_ from a position's own.
+  std::ptrdiff_t* pixels_ = nullptr;
+  std::int32_t highCount_ = 0, lowCount_ = 0;
+  // How the pixel by pixel bound has done so far; it only ever drops lanes
+  // that must miss too often, so when it runs changes no answer.
+  mutable std::int64_t weighed_ = 0, ruledOut_ = 0;
+  mutable bool refine_ = true;
 };
 
 }  // namespace zadized
