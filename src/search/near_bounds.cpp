@@ -226,7 +226,7 @@ bool NearBounds::Count(int channel, int threshold) {
   const std::int64_t countRows = rows_ - tileH_ + 1, padded = cols_ + tileW_ + 16;
   // The last row's sums spill up to seven places past it.
   const std::int64_t bytes = (countRows * cols_ + 8 + padded * 2) * 2;
-  if (bytes > 0x7FFFFFFF) return false;
+  if (bytes > 0x7FFFFFFF || rows_ * cols_ + 16 > 0x7FFFFFFF) return false;
   auto* block = static_cast<std::uint16_t*>(os.allocZeroed(static_cast<std::uint32_t>(bytes)));
   if (block == nullptr) return false;
   plane_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(rows_ * cols_ + 16)));
@@ -241,7 +241,7 @@ bool NearBounds::Count(int channel, int threshold) {
   const __m128i below = _mm_set1_epi32(threshold - 1);
   const auto add = [&](std::int64_t row, bool leaving) {
     const std::uint8_t* p = TopLeftOf(s_, x0_, static_cast<std::int32_t>(y0_ + row));
-    std::uint8_t* bytes = plane_ + row * cols_;
+    std::uint8_t* on = plane_ + row * cols_;
     std::int64_t i = 0;
     for (; i + 8 <= cols_; i += 8, p += 32) {
       __m128i* to = reinterpret_cast<__m128i*>(columns + i);
@@ -249,14 +249,13 @@ bool NearBounds::Count(int channel, int threshold) {
       const __m128i now = _mm_loadu_si128(to);
       _mm_storeu_si128(to, leaving ? _mm_add_epi16(now, bits) : _mm_sub_epi16(now, bits));
       if (!leaving) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i),
-                         _mm_and_si128(_mm_packs_epi16(bits, bits), one));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(on + i), _mm_and_si128(_mm_packs_epi16(bits, bits), one));
       }
     }
     for (; i < cols_; ++i, p += 4) {
       if (p[channel] < threshold) continue;
       columns[i] = static_cast<std::uint16_t>(columns[i] + (leaving ? -1 : 1));
-      bytes[i] = 1;
+      on[i] = 1;
     }
   };
   for (std::int64_t row = 0; row < rows_; ++row) {
