@@ -1,6 +1,7 @@
 #include "search/fast_scan.h"
 
 #include "search/lanes.h"
+#include "search/near_bounds.h"
 #include "search/near_tests.h"
 #include "search/pair_tests.h"
 #include "search/plain_boxes.h"
@@ -73,11 +74,18 @@ struct ShapeFilter {
   bool Matches(std::int32_t, std::int32_t, const std::uint8_t*) const { return true; }
 };
 
-// Near-colour mode: the tests are exact, nothing is left to decide.
+// Near-colour mode: the bound on the misses (when there is one) filters, the
+// tests are exact, nothing is left to decide.
 struct NearFilter {
+  const NearBounds* bounds;
   const NearTests& tests;
-  unsigned Mask(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Mask(p); }
-  bool Passes(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Matches(p); }
+  unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
+    const unsigned m = bounds != nullptr ? bounds->Mask(x, y) : kAllLanes;
+    return m == 0 ? 0 : m & tests.Mask(p);
+  }
+  bool Passes(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
+    return (bounds == nullptr || bounds->Passes(x, y)) && tests.Matches(p);
+  }
   bool Matches(std::int32_t, std::int32_t, const std::uint8_t*) const { return true; }
 };
 
@@ -310,7 +318,8 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
       });
     }
     tests.Rank(c);
-    const NearFilter filter{tests};
+    const NearBounds bounds(s, c);
+    const NearFilter filter{bounds.Ready() ? &bounds : nullptr, tests};
     Scanner<NearFilter> sc{s, filter, c, acceptance, head.visited};
     return Dispatch(sc);
   }

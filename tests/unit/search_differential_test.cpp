@@ -24,6 +24,7 @@
 #include "search/color_map.h"
 #include "search/fast_scan.h"
 #include "search/held_screen.h"
+#include "search/near_bounds.h"
 #include "search/plain_boxes.h"
 #include "search/plain_windows.h"
 #include "search/search.h"
@@ -285,6 +286,24 @@ std::string FastPath(const ScreenImage& screen, const Template& t, const Generat
   if (capped) path += ", value 255 in the map";
   if (setup.opaque != nullptr) path += ", transparent pixels";
   return path;
+}
+
+// Whether the fast scan of a near-colour case rules positions out with the
+// bound on the misses (NearBounds) before testing their pixels.
+bool BoundInUse(const Generated& g) {
+  test::PrivateCache cache;
+  const Template t = cache.LoadTemplate("bound-probe.bmp", g.file);
+  test::HandScreen screen(g.screen.width, g.screen.height, g.screen.topDown, g.fourthByte);
+  const Rectangle r = NormalizeRectangle(g.x1, g.y1, g.x2, g.y2, screen.Image().width, screen.Image().height);
+  if (t.record.width > static_cast<std::int64_t>(r.x2) - r.x1 + 1 ||
+      t.record.height > static_cast<std::int64_t>(r.y2) - r.y1 + 1) {
+    return false;
+  }
+  const PreparedTemplate prepared(screen.Image(), t, g.options, DecodeColorWord(g.color));
+  if (prepared.Refusal() != 0) return false;
+  const ScanSetup& s = prepared.Setup();
+  const NearBounds bounds(s, Candidates(r, s.templateWidth, s.templateHeight, DecodeOptions(g.options)));
+  return bounds.Ready();
 }
 
 // What the listings of every case came to, per mode: cases, positions
@@ -1106,6 +1125,117 @@ TEST(SearchDifferential, NearColorsAgreeWithTheLiteralScan) {
                            "found with bits 16-27 set", "found after skipping", "found on a wide screen"}) {
     EXPECT_GT(outcomes[kind], kNearCases / 60) << kind;
   }
+}
+
+// Near colours with misses allowed, aimed at the bound on the misses that
+// rules positions out before their pixels are tested: templates large enough
+// for its tiles, of two tones (text on a page) or of many, whose channels sit
+// on either side of the thresholds it tries (16, 32, ... 240) by the
+// tolerance give or take one; copies of them shifted by up to n, with as many
+// pixels replaced as are allowed, give or take one; odd sizes, the key colour
+// transparent, every order, skip counts and listings.
+TEST(SearchDifferential, NearBoundsAgreeWithTheLiteralScan) {
+  constexpr int kBoundCases = 500;
+  std::mt19937 rng(0xB0D5u);
+  const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto bits = [&] { return static_cast<std::uint32_t>(rng()); };
+  std::map<std::string, int> outcomes;
+  for (int i = 0; i < kBoundCases; ++i) {
+    Generated g;
+    const int bitCount = uniform(0, 3) == 0 ? 32 : 24;
+    const int tw = uniform(5, 41), th = uniform(2, 23);
+    const int n = std::initializer_list<int>{0, 3, 8, 16, 24, uniform(0, 60)}.begin()[uniform(0, 5)];
+    const int percent = uniform(0, 4) == 0 ? uniform(31, 100) : uniform(1, 30);
+    // A channel value on the edge of a threshold's sets: 16 k + n or 16 k - n,
+    // off by one either way, else anything.
+    const auto edgy = [&] {
+      if (uniform(0, 2) == 0) return uniform(0, 255);
+      const int v = 16 * uniform(1, 15) + (uniform(0, 1) == 0 ? n : -n) + uniform(-1, 1);
+      return std::clamp(v, 0, 255);
+    };
+    const auto colour = [&] { return static_cast<std::uint32_t>(edgy() | edgy() << 8 | edgy() << 16); };
+    const bool twoTone = uniform(0, 1) == 0;
+    std::vector<std::uint32_t> tones;
+    for (int k = twoTone ? 2 : uniform(3, 12); k > 0; --k) tones.push_back(colour());
+    std::vector<std::uint32_t> seen(static_cast<std::size_t>(tw) * th);  // top-down
+    for (std::size_t k = 0; k < seen.size(); ++k) {
+      // Two tones in strokes a few pixels long, like glyphs on a page.
+      const bool stroke = twoTone && (k % static_cast<std::size_t>(tw)) % 5 < 2 && uniform(0, 2) > 0;
+      seen[k] = twoTone ? tones[stroke ? 1 : 0]
+                        : tones[static_cast<std::size_t>(uniform(0, static_cast<int>(tones.size()) - 1))];
+    }
+    test::BmpLayout header;
+    header.width = tw;
+    header.height = th;
+    header.bitCount = static_cast<std::uint16_t>(bitCount);
+    g.file = BmpOfValues(header, {}, seen, bits);
+    const bool keyed = uniform(0, 3) == 0;
+    std::size_t opaque = 0;
+    for (const std::uint32_t v : seen) opaque += !keyed || v != seen[0] ? 1 : 0;
+    const int allowed = static_cast<int>(static_cast<std::size_t>(percent) * opaque / 100);
+
+    // The screen: the template's tones in rows of strokes, and copies.
+    const int W = uniform(tw + 8, tw + 40), H = uniform(th, th + 24);
+    g.screen.width = W;
+    g.screen.height = H;
+    g.screen.topDown.resize(static_cast<std::size_t>(W) * H);
+    const int period = uniform(2, 7);
+    for (std::size_t k = 0; k < g.screen.topDown.size(); ++k) {
+      const bool stroke = (k % static_cast<std::size_t>(W)) % static_cast<std::size_t>(period) < 2;
+      g.screen.topDown[k] = uniform(0, 9) == 0 ? colour() : tones[stroke ? tones.size() - 1 : 0];
+    }
+    for (int copies = uniform(0, 3); copies > 0; --copies) {
+      const int cx = uniform(0, W - tw), cy = uniform(0, H - th);
+      const int shift = std::clamp(n + uniform(-1, 1), 0, 255);
+      // Replaced pixels: as many as are allowed, give or take one.
+      const int replaced = std::max(allowed + uniform(-1, 1), 0);
+      for (int y = 0; y < th; ++y) {
+        for (int x = 0; x < tw; ++x) {
+          std::uint32_t out = 0;
+          for (int ch = 0; ch < 3; ++ch) {
+            const int v = static_cast<int>(seen[static_cast<std::size_t>(y) * tw + x] >> (8 * ch) & 0xFF);
+            out |= static_cast<std::uint32_t>(std::clamp(v + uniform(-shift, shift), 0, 255)) << (8 * ch);
+          }
+          g.screen.topDown[static_cast<std::size_t>(cy + y) * W + cx + x] = out;
+        }
+      }
+      for (int r = 0; r < replaced; ++r) {
+        g.screen.topDown[static_cast<std::size_t>(cy + uniform(0, th - 1)) * W + cx + uniform(0, tw - 1)] =
+            colour();
+      }
+    }
+    g.color = static_cast<std::int32_t>(0x20000000u | static_cast<std::uint32_t>(percent) << 8 |
+                                        static_cast<std::uint32_t>(n));
+    const int skip = std::initializer_list<int>{0, 0, 0, 1, 2, uniform(3, 9)}.begin()[uniform(0, 5)];
+    g.options = static_cast<std::int32_t>((bits() & 0x70000u) | (keyed ? 0x80000u : 0) |
+                                          static_cast<std::uint32_t>(skip));
+    g.x1 = 0;
+    g.y1 = 0;
+    g.x2 = W - 1;
+    g.y2 = H - 1;
+    if (uniform(0, 3) == 0) {
+      g.x1 = uniform(0, 5);
+      g.y1 = uniform(0, 3);
+      g.x2 = uniform(W - 6, W + 2);
+      g.y2 = uniform(H - 4, H + 2);
+    }
+    g.fourthByte = static_cast<std::uint8_t>(bits());
+    g.what = twoTone ? "two tones" : "many tones";
+
+    const bool bound = BoundInUse(g);
+    const Outcome out = CheckCase(g, i, i % 25 == 0, "bounds");
+    if (::testing::Test::HasFailure()) return;
+    const bool position = out.result != -1 && out.result != -10;
+    ++outcomes[std::string(bound ? "bound in use, " : "no bound, ") + (position ? "found" : "not found")];
+    if (bound && keyed) ++outcomes["bound in use, key colour transparent"];
+    if (bound && skip > 0) ++outcomes["bound in use, skip count"];
+  }
+  PrintCounts("outcomes", outcomes);
+  PrintListTally({"near"}, kBoundCases);
+  EXPECT_GT(outcomes["bound in use, found"], kBoundCases / 10);
+  EXPECT_GT(outcomes["bound in use, not found"], kBoundCases / 10);
+  EXPECT_GT(outcomes["bound in use, key colour transparent"], kBoundCases / 40);
+  EXPECT_GT(outcomes["bound in use, skip count"], kBoundCases / 20);
 }
 
 // Where the shortcuts for plain areas decide: screens of a few one-colour
