@@ -85,6 +85,50 @@ ShapeTests::ShapeTests(const ScanSetup& s) : s_(s) {
     });
     if (marked) markedStretches_ = stretchCount_;
   }
+  WeighSpans();
+}
+
+void ShapeTests::WeighSpans() {
+  std::int64_t spans = 0, uncounted = 0;
+  for (std::int32_t i = markedStretches_; i < stretchCount_; ++i) {
+    const Stretch& st = stretches_[i];
+    spans += st.max - st.min + 1;
+    uncounted += st.max - st.min + 1 - (st.end - st.begin);
+  }
+  // Sums of 16 bits, compared signed; and a bound that could never pass the
+  // limit is not worth reading.
+  if (spans > 0x7FFF || limit_ + uncounted >= spans) return;
+  spans_ = static_cast<std::int32_t>(spans);
+  uncounted_ = static_cast<std::int32_t>(uncounted);
+}
+
+// Why no lane that the rule accepts is ruled out here: a lane's counted
+// background lies in its stretches' spans, so the pixels of the spans that
+// show the counted colour, less every pixel of the spans that is not counted
+// background (whatever it shows), are at most the counted background showing
+// that colour. For a lane whose shape colour is the counted one, that is at
+// most its background in the shape's colour, which the rule allows up to the
+// limit; a lane above the limit by this bound is above it by the rule.
+unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::int32_t y, unsigned live,
+                              __m128i s0, __m128i s1) const {
+  const unsigned first = static_cast<unsigned>(__builtin_ctz(live));
+  const ColorValue colour = counts_->Follow(MaskPixel(topLeft + first_ + 4 * first, 3));
+  const __m128i c = _mm_set1_epi32(static_cast<int>(colour));
+  const __m128i zero = _mm_setzero_si128();
+  const unsigned same = Bits(_mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(s0, c), 8), zero),
+                             _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(s1, c), 8), zero)) &
+                        live;
+  if (same == 0) return 0;
+  __m128i sum = zero;
+  for (std::int32_t i = markedStretches_; i < stretchCount_; ++i) {
+    const Stretch& st = stretches_[i];
+    const std::uint16_t* row = counts_->Row(y + st.fromTop) + x;
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + st.min));
+    const __m128i through = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + st.max + 1));
+    sum = _mm_add_epi16(sum, _mm_sub_epi16(through, before));
+  }
+  const __m128i over = _mm_cmpgt_epi16(sum, _mm_set1_epi16(static_cast<short>(limit_ + uncounted_)));
+  return same & static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(over, zero)));
 }
 
 ShapeTests::~ShapeTests() {
@@ -124,6 +168,10 @@ unsigned ShapeTests::Mask(const std::uint8_t* topLeft, std::int32_t x, std::int3
     }
   }
   if (live == 0 || !Counts()) return live;
+  if (counts_ != nullptr && spans_ > 0) {
+    live &= ~RuledOut(topLeft, x, y, live, s0, s1);
+    if (live == 0) return 0;
+  }
 
   // Background in the shape's colour, per lane; a lane is out once it has
   // more than the limit.

@@ -1,0 +1,84 @@
+#include "search/colour_counts.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "search/lanes.h"
+
+namespace zadized {
+
+namespace {
+
+// Blocks asking for another colour, beyond those asking for the one counted,
+// before the count changes colour; and how often it may change, so that a
+// screen of many plain colours costs a bounded number of passes.
+constexpr std::int32_t kChangeAfter = 64;
+constexpr std::int32_t kMaxChanges = 16;
+
+}  // namespace
+
+ColourCounts::ColourCounts(const ScanSetup& s, std::int32_t firstRow, std::int32_t lastRow)
+    : s_(s), width_(s.width), rows_(static_cast<std::int64_t>(lastRow) - firstRow + 1), firstRow_(firstRow) {
+  if (rows_ <= 0 || firstRow < 0 || lastRow >= s.height || width_ <= 0 || width_ > 0xFFFF ||
+      rows_ * (width_ + 1) * 2 > 0x7FFFFFFF) {
+    return;
+  }
+  const platform::Ops& os = platform::Current();
+  counts_ = static_cast<std::uint16_t*>(os.allocZeroed(static_cast<std::uint32_t>(rows_ * (width_ + 1) * 2)));
+  built_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(rows_)));
+  if (counts_ == nullptr || built_ == nullptr) {
+    if (counts_ != nullptr) os.freeBlock(counts_);
+    if (built_ != nullptr) os.freeBlock(built_);
+    counts_ = nullptr;
+    built_ = nullptr;
+  }
+}
+
+ColourCounts::~ColourCounts() {
+  if (counts_ != nullptr) platform::Current().freeBlock(counts_);
+  if (built_ != nullptr) platform::Current().freeBlock(built_);
+}
+
+// Logically const: which colour is counted changes only how much is worked
+// out again, never what a row's counts say about the colour they are for.
+ColorValue ColourCounts::Follow(ColorValue seen) const {
+  if (!chosen_) {
+    chosen_ = true;
+    colour_ = seen;
+  } else if (seen == colour_) {
+    if (misses_ > 0) --misses_;
+  } else if (++misses_ > kChangeAfter && changes_ < kMaxChanges) {
+    colour_ = seen;
+    misses_ = 0;
+    ++changes_;
+    std::memset(built_, 0, static_cast<std::size_t>(rows_));
+  }
+  return colour_;
+}
+
+void ColourCounts::Build(std::int64_t r) const {
+  const std::uint8_t* p = TopLeftOf(s_, 0, static_cast<std::int32_t>(firstRow_ + r));
+  std::uint16_t* out = counts_ + r * (width_ + 1);
+  const __m128i c = _mm_set1_epi32(static_cast<int>(colour_));
+  const __m128i zero = _mm_setzero_si128();
+  std::uint16_t n = 0;
+  out[0] = 0;
+  std::int64_t j = 0;
+  for (; j + 4 <= width_; j += 4) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * j));
+    // Shifting left by 8 drops the fourth byte, which never takes part.
+    const __m128i same = _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(a, c), 8), zero);
+    const auto four = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(same)));
+    for (int k = 0; k < 4; ++k) {
+      n = static_cast<std::uint16_t>(n + (four >> k & 1u));
+      out[j + k + 1] = n;
+    }
+  }
+  for (; j < width_; ++j) {
+    if (MaskPixel(p + 4 * j, 3) == colour_) ++n;
+    out[j + 1] = n;
+  }
+  built_[r] = 1;
+}
+
+}  // namespace zadized
