@@ -15,6 +15,24 @@ namespace {
 constexpr std::int32_t kChangeAfter = 64;
 constexpr std::int32_t kMaxChanges = 16;
 
+// For each set of eight pixels showing the colour (bit k: pixel k), how many
+// of them are among the first 1..8: a row's counts go eight at a time.
+struct Prefixes {
+  std::uint16_t upTo[256][8];
+};
+constexpr Prefixes MakePrefixes() {
+  Prefixes t{};
+  for (int m = 0; m < 256; ++m) {
+    int n = 0;
+    for (int k = 0; k < 8; ++k) {
+      n += m >> k & 1;
+      t.upTo[m][k] = static_cast<std::uint16_t>(n);
+    }
+  }
+  return t;
+}
+constexpr Prefixes kPrefixes = MakePrefixes();
+
 }  // namespace
 
 ColourCounts::ColourCounts(const ScanSetup& s, std::int32_t firstRow, std::int32_t lastRow)
@@ -64,15 +82,18 @@ void ColourCounts::Build(std::int64_t r) const {
   std::uint16_t n = 0;
   out[0] = 0;
   std::int64_t j = 0;
-  for (; j + 4 <= width_; j += 4) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * j));
+  for (; j + 8 <= width_; j += 8) {
+    const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * j));
+    const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * j + 16));
     // Shifting left by 8 drops the fourth byte, which never takes part.
-    const __m128i same = _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(a, c), 8), zero);
-    const auto four = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(same)));
-    for (int k = 0; k < 4; ++k) {
-      n = static_cast<std::uint16_t>(n + (four >> k & 1u));
-      out[j + k + 1] = n;
-    }
+    const __m128i e0 = _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(a0, c), 8), zero);
+    const __m128i e1 = _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(a1, c), 8), zero);
+    const auto eight = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(e0))) |
+                       static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(e1))) << 4;
+    const __m128i upTo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kPrefixes.upTo[eight]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + 1),
+                     _mm_add_epi16(upTo, _mm_set1_epi16(static_cast<short>(n))));
+    n = static_cast<std::uint16_t>(n + kPrefixes.upTo[eight][7]);
   }
   for (; j < width_; ++j) {
     if (MaskPixel(p + 4 * j, 3) == colour_) ++n;
