@@ -10,6 +10,9 @@ namespace zadized {
 
 namespace {
 
+// Blocks that reach the shape tests before the colour counts are used.
+constexpr std::int32_t kCountsAfter = 64;
+
 // All ones in the 32 bits of each lane whose pixel at `q + 4 * lane` shows
 // the colour held in (c0, c1), lanes 0-3 and 4-7.
 inline void SameLanes(const std::uint8_t* q, __m128i c0, __m128i c1, __m128i* e0, __m128i* e1) {
@@ -111,6 +114,10 @@ void ShapeTests::WeighSpans() {
 // limit; a lane above the limit by this bound is above it by the rule.
 unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::int32_t y, unsigned live,
                               __m128i s0, __m128i s1) const {
+  // Two reads a row rule a lane out, less than its marked pixels would cost;
+  // but each row's counts cost a pass over it, paid only once enough blocks
+  // come this far.
+  if (counts_ == nullptr || spans_ == 0 || !Counts() || ++reached_ <= kCountsAfter) return 0;
   const unsigned first = static_cast<unsigned>(__builtin_ctz(live));
   const ColorValue colour = counts_->Follow(MaskPixel(topLeft + first_ + 4 * first, 3));
   const __m128i c = _mm_set1_epi32(static_cast<int>(colour));
@@ -141,6 +148,9 @@ unsigned ShapeTests::Mask(const std::uint8_t* topLeft, std::int32_t x, std::int3
   // Each lane's shape colour: its own first marked pixel.
   const __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(topLeft + first_));
   const __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(topLeft + first_ + 16));
+  // The counts' bound first: it holds whatever the marked pixels show.
+  live &= ~RuledOut(topLeft, x, y, live, s0, s1);
+  if (live == 0) return 0;
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s_.width) * 4;
   // Whether the stretch's screen pixels for all eight lanes show one colour;
   // then that colour, against each lane's shape colour, decides the stretch.
@@ -168,10 +178,6 @@ unsigned ShapeTests::Mask(const std::uint8_t* topLeft, std::int32_t x, std::int3
     }
   }
   if (live == 0 || !Counts()) return live;
-  if (counts_ != nullptr && spans_ > 0) {
-    live &= ~RuledOut(topLeft, x, y, live, s0, s1);
-    if (live == 0) return 0;
-  }
 
   // Background in the shape's colour, per lane; a lane is out once it has
   // more than the limit.

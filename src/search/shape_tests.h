@@ -64,6 +64,7 @@ class ShapeTests {
   // the first marked one). Zero spans: the counts cannot rule anything out.
   std::int32_t spans_ = 0;
   std::int32_t uncounted_ = 0;
+  mutable std::int32_t reached_ = 0;  // blocks that reached the shape tests
   std::ptrdiff_t* offsets_ = nullptr;
   Stretch* stretches_ = nullptr;
   std::int32_t markedStretches_ = 0;  // the first ones; background after them
