@@ -126,6 +126,12 @@ unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::
                              _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(s1, c), 8), zero)) &
                         live;
   if (same == 0) return 0;
+  // The sums only grow: once every lane is over, the rest cannot save one.
+  const __m128i bound = _mm_set1_epi16(static_cast<short>(limit_ + uncounted_));
+  const auto over = [&](__m128i sum) {
+    return same &
+           static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(sum, bound), zero)));
+  };
   __m128i sum = zero;
   for (std::int32_t i = markedStretches_; i < stretchCount_; ++i) {
     const Stretch& st = stretches_[i];
@@ -133,9 +139,9 @@ unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::
     const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + st.min));
     const __m128i through = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + st.max + 1));
     sum = _mm_add_epi16(sum, _mm_sub_epi16(through, before));
+    if ((i & 7) == 7 && over(sum) == same) return same;
   }
-  const __m128i over = _mm_cmpgt_epi16(sum, _mm_set1_epi16(static_cast<short>(limit_ + uncounted_)));
-  return same & static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(over, zero)));
+  return over(sum);
 }
 
 ShapeTests::~ShapeTests() {
