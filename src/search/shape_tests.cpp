@@ -10,8 +10,11 @@ namespace zadized {
 
 namespace {
 
-// Blocks that reach the shape tests before the colour counts are used.
-constexpr std::int32_t kCountsAfter = 64;
+// The colour counts are weighed on windows of this many blocks that reach
+// the shape tests, each deciding for the next: unused, they are taken up
+// when the blocks walked more background pixels each than the counts read,
+// one a row; used, they are kept while they rule out one block in eight.
+constexpr std::int32_t kCountsWindow = 64;
 
 // All ones in the 32 bits of each lane whose pixel at `q + 4 * lane` shows
 // the colour held in (c0, c1), lanes 0-3 and 4-7.
@@ -114,10 +117,17 @@ void ShapeTests::WeighSpans() {
 // limit; a lane above the limit by this bound is above it by the rule.
 unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::int32_t y, unsigned live,
                               __m128i s0, __m128i s1) const {
-  // Two reads a row rule a lane out, less than its marked pixels would cost;
-  // but each row's counts cost a pass over it, paid only once enough blocks
-  // come this far.
-  if (counts_ == nullptr || spans_ == 0 || !Counts() || ++reached_ <= kCountsAfter) return 0;
+  // Two reads a row rule a lane out, less than its pixels would cost; but
+  // each row's counts cost a pass over it, paid only where blocks walk far.
+  if (counts_ == nullptr || spans_ == 0 || !Counts()) return 0;
+  if (++reached_ == kCountsWindow) {
+    useCounts_ = useCounts_
+                     ? 8 * ruled_ >= kCountsWindow
+                     : walked_ > kCountsWindow * static_cast<std::int64_t>(stretchCount_ - markedStretches_);
+    reached_ = ruled_ = 0;
+    walked_ = 0;
+  }
+  if (!useCounts_) return 0;
   const unsigned first = static_cast<unsigned>(__builtin_ctz(live));
   const ColorValue colour = counts_->Follow(MaskPixel(topLeft + first_ + 4 * first, 3));
   const __m128i c = _mm_set1_epi32(static_cast<int>(colour));
@@ -139,9 +149,11 @@ unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::
     const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + st.min));
     const __m128i through = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + st.max + 1));
     sum = _mm_add_epi16(sum, _mm_sub_epi16(through, before));
-    if ((i & 7) == 7 && over(sum) == same) return same;
+    if ((i & 7) == 7 && over(sum) == same) break;
   }
-  return over(sum);
+  const unsigned out = over(sum);
+  ruled_ += out == live ? 1 : 0;
+  return out;
 }
 
 ShapeTests::~ShapeTests() {
@@ -197,6 +209,7 @@ unsigned ShapeTests::Mask(const std::uint8_t* topLeft, std::int32_t x, std::int3
       lo = _mm_add_epi32(lo, _mm_and_si128(e0, size));
       hi = _mm_add_epi32(hi, _mm_and_si128(e1, size));
     } else {
+      walked_ += st.end - st.begin;
       for (std::int32_t j = st.begin; j < st.end; ++j) {
         SameLanes(topLeft + offsets_[j], s0, s1, &e0, &e1);
         lo = _mm_sub_epi32(lo, e0);  // all ones is -1: one more

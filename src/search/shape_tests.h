@@ -64,7 +64,13 @@ class ShapeTests {
   // the first marked one). Zero spans: the counts cannot rule anything out.
   std::int32_t spans_ = 0;
   std::int32_t uncounted_ = 0;
-  mutable std::int32_t reached_ = 0;  // blocks that reached the shape tests
+  // Blocks that reached the shape tests in this window, the background
+  // pixels they walked, those the counts ruled out, and whether the counts
+  // are used.
+  mutable std::int32_t reached_ = 0;
+  mutable std::int32_t ruled_ = 0;
+  mutable std::int64_t walked_ = 0;
+  mutable bool useCounts_ = false;
   std::ptrdiff_t* offsets_ = nullptr;
   Stretch* stretches_ = nullptr;
   std::int32_t markedStretches_ = 0;  // the first ones; background after them
