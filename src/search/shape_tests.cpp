@@ -16,6 +16,8 @@ namespace {
 // one a row; used, they are kept while they rule out one block in eight.
 constexpr std::int32_t kCountsWindow = 64;
 
+bool g_alwaysCount = false;
+
 // All ones in the 32 bits of each lane whose pixel at `q + 4 * lane` shows
 // the colour held in (c0, c1), lanes 0-3 and 4-7.
 inline void SameLanes(const std::uint8_t* q, __m128i c0, __m128i c1, __m128i* e0, __m128i* e1) {
@@ -33,6 +35,8 @@ inline unsigned Bits(__m128i lo, __m128i hi) {
 }
 
 }  // namespace
+
+void AlwaysUseColourCounts(bool on) { g_alwaysCount = on; }
 
 ShapeTests::ShapeTests(const ScanSetup& s) : s_(s) {
   const std::int64_t tw = s.templateWidth, th = s.templateHeight;
@@ -127,7 +131,7 @@ unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::
     reached_ = ruled_ = 0;
     walked_ = 0;
   }
-  if (!useCounts_) return 0;
+  if (!useCounts_ && !g_alwaysCount) return 0;
   const unsigned first = static_cast<unsigned>(__builtin_ctz(live));
   const ColorValue colour = counts_->Follow(MaskPixel(topLeft + first_ + 4 * first, 3));
   const __m128i c = _mm_set1_epi32(static_cast<int>(colour));

@@ -16,6 +16,11 @@
 
 namespace zadized {
 
+// Tests use the colour counts on every block that reaches the shape tests,
+// paying or not, so that small screens reach them; false restores the
+// judgement on the screen.
+void AlwaysUseColourCounts(bool on);
+
 class ShapeTests {
  public:
   // Ready() is false when the tables could not be allocated.

@@ -27,6 +27,7 @@
 #include "search/plain_boxes.h"
 #include "search/plain_windows.h"
 #include "search/search.h"
+#include "search/shape_tests.h"
 #include "search_support.h"
 
 namespace zadized {
@@ -895,8 +896,10 @@ TEST(SearchDifferential, LargeWindowsThatFailLate) {
 TEST(SearchDifferential, ShapeBoxesOnPlainAreas) {
   constexpr int kBoxCases = 400;
   std::mt19937 rng(0xB0C5u);
-  // On screens this small the table never pays for itself; built anyway.
+  // On screens this small the table and the counts never pay for
+  // themselves; used anyway.
   AlwaysBuildPlainBoxes(true);
+  AlwaysUseColourCounts(true);
   const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   const auto color = [&] { return static_cast<std::uint32_t>(rng()) & 0xFFFFFF; };
   std::map<std::string, int> outcomes, paths;
@@ -981,6 +984,7 @@ TEST(SearchDifferential, ShapeBoxesOnPlainAreas) {
       ++outcomes[position ? "boxes, found" : "boxes, not found"];
   }
   AlwaysBuildPlainBoxes(false);
+  AlwaysUseColourCounts(false);
   if (::testing::Test::HasFailure()) return;
   PrintCounts("outcomes", outcomes);
   PrintCounts("fast-scan paths", paths);
