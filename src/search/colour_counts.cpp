@@ -37,19 +37,21 @@ constexpr Prefixes kPrefixes = MakePrefixes();
 
 ColourCounts::ColourCounts(const ScanSetup& s, std::int32_t firstRow, std::int32_t lastRow)
     : s_(s), width_(s.width), rows_(static_cast<std::int64_t>(lastRow) - firstRow + 1), firstRow_(firstRow) {
-  if (rows_ <= 0 || firstRow < 0 || lastRow >= s.height || width_ <= 0 || width_ > 0xFFFF ||
-      rows_ * (width_ + 1) * 2 > 0x7FFFFFFF) {
-    return;
-  }
+  usable_ = rows_ > 0 && firstRow >= 0 && lastRow < s.height && width_ > 0 && width_ <= 0xFFFF &&
+            rows_ * (width_ + 1) * 2 <= 0x7FFFFFFF;
+}
+
+bool ColourCounts::Allocate() const {
   const platform::Ops& os = platform::Current();
   counts_ = static_cast<std::uint16_t*>(os.allocZeroed(static_cast<std::uint32_t>(rows_ * (width_ + 1) * 2)));
   built_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(rows_)));
-  if (counts_ == nullptr || built_ == nullptr) {
-    if (counts_ != nullptr) os.freeBlock(counts_);
-    if (built_ != nullptr) os.freeBlock(built_);
-    counts_ = nullptr;
-    built_ = nullptr;
-  }
+  if (counts_ != nullptr && built_ != nullptr) return true;
+  if (counts_ != nullptr) os.freeBlock(counts_);
+  if (built_ != nullptr) os.freeBlock(built_);
+  counts_ = nullptr;
+  built_ = nullptr;
+  usable_ = false;
+  return false;
 }
 
 ColourCounts::~ColourCounts() {
@@ -59,7 +61,8 @@ ColourCounts::~ColourCounts() {
 
 // Logically const: which colour is counted changes only how much is worked
 // out again, never what a row's counts say about the colour they are for.
-ColorValue ColourCounts::Follow(ColorValue seen) const {
+bool ColourCounts::Follow(ColorValue seen, ColorValue* counted) const {
+  if (!usable_ || (counts_ == nullptr && !Allocate())) return false;
   if (!chosen_) {
     chosen_ = true;
     colour_ = seen;
@@ -71,7 +74,8 @@ ColorValue ColourCounts::Follow(ColorValue seen) const {
     ++changes_;
     std::memset(built_, 0, static_cast<std::size_t>(rows_));
   }
-  return colour_;
+  *counted = colour_;
+  return true;
 }
 
 void ColourCounts::Build(std::int64_t r) const {

@@ -16,20 +16,22 @@ namespace zadized {
 class ColourCounts {
  public:
   // Rows firstRow..lastRow of the setup's screen, each worked out the first
-  // time it is asked about. Ready() is false when the counts could not be
-  // allocated (or the screen is too wide to count in 16 bits).
+  // time it is asked about, and memory for them taken only then: a search
+  // that never counts pays nothing. Ready() is false when the screen is too
+  // wide to count in 16 bits, or the memory could not be had.
   ColourCounts(const ScanSetup& s, std::int32_t firstRow, std::int32_t lastRow);
   ~ColourCounts();
   ColourCounts(const ColourCounts&) = delete;
   ColourCounts& operator=(const ColourCounts&) = delete;
 
-  bool Ready() const { return counts_ != nullptr; }
+  bool Ready() const { return usable_; }
 
   // The colour counted, after `seen` has asked for it: the colour follows
   // the one asked for most of late, so that a screen whose plain areas have
   // several colours is counted in the one at hand. A change forgets every
-  // row worked out.
-  ColorValue Follow(ColorValue seen) const;
+  // row worked out. False when there is no memory for the counts (then
+  // Ready() turns false and Row may not be called).
+  bool Follow(ColorValue seen, ColorValue* counted) const;
 
   // Row y's counts (y within the rows given): entry j is how many of the
   // columns before j show the colour, for j = 0..width.
@@ -42,9 +44,12 @@ class ColourCounts {
  private:
   void Build(std::int64_t r) const;
 
+  bool Allocate() const;
+
   const ScanSetup& s_;
-  std::uint16_t* counts_ = nullptr;
-  std::uint8_t* built_ = nullptr;
+  mutable bool usable_ = false;
+  mutable std::uint16_t* counts_ = nullptr;
+  mutable std::uint8_t* built_ = nullptr;
   std::int64_t width_ = 0;
   std::int64_t rows_ = 0;
   std::int32_t firstRow_ = 0;

@@ -133,7 +133,8 @@ unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::
   }
   if (!useCounts_ && !g_alwaysCount) return 0;
   const unsigned first = static_cast<unsigned>(__builtin_ctz(live));
-  const ColorValue colour = counts_->Follow(MaskPixel(topLeft + first_ + 4 * first, 3));
+  ColorValue colour = 0;
+  if (!counts_->Follow(MaskPixel(topLeft + first_ + 4 * first, 3), &colour)) return 0;
   const __m128i c = _mm_set1_epi32(static_cast<int>(colour));
   const __m128i zero = _mm_setzero_si128();
   const unsigned same = Bits(_mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(s0, c), 8), zero),
