@@ -1,5 +1,6 @@
 #include "search/fast_scan.h"
 
+#include "search/colour_counts.h"
 #include "search/lanes.h"
 #include "search/near_bounds.h"
 #include "search/near_tests.h"
@@ -330,6 +331,8 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
     if (shape.Ready()) {
       const RowRuns runs(s, c.firstY, c.lastY + s.templateHeight - 1);
       if (runs.Ready()) shape.UseRuns(&runs);
+      const ColourCounts counts(s, c.firstY, c.lastY + s.templateHeight - 1);
+      if (counts.Ready()) shape.UseCounts(&counts);
       PairTests tests(s, kSmallOneThirdSet);
       tests.Rank(c, check.Ready() ? &check : nullptr);
       const PlainBoxes boxes(s, c, &tests);

@@ -10,6 +10,14 @@ namespace zadized {
 
 namespace {
 
+// The colour counts are weighed on windows of this many blocks that reach
+// the shape tests, each deciding for the next: unused, they are taken up
+// when the blocks walked more background pixels each than the counts read,
+// one a row; used, they are kept while they rule out one block in eight.
+constexpr std::int32_t kCountsWindow = 64;
+
+bool g_alwaysCount = false;
+
 // All ones in the 32 bits of each lane whose pixel at `q + 4 * lane` shows
 // the colour held in (c0, c1), lanes 0-3 and 4-7.
 inline void SameLanes(const std::uint8_t* q, __m128i c0, __m128i c1, __m128i* e0, __m128i* e1) {
@@ -27,6 +35,8 @@ inline unsigned Bits(__m128i lo, __m128i hi) {
 }
 
 }  // namespace
+
+void AlwaysUseColourCounts(bool on) { g_alwaysCount = on; }
 
 ShapeTests::ShapeTests(const ScanSetup& s) : s_(s) {
   const std::int64_t tw = s.templateWidth, th = s.templateHeight;
@@ -85,6 +95,70 @@ ShapeTests::ShapeTests(const ScanSetup& s) : s_(s) {
     });
     if (marked) markedStretches_ = stretchCount_;
   }
+  WeighSpans();
+}
+
+void ShapeTests::WeighSpans() {
+  std::int64_t spans = 0, uncounted = 0;
+  for (std::int32_t i = markedStretches_; i < stretchCount_; ++i) {
+    const Stretch& st = stretches_[i];
+    spans += st.max - st.min + 1;
+    uncounted += st.max - st.min + 1 - (st.end - st.begin);
+  }
+  // Sums of 16 bits, compared signed; and a bound that could never pass the
+  // limit is not worth reading.
+  if (spans > 0x7FFF || limit_ + uncounted >= spans) return;
+  spans_ = static_cast<std::int32_t>(spans);
+  uncounted_ = static_cast<std::int32_t>(uncounted);
+}
+
+// Why no lane that the rule accepts is ruled out here: a lane's counted
+// background lies in its stretches' spans, so the pixels of the spans that
+// show the counted colour, less every pixel of the spans that is not counted
+// background (whatever it shows), are at most the counted background showing
+// that colour. For a lane whose shape colour is the counted one, that is at
+// most its background in the shape's colour, which the rule allows up to the
+// limit; a lane above the limit by this bound is above it by the rule.
+unsigned ShapeTests::RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::int32_t y, unsigned live,
+                              __m128i s0, __m128i s1) const {
+  // Two reads a row rule a lane out, less than its pixels would cost; but
+  // each row's counts cost a pass over it, paid only where blocks walk far.
+  if (counts_ == nullptr || spans_ == 0 || !Counts()) return 0;
+  if (++reached_ == kCountsWindow) {
+    useCounts_ = useCounts_
+                     ? 8 * ruled_ >= kCountsWindow
+                     : walked_ > kCountsWindow * static_cast<std::int64_t>(stretchCount_ - markedStretches_);
+    reached_ = ruled_ = 0;
+    walked_ = 0;
+  }
+  if (!useCounts_ && !g_alwaysCount) return 0;
+  const unsigned first = static_cast<unsigned>(__builtin_ctz(live));
+  ColorValue colour = 0;
+  if (!counts_->Follow(MaskPixel(topLeft + first_ + 4 * first, 3), &colour)) return 0;
+  const __m128i c = _mm_set1_epi32(static_cast<int>(colour));
+  const __m128i zero = _mm_setzero_si128();
+  const unsigned same = Bits(_mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(s0, c), 8), zero),
+                             _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(s1, c), 8), zero)) &
+                        live;
+  if (same == 0) return 0;
+  // The sums only grow: once every lane is over, the rest cannot save one.
+  const __m128i bound = _mm_set1_epi16(static_cast<short>(limit_ + uncounted_));
+  const auto over = [&](__m128i sum) {
+    return same &
+           static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(sum, bound), zero)));
+  };
+  __m128i sum = zero;
+  for (std::int32_t i = markedStretches_; i < stretchCount_; ++i) {
+    const Stretch& st = stretches_[i];
+    const std::uint16_t* row = counts_->Row(y + st.fromTop) + x;
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + st.min));
+    const __m128i through = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + st.max + 1));
+    sum = _mm_add_epi16(sum, _mm_sub_epi16(through, before));
+    if ((i & 7) == 7 && over(sum) == same) break;
+  }
+  const unsigned out = over(sum);
+  ruled_ += out == live ? 1 : 0;
+  return out;
 }
 
 ShapeTests::~ShapeTests() {
@@ -97,6 +171,9 @@ unsigned ShapeTests::Mask(const std::uint8_t* topLeft, std::int32_t x, std::int3
   // Each lane's shape colour: its own first marked pixel.
   const __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(topLeft + first_));
   const __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(topLeft + first_ + 16));
+  // The counts' bound first: it holds whatever the marked pixels show.
+  live &= ~RuledOut(topLeft, x, y, live, s0, s1);
+  if (live == 0) return 0;
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s_.width) * 4;
   // Whether the stretch's screen pixels for all eight lanes show one colour;
   // then that colour, against each lane's shape colour, decides the stretch.
@@ -137,6 +214,7 @@ unsigned ShapeTests::Mask(const std::uint8_t* topLeft, std::int32_t x, std::int3
       lo = _mm_add_epi32(lo, _mm_and_si128(e0, size));
       hi = _mm_add_epi32(hi, _mm_and_si128(e1, size));
     } else {
+      walked_ += st.end - st.begin;
       for (std::int32_t j = st.begin; j < st.end; ++j) {
         SameLanes(topLeft + offsets_[j], s0, s1, &e0, &e1);
         lo = _mm_sub_epi32(lo, e0);  // all ones is -1: one more

@@ -9,10 +9,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "search/colour_counts.h"
+#include "search/lanes.h"
 #include "search/row_runs.h"
 #include "search/rules.h"
 
 namespace zadized {
+
+// Tests use the colour counts on every block that reaches the shape tests,
+// paying or not, so that small screens reach them; false restores the
+// judgement on the screen.
+void AlwaysUseColourCounts(bool on);
 
 class ShapeTests {
  public:
@@ -30,6 +37,10 @@ class ShapeTests {
 
   // Rows whose stretches may be settled at once; null walks every pixel.
   void UseRuns(const RowRuns* runs) { runs_ = runs; }
+  // Counts of one colour per screen row, which rule out at once the lanes
+  // whose background plainly shows the shape's colour too often; null
+  // counts every lane pixel by pixel.
+  void UseCounts(const ColourCounts* counts) { counts_ = counts; }
 
   // Of the lanes `live` of the eight positions from (x, y), whose top-left
   // pixel is at `topLeft`, those that match.
@@ -44,8 +55,27 @@ class ShapeTests {
     std::int32_t min, max;
   };
 
+  void WeighSpans();
+  // Of the lanes `live`, whose shape colours are in (s0, s1), those the
+  // colour counts rule out.
+  unsigned RuledOut(const std::uint8_t* topLeft, std::int32_t x, std::int32_t y, unsigned live, __m128i s0,
+                    __m128i s1) const;
+
   const ScanSetup& s_;
   const RowRuns* runs_ = nullptr;
+  const ColourCounts* counts_ = nullptr;
+  // Over the background's stretches: their columns min..max in all, and the
+  // pixels among those the rule does not count (marked, left out, or before
+  // the first marked one). Zero spans: the counts cannot rule anything out.
+  std::int32_t spans_ = 0;
+  std::int32_t uncounted_ = 0;
+  // Blocks that reached the shape tests in this window, the background
+  // pixels they walked, those the counts ruled out, and whether the counts
+  // are used.
+  mutable std::int32_t reached_ = 0;
+  mutable std::int32_t ruled_ = 0;
+  mutable std::int64_t walked_ = 0;
+  mutable bool useCounts_ = false;
   std::ptrdiff_t* offsets_ = nullptr;
   Stretch* stretches_ = nullptr;
   std::int32_t markedStretches_ = 0;  // the first ones; background after them

@@ -28,6 +28,7 @@
 #include "search/plain_boxes.h"
 #include "search/plain_windows.h"
 #include "search/search.h"
+#include "search/shape_tests.h"
 #include "search_support.h"
 
 namespace zadized {
@@ -907,23 +908,32 @@ TEST(SearchDifferential, LargeWindowsThatFailLate) {
 // first marked pixel sits just above and just below the one-third limit,
 // copies whose background shows the shape's colour in about that share, the
 // key colour's pixels left out (bit 19), screens wider than a stripe of the
-// box table, every scan order.
+// box table, every scan order. Speckled screens, two plain colours sprinkled
+// with other ones, defeat the boxes: there the windows are ruled out by the
+// rows' counts of one colour, which must follow the screen from one plain
+// colour to the other.
 TEST(SearchDifferential, ShapeBoxesOnPlainAreas) {
   constexpr int kBoxCases = 400;
   std::mt19937 rng(0xB0C5u);
-  // On screens this small the table never pays for itself; built anyway.
+  // On screens this small the table and the counts never pay for
+  // themselves; used anyway.
   AlwaysBuildPlainBoxes(true);
+  AlwaysUseColourCounts(true);
   const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   const auto color = [&] { return static_cast<std::uint32_t>(rng()) & 0xFFFFFF; };
   std::map<std::string, int> outcomes, paths;
   for (int i = 0; i < kBoxCases; ++i) {
     Generated g;
-    const bool wide = uniform(0, 5) == 0;
+    const bool wide = uniform(0, 5) == 0, speckled = !wide && uniform(0, 3) == 0;
     const int tw = uniform(3, wide ? 12 : 20), th = uniform(3, wide ? 8 : 14);
-    const int W = wide ? uniform(515, 560) : uniform(tw, 90),
-              H = wide ? uniform(th, th + 6) : uniform(th, 40);
-    const std::uint32_t paper = color(), ink = uniform(0, 2) == 0 ? paper : color(), other = color(),
-                        key = color();
+    const int W = wide       ? uniform(515, 560)
+                  : speckled ? uniform(200, 400)
+                             : uniform(tw, 90),
+              H = wide       ? uniform(th, th + 6)
+                  : speckled ? uniform(th + 20, th + 60)
+                             : uniform(th, 40);
+    const std::uint32_t paper = color(), ink = uniform(0, 2) == 0 ? paper : color(),
+                        other = speckled ? paper : color(), key = color(), second = color();
     // The template: marked blobs on background, a key-coloured corner now and then.
     const int share = uniform(15, 70);
     std::vector<std::uint32_t> t(static_cast<std::size_t>(tw) * th);
@@ -947,12 +957,21 @@ TEST(SearchDifferential, ShapeBoxesOnPlainAreas) {
         for (int x = bx; x < std::min(W, bx + bw); ++x)
           g.screen.topDown[static_cast<std::size_t>(y) * W + x] = v;
     }
-    for (int specks = uniform(0, 6); specks > 0; --specks)
+    if (speckled) {
+      const bool across = uniform(0, 1) == 0;
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+          if (across ? 2 * y >= H : 2 * x >= W)
+            g.screen.topDown[static_cast<std::size_t>(y) * W + x] = second;
+    }
+    for (int specks = speckled ? W * H / uniform(6, 40) : uniform(0, 6); specks > 0; --specks)
       g.screen.topDown[static_cast<std::size_t>(uniform(0, H - 1)) * W + uniform(0, W - 1)] = color();
     const int inShape = uniform(0, 3) == 0 ? 100 : uniform(20, 45);
-    for (int copies = uniform(0, 3); copies > 0; --copies) {
+    for (int copies = uniform(speckled ? 2 : 0, speckled ? 6 : 3); copies > 0; --copies) {
       const int cx = uniform(0, W - tw), cy = uniform(0, H - th);
-      const std::uint32_t shown = uniform(0, 1) == 0 ? paper : color();
+      // On a speckled screen, copies in the second colour on the first: the
+      // background of a match then shows a colour counted before.
+      const std::uint32_t shown = speckled ? second : uniform(0, 1) == 0 ? paper : color();
       for (int y = 0; y < th; ++y) {
         for (int x = 0; x < tw; ++x) {
           const std::uint32_t v = t[static_cast<std::size_t>(y) * tw + x];
@@ -973,7 +992,7 @@ TEST(SearchDifferential, ShapeBoxesOnPlainAreas) {
     g.x2 = W - 1;
     g.y2 = H - 1;
     g.fourthByte = static_cast<std::uint8_t>(rng());
-    g.what = std::string(wide ? "wide" : "narrow") + (keyed ? ", key colour" : "");
+    g.what = std::string(wide ? "wide" : speckled ? "speckled" : "narrow") + (keyed ? ", key colour" : "");
     const Outcome out = CheckCase(g, i, i % 16 == 0, "boxes");
     if (::testing::Test::HasFailure()) break;
     if (!out.path.empty()) ++paths[out.path];
@@ -984,6 +1003,7 @@ TEST(SearchDifferential, ShapeBoxesOnPlainAreas) {
       ++outcomes[position ? "boxes, found" : "boxes, not found"];
   }
   AlwaysBuildPlainBoxes(false);
+  AlwaysUseColourCounts(false);
   if (::testing::Test::HasFailure()) return;
   PrintCounts("outcomes", outcomes);
   PrintCounts("fast-scan paths", paths);
