@@ -716,6 +716,19 @@ const std::string kWineCases[] = {
     "icons round icon 48x48 alpha pattern rows-TL skip 100",
     "dark calculator key round 48x30 key colour pattern rows-TL",
     "desktop1 round 32x32 calc alpha pattern",
+    // Users' desktops: a white page under a menu, a black desktop, a grid of
+    // identical keys, a many-coloured wallpaper, a list of identical rows.
+    "editor page white 600x400 pattern rows-TL",
+    "editor page white 600x400 pattern changed",
+    "editor black 64x64 near n=8 changed",
+    "editor calculator key 64x48 pattern rows-TL",
+    "editor calculator key 64x48 shape changed",
+    "editor picture 32x32 near n=16 p=5 changed",
+    "mosaic wallpaper 64x64 pattern changed",
+    "mosaic sky 64x64 tolerance changed",
+    "mosaic wallpaper 32x32 near n=16 p=5 rows-TL",
+    "mosaic list row start 60x28 pattern rows-TL",
+    "mosaic list row 60x28 shape changed",
     // Every sighting: the Wine run times one call, the skip loop and the
     // literal DLL's one call for each.
     "icons icon 48x48 pattern rows-TL every sighting, one call",
