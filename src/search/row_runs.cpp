@@ -26,7 +26,7 @@ RowRuns::RowRuns(const ScanSetup& s, std::int32_t firstRow, std::int32_t lastRow
 // Logically const: a row's bits are the same whenever they are worked out.
 // Sixteen pairs at a time while the pixel after the sixteenth is in the row,
 // each word gathered whole before it is stored.
-void RowRuns::Build(std::int64_t r, std::int64_t stripe) const {
+void RowRuns::BuildStripe(std::int64_t r, std::int64_t stripe) const {
   const std::uint8_t* p = TopLeftOf(s_, 0, static_cast<std::int32_t>(firstRow_ + r));
   std::uint64_t* row = bits_ + r * words_;
   const std::int64_t end = (stripe + 1) * kStripe < s_.width ? (stripe + 1) * kStripe : s_.width;
@@ -52,6 +52,12 @@ void RowRuns::Build(std::int64_t r, std::int64_t stripe) const {
     if (MaskPixel(p + 4 * j, 3) == MaskPixel(p + 4 * j + 4, 3)) row[j / 64] |= 1ull << (j % 64);
   }
   built_[r * stripes_ + stripe] = 1;
+}
+
+void RowRuns::Build(std::int64_t r, std::int64_t ka, std::int64_t kb) const {
+  for (std::int64_t k = ka; k <= kb; ++k) {
+    if (built_[r * stripes_ + k] == 0) BuildStripe(r, k);
+  }
 }
 
 RowRuns::~RowRuns() {

@@ -44,17 +44,20 @@ class RowRuns {
   // pixels j and j + 1 show one colour; none past the row's last pair.
   const std::uint64_t* Row(std::int32_t y, std::int64_t a, std::int64_t b) const {
     const std::int64_t r = static_cast<std::int64_t>(y) - firstRow_;
-    for (std::int64_t k = a / kStripe; k <= b / kStripe; ++k) {
-      if (built_[r * stripes_ + k] == 0) Build(r, k);
-    }
+    const std::uint8_t* built = built_ + r * stripes_;
+    const std::int64_t ka = a >> kStripeShift, kb = b >> kStripeShift;
+    if (built[ka] == 0 || built[kb] == 0 || kb - ka > 1) Build(r, ka, kb);
     return bits_ + r * words_;
   }
   std::int64_t Words() const { return words_; }
 
  private:
-  static constexpr std::int64_t kStripe = 512;  // columns, a whole number of words
+  static constexpr int kStripeShift = 9;  // stripes of 512 columns, a whole number of words
+  static constexpr std::int64_t kStripe = std::int64_t{1} << kStripeShift;
 
-  void Build(std::int64_t r, std::int64_t stripe) const;
+  // Stripes ka..kb of row r that are not worked out yet.
+  void Build(std::int64_t r, std::int64_t ka, std::int64_t kb) const;
+  void BuildStripe(std::int64_t r, std::int64_t stripe) const;
 
   const ScanSetup& s_;
   std::uint64_t* bits_ = nullptr;  // bit j of a row: pixels j and j + 1 show one colour
