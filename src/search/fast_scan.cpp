@@ -1,5 +1,6 @@
 #include "search/fast_scan.h"
 
+#include "platform/platform.h"
 #include "search/colour_counts.h"
 #include "search/lanes.h"
 #include "search/near_bounds.h"
@@ -42,6 +43,7 @@ std::int64_t g_headStartBudget = -1;
 // tests filter, the exact window check (or, without memory for it, the
 // literal test) decides.
 struct PatternFilter {
+  bool GroupsColumns() const { return false; }
   const ScanSetup& s;
   const PairTests& tests;
   const WindowCheck& check;
@@ -73,11 +75,15 @@ struct ShapeFilter {
     return tests.Passes(p) && (check.Ready() ? check.Matches(p) : WindowMatches(s, x, y));
   }
   bool Matches(std::int32_t, std::int32_t, const std::uint8_t*) const { return true; }
+  // The boxes' verdict covers 64 positions of a row at a time: worth a
+  // column-by-column scan's working out eight strips side by side.
+  bool GroupsColumns() const { return boxes != nullptr; }
 };
 
 // Near-colour mode: the bound on the misses (when there is one) filters, the
 // tests are exact, nothing is left to decide.
 struct NearFilter {
+  bool GroupsColumns() const { return false; }
   const NearBounds* bounds;
   const NearTests& tests;
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
@@ -235,6 +241,80 @@ ScanHit ScanColumnStrips(Scanner<Filter>& sc) {
   return ScanHit{false, 0, 0};
 }
 
+// Memory for ScanColumnGroups: per row of a group, its eight blocks' masks;
+// then, block by block, the rows where that block has a lane alive.
+struct GroupRows {
+  std::uint64_t masks[kMaxMaskRows];
+  std::int32_t rows[kMaxMaskRows];
+  std::int32_t blockRows[kMaxMaskRows];
+  std::uint8_t blockMasks[kMaxMaskRows];
+};
+
+// The visits of one group's block j: its columns one after the other, each
+// down the rows where its lane survived.
+template <typename Filter>
+bool VisitGroupBlock(Scanner<Filter>& sc, const Block& b, int j, std::int32_t live, GroupRows& g,
+                     ScanHit* hit) {
+  const Candidates& c = sc.c;
+  std::int32_t count = 0;
+  unsigned lanes = 0;
+  for (std::int32_t r = 0; r < live; ++r) {
+    const auto m = static_cast<std::uint8_t>(g.masks[r] >> (8 * j));
+    if (m == 0) continue;
+    g.blockRows[count] = g.rows[r];
+    g.blockMasks[count++] = m;
+    lanes |= m;
+  }
+  while (lanes != 0) {
+    const std::int32_t lane = TakeLane(lanes, c.order.rightToLeft);
+    const std::int32_t x = b.start + lane;
+    for (std::int32_t r = 0; r < count; ++r) {
+      if ((g.blockMasks[r] >> lane & 1u) == 0) continue;
+      const std::int32_t y = c.RowAt(g.blockRows[r]);
+      if (sc.Visit(x, y)) {
+        *hit = ScanHit{true, x, y};
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Column by column as ScanColumnStrips visits, but eight strips side by side
+// are filtered at a time, row by row across all of them: the screen is read
+// along its rows and the filters' memory of a row's verdict serves the
+// strips side by side, as in a row-by-row scan. Each position is visited in
+// the same order; the masks are only worked out sooner.
+template <typename Filter>
+ScanHit ScanColumnGroups(Scanner<Filter>& sc, GroupRows& g) {
+  const Candidates& c = sc.c;
+  const std::int64_t blocks = BlockCount(c);
+  // Groups of one, one, two, four and then eight strips: a template found in
+  // the first columns is not made to wait for eight strips' masks.
+  std::int64_t size = 1;
+  for (std::int64_t first = 0; first < blocks; first += size) {
+    size = first < 2 ? 1 : first < kLanes ? first : kLanes;
+    const int n = static_cast<int>(blocks - first < size ? blocks - first : size);
+    Block b[kLanes];
+    for (int j = 0; j < n; ++j) b[j] = BlockAt(c, first + j);
+    std::int32_t live = 0;
+    for (std::int64_t i = 0; i < c.rows; ++i) {
+      const std::int32_t y = c.RowAt(i);
+      std::uint64_t m = 0;
+      for (int j = 0; j < n; ++j)
+        m |= static_cast<std::uint64_t>(sc.Mask(b[j].start, y) & b[j].keep) << (8 * j);
+      if (m == 0) continue;
+      g.rows[live] = static_cast<std::int32_t>(i);
+      g.masks[live++] = m;
+    }
+    ScanHit hit{false, 0, 0};
+    for (int j = 0; j < n; ++j) {
+      if (VisitGroupBlock(sc, b[j], j, live, g, &hit)) return hit;
+    }
+  }
+  return ScanHit{false, 0, 0};
+}
+
 template <typename Filter>
 ScanHit Dispatch(Scanner<Filter>& sc) {
   switch (ChooseLoop(sc.c)) {
@@ -242,6 +322,15 @@ ScanHit Dispatch(Scanner<Filter>& sc) {
       return ScanSinglePositions(sc);
     case FastLoop::kRowBlocks:
       return ScanRowBlocks(sc);
+    case FastLoop::kColumnStrips: {
+      if (!sc.filter.GroupsColumns()) return ScanColumnStrips(sc);
+      const platform::Ops& os = platform::Current();
+      auto* g = static_cast<GroupRows*>(os.allocZeroed(sizeof(GroupRows)));
+      if (g == nullptr) return ScanColumnStrips(sc);
+      const ScanHit hit = ScanColumnGroups(sc, *g);
+      os.freeBlock(g);
+      return hit;
+    }
     default:
       return ScanColumnStrips(sc);
   }
@@ -335,7 +424,7 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
       if (counts.Ready()) shape.UseCounts(&counts);
       PairTests tests(s, kSmallOneThirdSet);
       tests.Rank(c, check.Ready() ? &check : nullptr);
-      const PlainBoxes boxes(s, c, &tests);
+      const PlainBoxes boxes(s, c, &tests, runs.Ready() ? &runs : nullptr);
       const ShapeFilter filter{s, boxes.Ready() ? &boxes : nullptr, tests, shape, check};
       Scanner<ShapeFilter> sc{s, filter, c, acceptance, head.visited};
       return Dispatch(sc);

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "search/lanes.h"
 #include "search/pair_tests.h"
+#include "search/row_runs.h"
 
 namespace zadized {
 
@@ -172,13 +173,35 @@ inline __m128i SameBytes(const std::uint8_t* p, const std::uint8_t* q) {
   return _mm_packs_epi16(_mm_packs_epi32(e[0], e[1]), _mm_packs_epi32(e[2], e[3]));
 }
 
+// Bit j of `v`: pixels j and j + 1 from `p` on show one colour, for j below
+// `pairs`.
+void NeighbourBits(const std::uint8_t* p, std::int64_t pairs, std::uint64_t* v) {
+  const __m128i zero = _mm_setzero_si128();
+  std::int64_t j = 0;
+  for (; j + 16 <= pairs; j += 16) {
+    const auto same = static_cast<unsigned>(_mm_movemask_epi8(SameBytes(p + 4 * j, p + 4 * j + 4)));
+    v[j >> 6] |= static_cast<std::uint64_t>(same) << (j & 63);
+  }
+  for (; j + 4 <= pairs; j += 4) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * j));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * j + 4));
+    // Shifting left by 8 drops the fourth byte, which never takes part.
+    const __m128i same = _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(a, b), 8), zero);
+    v[j >> 6] |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(same))) << (j & 63);
+  }
+  for (; j < pairs; ++j) {
+    if (MaskPixel(p + 4 * j, 3) == MaskPixel(p + 4 * j + 4, 3)) v[j >> 6] |= 1ull << (j & 63);
+  }
+}
+
 bool g_alwaysBuild = false;
 
 }  // namespace
 
 void AlwaysBuildPlainBoxes(bool on) { g_alwaysBuild = on; }
 
-PlainBoxes::PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests* tests) : s_(s) {
+PlainBoxes::PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests* tests, const RowRuns* runs)
+    : s_(s), runs_(runs) {
   const std::int64_t tw = s.templateWidth, th = s.templateHeight;
   if (s.map == nullptr || !s.shape || tw <= 0 || th <= 0 || c.columns <= 0 || c.rows <= 0) return;
   std::int64_t firstMarked = -1, unmarked = 0, counted = 0;
@@ -206,6 +229,7 @@ PlainBoxes::PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests*
   if (best < 0) return;
   boxCount_ = Place(counts, tw, th, limit, sizes[best], kAllBoxes, boxes_);
   downward_ = c.order.bottomUp;
+  leftward_ = c.order.rightToLeft;
   Allocate(c);
 }
 
@@ -308,22 +332,16 @@ void PlainBoxes::StretchBits(std::int64_t row, std::int64_t stripe, std::uint64_
   const std::int64_t used = std::min<std::int64_t>(kLocal - 2, kStripeWords + (m + 63) / 64 + 1);
   const std::int64_t end = std::min<std::int64_t>(from + 64 * used, s_.width - 1);
   std::uint64_t v[kLocal + PlainBoxes::kWidestBox / 64 + 2] = {};
-  const std::uint8_t* p = TopLeftOf(s_, 0, static_cast<std::int32_t>(firstRow_ + row)) + 4 * from;
-  const __m128i zero = _mm_setzero_si128();
-  std::int64_t j = 0;
-  for (; from + j + 16 <= end; j += 16) {
-    const auto same = static_cast<unsigned>(_mm_movemask_epi8(SameBytes(p + 4 * j, p + 4 * j + 4)));
-    v[j >> 6] |= static_cast<std::uint64_t>(same) << (j & 63);
-  }
-  for (; from + j + 4 <= end; j += 4) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * j));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * j + 4));
-    // Shifting left by 8 drops the fourth byte, which never takes part.
-    const __m128i same = _mm_cmpeq_epi32(_mm_slli_epi32(_mm_xor_si128(a, b), 8), zero);
-    v[j >> 6] |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(same))) << (j & 63);
-  }
-  for (; from + j < end; ++j) {
-    if (MaskPixel(p + 4 * j, 3) == MaskPixel(p + 4 * j + 4, 3)) v[j >> 6] |= 1ull << (j & 63);
+  if (runs_ != nullptr) {
+    // The same bits: from is a whole number of words, and the runs' row
+    // has none past its last pair, nor words past the row.
+    const std::uint64_t* bits =
+        runs_->Row(static_cast<std::int32_t>(firstRow_ + row), from, std::max<std::int64_t>(end, from)) +
+        from / 64;
+    const std::int64_t have = std::min<std::int64_t>(used, runs_->Words() - from / 64);
+    for (std::int64_t w = 0; w < have; ++w) v[w] = bits[w];
+  } else {
+    NeighbourBits(TopLeftOf(s_, 0, static_cast<std::int32_t>(firstRow_ + row)) + 4 * from, end - from, v);
   }
   if (m <= 0) {
     for (std::int64_t w = 0; w < kStripeWords; ++w) out[w] = ~0ull;
@@ -408,14 +426,16 @@ unsigned PlainBoxes::Rest(std::int32_t x, std::int32_t y) const {
                                : kAllLanes;
 }
 
+// The 64 positions kept end with this block's in a scan going right to left,
+// so that the seven blocks after it find theirs there too.
 unsigned PlainBoxes::Fresh(std::int32_t x, std::int32_t y) const {
   const int first = boxCount_ < kMaxBoxes ? boxCount_ : kMaxBoxes;
-  const std::int64_t word = x >> 6, shift = x & 63;
-  if (shift > 64 - kLanes) return static_cast<unsigned>(Live(x, y, 0, first)) & kAllLanes;
+  const std::int64_t from =
+      leftward_ ? std::max<std::int64_t>(static_cast<std::int64_t>(x) - (64 - kLanes), 0) : x;
   keptY_ = y;
-  keptWord_ = word;
-  kept_ = Live(64 * word, y, 0, first);
-  return static_cast<unsigned>(kept_ >> shift) & kAllLanes;
+  keptX_ = from;
+  kept_ = Live(from, y, 0, first);
+  return static_cast<unsigned>(kept_ >> (x - from)) & kAllLanes;
 }
 
 }  // namespace zadized

@@ -23,6 +23,7 @@
 namespace zadized {
 
 class PairTests;
+class RowRuns;
 
 // Tests build the table whenever the template has boxes, paying or not, so
 // that small screens reach it; false restores the judgement on the screen.
@@ -35,8 +36,10 @@ class PlainBoxes {
   // background), or the table could not be allocated; then Mask may not be
   // called.
   // The boxes are weighed on windows that `tests` (ranked) let through, or
-  // on any windows without them.
-  PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests* tests);
+  // on any windows without them. `runs`, when given, covers the rows of the
+  // candidates' windows, and its bits are read instead of comparing the
+  // neighbouring pixels again.
+  PlainBoxes(const ScanSetup& s, const Candidates& c, const PairTests* tests, const RowRuns* runs = nullptr);
   ~PlainBoxes();
   PlainBoxes(const PlainBoxes&) = delete;
   PlainBoxes& operator=(const PlainBoxes&) = delete;
@@ -45,11 +48,11 @@ class PlainBoxes {
 
   // Of the eight candidate positions from (x, y) on, those no box rules out
   // (bit i: position x + i); lanes past the last candidate are meaningless.
-  // A row's blocks come one after the other: the verdict on 64 positions is
-  // kept for the next ones.
+  // A row's blocks come one after the other, in the scan's direction: the
+  // verdict on 64 positions from the first one on is kept for the next ones.
   unsigned Mask(std::int32_t x, std::int32_t y) const {
-    const std::int64_t word = x >> 6, shift = x & 63;
-    if (y != keptY_ || word != keptWord_ || shift > 64 - 8) return Fresh(x, y);  // eight lanes
+    const std::int64_t shift = static_cast<std::int64_t>(x) - keptX_;
+    if (y != keptY_ || shift < 0 || shift > 64 - 8) return Fresh(x, y);  // eight lanes
     return static_cast<unsigned>(kept_ >> shift) & 0xFFu;
   }
   // The same for the boxes after the first ones.
@@ -87,9 +90,11 @@ class PlainBoxes {
   unsigned Fresh(std::int32_t x, std::int32_t y) const;
 
   const ScanSetup& s_;
+  const RowRuns* runs_;
   Box boxes_[kAllBoxes] = {};  // all of one size
   int boxCount_ = 0;
   bool downward_ = false;  // heights counted down the screen (a scan going up)
+  bool leftward_ = false;  // the scan's blocks go right to left
   std::int32_t firstRow_ = 0;
   std::int64_t rows_ = 0;
   std::int64_t stripes_ = 0;
@@ -97,9 +102,9 @@ class PlainBoxes {
   std::uint64_t* tall_ = nullptr;    // the table
   std::uint8_t* heights_ = nullptr;  // per stripe, the last row's counts
   std::int64_t* nextRow_ = nullptr;  // per stripe, the next row to work out
-  // The last verdict on the 64 positions from 64 * keptWord_ in row keptY_.
+  // The last verdict on the 64 positions from keptX_ on in row keptY_.
   mutable std::int64_t keptY_ = -1;
-  mutable std::int64_t keptWord_ = -1;
+  mutable std::int64_t keptX_ = -1;
   mutable std::uint64_t kept_ = 0;
 };
 
