@@ -50,6 +50,8 @@ class NearBounds {
   void UsePlane(const Tables& t, int plane);
   bool Count(int channel, int threshold);
   bool ListPixels(int channel, int threshold);
+  template <typename CountType>
+  unsigned TileLanes(const CountType* base) const;
   unsigned Refine(std::int32_t x, std::int32_t y, unsigned lanes) const;
   void SumRow(const std::uint16_t* columns, std::uint16_t* scratch, std::uint16_t* out) const;
 
@@ -58,7 +60,10 @@ class NearBounds {
   std::int64_t cols_ = 0, rows_ = 0;    // the rectangle's size
   std::int32_t tileW_ = 0, tileH_ = 0;  // tileW_ a power of two
   int tilesAcross_ = 0, tiles_ = 0;
-  std::uint16_t* counts_ = nullptr;  // per (x, y): screen pixels at or above the threshold in its tile area
+  // Per (x, y): screen pixels at or above the threshold in its tile area, in
+  // a byte each when a tile has at most 255 pixels (narrow_), else in two.
+  std::uint8_t* counts_ = nullptr;
+  bool narrow_ = false;
   std::ptrdiff_t offset_[kMaxTiles] = {};
   // Per tile, in every lane: H, and a - L (a count above it means misses).
   alignas(16) std::uint16_t high_[kMaxTiles][8] = {};
