@@ -53,6 +53,9 @@ struct NearBounds::Tables {
 };
 
 NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
+  // A scan down the rows that finds what it looks for early needs the counts
+  // of its first rows only.
+  const bool lazy = !c.order.bottomUp && !c.order.columnsOuter;
   Tables t;
   if (!Layout(c, kCoarseAcross, kCoarseDown)) return;
   FillTemplateTables(&t);
@@ -67,7 +70,7 @@ NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
     const int finePlane = ChoosePlane(c, &fine);
     if (finePlane >= 0 && fine.rejected[finePlane] > coarse) {
       UsePlane(fine, finePlane);
-      Count(ChannelOf(finePlane), ThresholdOf(finePlane));
+      Count(ChannelOf(finePlane), ThresholdOf(finePlane), lazy);
       ListPixels(ChannelOf(finePlane), ThresholdOf(finePlane));
       return;
     }
@@ -75,7 +78,7 @@ NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
     Layout(c, kCoarseAcross, kCoarseDown);
   }
   UsePlane(t, plane);
-  Count(ChannelOf(plane), ThresholdOf(plane));
+  Count(ChannelOf(plane), ThresholdOf(plane), lazy);
   ListPixels(ChannelOf(plane), ThresholdOf(plane));
 }
 
@@ -84,6 +87,7 @@ NearBounds::~NearBounds() {
   if (counts_ != nullptr) os.freeBlock(counts_);
   if (plane_ != nullptr) os.freeBlock(plane_);
   if (pixels_ != nullptr) os.freeBlock(pixels_);
+  if (work_ != nullptr) os.freeBlock(work_);
 }
 
 // Tiles a power of two wide (so that their row sums take a few doublings), at
@@ -224,8 +228,9 @@ void NearBounds::UsePlane(const Tables& t, int plane) {
 
 // The box sums of the bit "channel at or above the threshold" over a tile's
 // area, for every position of the rectangle: column sums over tileH_ rows,
-// kept as the rows go by, then sums of tileW_ of them along each row.
-bool NearBounds::Count(int channel, int threshold) {
+// kept as the rows go by, then sums of tileW_ of them along each row. When
+// `lazy` (a scan down the rows), only as far as the scan has come.
+bool NearBounds::Count(int channel, int threshold, bool lazy) {
   const platform::Ops& os = platform::Current();
   const std::int64_t countRows = rows_ - tileH_ + 1, padded = cols_ + tileW_ + 16;
   // The last row's sums spill up to seven places past it.
@@ -235,66 +240,84 @@ bool NearBounds::Count(int channel, int threshold) {
   if (block == nullptr) return false;
   // Refine reads sixteen places from a position's own, eight past the last.
   plane_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(rows_ * cols_ + 16)));
-  auto* work = static_cast<std::uint16_t*>(os.allocZeroed(static_cast<std::uint32_t>(padded * 3 * 2)));
-  if (plane_ == nullptr || work == nullptr) {
+  work_ = static_cast<std::uint16_t*>(os.allocZeroed(static_cast<std::uint32_t>(padded * 3 * 2)));
+  if (plane_ == nullptr || work_ == nullptr) {
     os.freeBlock(block);
-    if (work != nullptr) os.freeBlock(work);
+    if (plane_ != nullptr) os.freeBlock(plane_);
+    if (work_ != nullptr) os.freeBlock(work_);
+    plane_ = nullptr;
+    work_ = nullptr;
     return false;
   }
-  std::uint16_t* columns = work;
+  counts_ = block;
+  channel_ = channel;
+  threshold_ = threshold;
+  if (!lazy) CountRows(rows_);
+  return true;
+}
+
+// The rows of the rectangle from rowsDone_ up to `upTo` enter the column
+// sums, and the rows of sums they complete are stored.
+void NearBounds::CountRows(std::int64_t upTo) const {
+  const std::int64_t padded = cols_ + tileW_ + 16;
+  std::uint16_t* columns = work_;
   std::uint16_t* scratch = columns + padded;
   std::uint16_t* summed = scratch + padded;
-  const __m128i one = _mm_set1_epi8(1);
-  const __m128i shift = _mm_cvtsi32_si128(8 * channel);
-  const __m128i below = _mm_set1_epi32(threshold - 1);
-  // A row entering the column sums is read from the screen and leaves its
-  // bits on the plane; tileH_ rows later it leaves the sums from the plane.
-  const auto enter = [&](std::int64_t row) {
-    const std::uint8_t* p = TopLeftOf(s_, x0_, static_cast<std::int32_t>(y0_ + row));
-    std::uint8_t* on = plane_ + row * cols_;
-    std::int64_t i = 0;
-    for (; i + 8 <= cols_; i += 8, p += 32) {
-      __m128i* to = reinterpret_cast<__m128i*>(columns + i);
-      const __m128i bits = AtOrAbove(p, shift, below);  // -1 where set
-      _mm_storeu_si128(to, _mm_sub_epi16(_mm_loadu_si128(to), bits));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(on + i), _mm_and_si128(_mm_packs_epi16(bits, bits), one));
-    }
-    for (; i < cols_; ++i, p += 4) {
-      if (p[channel] < threshold) continue;
-      ++columns[i];
-      on[i] = 1;
-    }
-  };
-  const __m128i zero = _mm_setzero_si128();
-  const auto leave = [&](std::int64_t row) {
-    const std::uint8_t* on = plane_ + row * cols_;
-    std::int64_t i = 0;
-    for (; i + 8 <= cols_; i += 8) {
-      __m128i* to = reinterpret_cast<__m128i*>(columns + i);
-      const __m128i bits = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(on + i)), zero);
-      _mm_storeu_si128(to, _mm_sub_epi16(_mm_loadu_si128(to), bits));
-    }
-    for (; i < cols_; ++i) columns[i] = static_cast<std::uint16_t>(columns[i] - on[i]);
-  };
-  for (std::int64_t row = 0; row < rows_; ++row) {
-    enter(row);
-    if (row >= tileH_) leave(row - tileH_);
+  for (std::int64_t row = rowsDone_; row < upTo; ++row) {
+    EnterRow(row, columns);
+    if (row >= tileH_) LeaveRow(row - tileH_, columns);
     if (row < tileH_ - 1) continue;
     const std::int64_t at = (row - tileH_ + 1) * cols_;
     if (!narrow_) {
-      SumRow(columns, scratch, reinterpret_cast<std::uint16_t*>(block) + at);
+      SumRow(columns, scratch, reinterpret_cast<std::uint16_t*>(counts_) + at);
       continue;
     }
     // A tile of at most 255 pixels counts in a byte.
     SumRow(columns, scratch, summed);
     for (std::int64_t i = 0; i < cols_; i += 8) {
       const __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(summed + i));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(block + at + i), _mm_packus_epi16(sum, sum));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(counts_ + at + i), _mm_packus_epi16(sum, sum));
     }
   }
-  os.freeBlock(work);
-  counts_ = block;
-  return true;
+  rowsDone_ = upTo;
+  if (rowsDone_ == rows_) {
+    platform::Current().freeBlock(work_);
+    work_ = nullptr;
+  }
+}
+
+// A row entering the column sums is read from the screen and leaves its bits
+// on the plane; tileH_ rows later it leaves the sums from the plane.
+void NearBounds::EnterRow(std::int64_t row, std::uint16_t* columns) const {
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i shift = _mm_cvtsi32_si128(8 * channel_);
+  const __m128i below = _mm_set1_epi32(threshold_ - 1);
+  const std::uint8_t* p = TopLeftOf(s_, x0_, static_cast<std::int32_t>(y0_ + row));
+  std::uint8_t* on = plane_ + row * cols_;
+  std::int64_t i = 0;
+  for (; i + 8 <= cols_; i += 8, p += 32) {
+    __m128i* to = reinterpret_cast<__m128i*>(columns + i);
+    const __m128i bits = AtOrAbove(p, shift, below);  // -1 where set
+    _mm_storeu_si128(to, _mm_sub_epi16(_mm_loadu_si128(to), bits));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(on + i), _mm_and_si128(_mm_packs_epi16(bits, bits), one));
+  }
+  for (; i < cols_; ++i, p += 4) {
+    if (p[channel_] < threshold_) continue;
+    ++columns[i];
+    on[i] = 1;
+  }
+}
+
+void NearBounds::LeaveRow(std::int64_t row, std::uint16_t* columns) const {
+  const __m128i zero = _mm_setzero_si128();
+  const std::uint8_t* on = plane_ + row * cols_;
+  std::int64_t i = 0;
+  for (; i + 8 <= cols_; i += 8) {
+    __m128i* to = reinterpret_cast<__m128i*>(columns + i);
+    const __m128i bits = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(on + i)), zero);
+    _mm_storeu_si128(to, _mm_sub_epi16(_mm_loadu_si128(to), bits));
+  }
+  for (; i < cols_; ++i) columns[i] = static_cast<std::uint16_t>(columns[i] - on[i]);
 }
 
 // out[i] = columns[i] + ... + columns[i + tileW_ - 1], by doubling; what lies
@@ -349,6 +372,7 @@ unsigned NearBounds::TileLanes(const CountType* base) const {
 }
 
 unsigned NearBounds::Mask(std::int32_t x, std::int32_t y) const {
+  Reach(y);
   const std::int64_t at = (y - y0_) * cols_ + (x - x0_);
   const unsigned lanes =
       narrow_ ? TileLanes(counts_ + at) : TileLanes(reinterpret_cast<const std::uint16_t*>(counts_) + at);
@@ -429,6 +453,7 @@ bool NearBounds::ListPixels(int channel, int threshold) {
 }
 
 bool NearBounds::Passes(std::int32_t x, std::int32_t y) const {
+  Reach(y);
   const std::int64_t at = (y - y0_) * cols_ + (x - x0_);
   const auto* wide = reinterpret_cast<const std::uint16_t*>(counts_) + at;
   int bound = 0;
