@@ -77,9 +77,11 @@ NearTests::NearTests(const ScanSetup& s) : s_(s) {
     colors_[count_++] = t.At(t.pixels + static_cast<std::ptrdiff_t>(th - 1 - row) * t.stride +
                              static_cast<std::ptrdiff_t>(column) * t.bytesPerPixel);
   });
-  banded_ = count_ < kBandedPixels ? count_ : kBandedPixels;
+  // With no miss allowed a lane is out at its first miss: no bands.
+  banded_ = s.allowedMisses == 0 ? 0 : count_ < kBandedPixels ? count_ : kBandedPixels;
   // Without memory for the bands every pixel takes the long way.
-  bands_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(banded_ * 32 + 1)));
+  if (banded_ > 0)
+    bands_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(banded_ * 32)));
   if (bands_ == nullptr) banded_ = 0;
   FillBands();
 }
@@ -222,15 +224,17 @@ void NearTests::Reorder(const std::int64_t* order, std::int64_t pool) {
   }
 }
 
-unsigned NearTests::Mask(const std::uint8_t* topLeft, unsigned lanes) const {
+unsigned NearTests::AllWithin(const std::uint8_t* topLeft, unsigned lanes) const {
   const __m128i tolerance = ToleranceVector(s_.tolerance);
-  if (s_.allowedMisses == 0) {
-    unsigned live = lanes;
-    for (std::int64_t i = 0; i < count_ && live != 0; ++i) {
-      live &= WithinLanes(topLeft + offsets_[i], _mm_set1_epi32(static_cast<int>(colors_[i])), tolerance);
-    }
-    return live;
+  unsigned live = lanes;
+  for (std::int64_t i = 0; i < count_ && live != 0; ++i) {
+    live &= WithinLanes(topLeft + offsets_[i], _mm_set1_epi32(static_cast<int>(colors_[i])), tolerance);
   }
+  return live;
+}
+
+unsigned NearTests::FewMisses(const std::uint8_t* topLeft, unsigned lanes) const {
+  const __m128i tolerance = ToleranceVector(s_.tolerance);
   // Misses per lane, four lanes to a register; a lane is out once it has
   // more than are allowed.
   const __m128i limit =

@@ -30,7 +30,9 @@ class NearTests {
 
   // The lanes among `lanes` of the eight positions from `topLeft` on that
   // match; the others are not looked at.
-  unsigned Mask(const std::uint8_t* topLeft, unsigned lanes = kAllLanes) const;
+  unsigned Mask(const std::uint8_t* topLeft, unsigned lanes = kAllLanes) const {
+    return s_.allowedMisses == 0 ? AllWithin(topLeft, lanes) : FewMisses(topLeft, lanes);
+  }
   // Whether the one position at `topLeft` matches.
   bool Matches(const std::uint8_t* topLeft) const;
 
@@ -39,6 +41,10 @@ class NearTests {
   bool GatherLikelyMisses(const std::uint8_t* const* at, const std::uint64_t* alive);
   void Reorder(const std::int64_t* order, std::int64_t pool);
   void FillBands();
+  // Mask with no miss allowed, and with some: two lean loops, each with a
+  // call of its own.
+  unsigned AllWithin(const std::uint8_t* topLeft, unsigned lanes) const;
+  unsigned FewMisses(const std::uint8_t* topLeft, unsigned lanes) const;
   unsigned BandedMisses(const std::uint8_t* topLeft, unsigned lanes, std::int64_t* counted, __m128i* lo,
                         __m128i* hi) const;
 
