@@ -88,7 +88,7 @@ struct NearFilter {
   const NearTests& tests;
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
     const unsigned m = bounds != nullptr ? bounds->Mask(x, y) : kAllLanes;
-    return m == 0 ? 0 : m & tests.Mask(p);
+    return m == 0 ? 0 : tests.Mask(p, m);
   }
   bool Passes(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
     return (bounds == nullptr || bounds->Passes(x, y)) && tests.Matches(p);

@@ -53,6 +53,9 @@ struct NearBounds::Tables {
 };
 
 NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
+  // A scan down the rows that finds what it looks for early needs the counts
+  // of its first rows only.
+  const bool lazy = !c.order.bottomUp && !c.order.columnsOuter;
   Tables t;
   if (!Layout(c, kCoarseAcross, kCoarseDown)) return;
   FillTemplateTables(&t);
@@ -67,7 +70,7 @@ NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
     const int finePlane = ChoosePlane(c, &fine);
     if (finePlane >= 0 && fine.rejected[finePlane] > coarse) {
       UsePlane(fine, finePlane);
-      Count(ChannelOf(finePlane), ThresholdOf(finePlane));
+      Count(ChannelOf(finePlane), ThresholdOf(finePlane), lazy);
       ListPixels(ChannelOf(finePlane), ThresholdOf(finePlane));
       return;
     }
@@ -75,7 +78,7 @@ NearBounds::NearBounds(const ScanSetup& s, const Candidates& c) : s_(s) {
     Layout(c, kCoarseAcross, kCoarseDown);
   }
   UsePlane(t, plane);
-  Count(ChannelOf(plane), ThresholdOf(plane));
+  Count(ChannelOf(plane), ThresholdOf(plane), lazy);
   ListPixels(ChannelOf(plane), ThresholdOf(plane));
 }
 
@@ -84,6 +87,7 @@ NearBounds::~NearBounds() {
   if (counts_ != nullptr) os.freeBlock(counts_);
   if (plane_ != nullptr) os.freeBlock(plane_);
   if (pixels_ != nullptr) os.freeBlock(pixels_);
+  if (work_ != nullptr) os.freeBlock(work_);
 }
 
 // Tiles a power of two wide (so that their row sums take a few doublings), at
@@ -100,6 +104,7 @@ bool NearBounds::Layout(const Candidates& c, int across, int down) {
   while (tw / tileW_ > across) tileW_ *= 2;
   tileH_ = (th + down - 1) / down;
   if (static_cast<std::int64_t>(tileW_) * tileH_ > 0xFFFF) return false;
+  narrow_ = tileW_ * tileH_ <= 0xFF;
   tilesAcross_ = tw / tileW_;
   tiles_ = tilesAcross_ * (th / tileH_);
   x0_ = c.firstX;
@@ -195,15 +200,18 @@ void NearBounds::ScoreSample(const std::uint8_t* topLeft, Tables* t) const {
   }
 }
 
-// The tiles in falling order of the pixels they bound, so that a position
-// runs over the allowance in as few tiles as may be.
+// The tiles in falling order of the misses they proved on the samples (then
+// of the pixels they bound), so that a position runs over the allowance in
+// as few tiles as may be.
 void NearBounds::UsePlane(const Tables& t, int plane) {
   int order[kMaxTiles];
+  const auto weight = [&](int tile) {
+    return static_cast<std::int64_t>(t.proven[plane][tile]) * 0x20000 + t.high[plane][tile] +
+           t.low[plane][tile];
+  };
   for (int i = 0; i < tiles_; ++i) {
     int j = i;
-    const int weight = t.high[plane][i] + t.low[plane][i];
-    for (; j > 0 && t.high[plane][order[j - 1]] + t.low[plane][order[j - 1]] < weight; --j)
-      order[j] = order[j - 1];
+    for (; j > 0 && weight(order[j - 1]) < weight(i); --j) order[j] = order[j - 1];
     order[j] = i;
   }
   const int area = tileW_ * tileH_;
@@ -220,51 +228,96 @@ void NearBounds::UsePlane(const Tables& t, int plane) {
 
 // The box sums of the bit "channel at or above the threshold" over a tile's
 // area, for every position of the rectangle: column sums over tileH_ rows,
-// kept as the rows go by, then sums of tileW_ of them along each row.
-bool NearBounds::Count(int channel, int threshold) {
+// kept as the rows go by, then sums of tileW_ of them along each row. When
+// `lazy` (a scan down the rows), only as far as the scan has come.
+bool NearBounds::Count(int channel, int threshold, bool lazy) {
   const platform::Ops& os = platform::Current();
   const std::int64_t countRows = rows_ - tileH_ + 1, padded = cols_ + tileW_ + 16;
   // The last row's sums spill up to seven places past it.
-  const std::int64_t bytes = (countRows * cols_ + 8 + padded * 2) * 2;
+  const std::int64_t bytes = (countRows * cols_ + 16) * (narrow_ ? 1 : 2);
   if (bytes > 0x7FFFFFFF || rows_ * cols_ + 16 > 0x7FFFFFFF) return false;
-  auto* block = static_cast<std::uint16_t*>(os.allocZeroed(static_cast<std::uint32_t>(bytes)));
+  auto* block = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(bytes)));
   if (block == nullptr) return false;
+  // Refine reads sixteen places from a position's own, eight past the last.
   plane_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(rows_ * cols_ + 16)));
-  if (plane_ == nullptr) {
+  work_ = static_cast<std::uint16_t*>(os.allocZeroed(static_cast<std::uint32_t>(padded * 3 * 2)));
+  if (plane_ == nullptr || work_ == nullptr) {
     os.freeBlock(block);
+    if (plane_ != nullptr) os.freeBlock(plane_);
+    if (work_ != nullptr) os.freeBlock(work_);
+    plane_ = nullptr;
+    work_ = nullptr;
     return false;
   }
-  std::uint16_t* columns = block + countRows * cols_ + 8;
-  std::uint16_t* scratch = columns + padded;
-  const __m128i one = _mm_set1_epi8(1);
-  const __m128i shift = _mm_cvtsi32_si128(8 * channel);
-  const __m128i below = _mm_set1_epi32(threshold - 1);
-  const auto add = [&](std::int64_t row, bool leaving) {
-    const std::uint8_t* p = TopLeftOf(s_, x0_, static_cast<std::int32_t>(y0_ + row));
-    std::uint8_t* on = plane_ + row * cols_;
-    std::int64_t i = 0;
-    for (; i + 8 <= cols_; i += 8, p += 32) {
-      __m128i* to = reinterpret_cast<__m128i*>(columns + i);
-      const __m128i bits = AtOrAbove(p, shift, below);  // -1 where set
-      const __m128i now = _mm_loadu_si128(to);
-      _mm_storeu_si128(to, leaving ? _mm_add_epi16(now, bits) : _mm_sub_epi16(now, bits));
-      if (!leaving) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(on + i), _mm_and_si128(_mm_packs_epi16(bits, bits), one));
-      }
-    }
-    for (; i < cols_; ++i, p += 4) {
-      if (p[channel] < threshold) continue;
-      columns[i] = static_cast<std::uint16_t>(columns[i] + (leaving ? -1 : 1));
-      on[i] = 1;
-    }
-  };
-  for (std::int64_t row = 0; row < rows_; ++row) {
-    add(row, false);
-    if (row >= tileH_) add(row - tileH_, true);
-    if (row >= tileH_ - 1) SumRow(columns, scratch, block + (row - tileH_ + 1) * cols_);
-  }
   counts_ = block;
+  channel_ = channel;
+  threshold_ = threshold;
+  if (!lazy) CountRows(rows_);
   return true;
+}
+
+// The rows of the rectangle from rowsDone_ up to `upTo` enter the column
+// sums, and the rows of sums they complete are stored.
+void NearBounds::CountRows(std::int64_t upTo) const {
+  const std::int64_t padded = cols_ + tileW_ + 16;
+  std::uint16_t* columns = work_;
+  std::uint16_t* scratch = columns + padded;
+  std::uint16_t* summed = scratch + padded;
+  for (std::int64_t row = rowsDone_; row < upTo; ++row) {
+    EnterRow(row, columns);
+    if (row >= tileH_) LeaveRow(row - tileH_, columns);
+    if (row < tileH_ - 1) continue;
+    const std::int64_t at = (row - tileH_ + 1) * cols_;
+    if (!narrow_) {
+      SumRow(columns, scratch, reinterpret_cast<std::uint16_t*>(counts_) + at);
+      continue;
+    }
+    // A tile of at most 255 pixels counts in a byte.
+    SumRow(columns, scratch, summed);
+    for (std::int64_t i = 0; i < cols_; i += 8) {
+      const __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(summed + i));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(counts_ + at + i), _mm_packus_epi16(sum, sum));
+    }
+  }
+  rowsDone_ = upTo;
+  if (rowsDone_ == rows_) {
+    platform::Current().freeBlock(work_);
+    work_ = nullptr;
+  }
+}
+
+// A row entering the column sums is read from the screen and leaves its bits
+// on the plane; tileH_ rows later it leaves the sums from the plane.
+void NearBounds::EnterRow(std::int64_t row, std::uint16_t* columns) const {
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i shift = _mm_cvtsi32_si128(8 * channel_);
+  const __m128i below = _mm_set1_epi32(threshold_ - 1);
+  const std::uint8_t* p = TopLeftOf(s_, x0_, static_cast<std::int32_t>(y0_ + row));
+  std::uint8_t* on = plane_ + row * cols_;
+  std::int64_t i = 0;
+  for (; i + 8 <= cols_; i += 8, p += 32) {
+    __m128i* to = reinterpret_cast<__m128i*>(columns + i);
+    const __m128i bits = AtOrAbove(p, shift, below);  // -1 where set
+    _mm_storeu_si128(to, _mm_sub_epi16(_mm_loadu_si128(to), bits));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(on + i), _mm_and_si128(_mm_packs_epi16(bits, bits), one));
+  }
+  for (; i < cols_; ++i, p += 4) {
+    if (p[channel_] < threshold_) continue;
+    ++columns[i];
+    on[i] = 1;
+  }
+}
+
+void NearBounds::LeaveRow(std::int64_t row, std::uint16_t* columns) const {
+  const __m128i zero = _mm_setzero_si128();
+  const std::uint8_t* on = plane_ + row * cols_;
+  std::int64_t i = 0;
+  for (; i + 8 <= cols_; i += 8) {
+    __m128i* to = reinterpret_cast<__m128i*>(columns + i);
+    const __m128i bits = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(on + i)), zero);
+    _mm_storeu_si128(to, _mm_sub_epi16(_mm_loadu_si128(to), bits));
+  }
+  for (; i < cols_; ++i) columns[i] = static_cast<std::uint16_t>(columns[i] - on[i]);
 }
 
 // out[i] = columns[i] + ... + columns[i + tileW_ - 1], by doubling; what lies
@@ -286,13 +339,26 @@ void NearBounds::SumRow(const std::uint16_t* columns, std::uint16_t* scratch, st
   }
 }
 
-unsigned NearBounds::Mask(std::int32_t x, std::int32_t y) const {
-  const std::uint16_t* base = counts_ + (y - y0_) * cols_ + (x - x0_);
+namespace {
+
+inline __m128i LoadCounts(const std::uint8_t* p) {
+  return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+}
+inline __m128i LoadCounts(const std::uint16_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+}  // namespace
+
+// The lanes of the eight positions from `base` on whose bound over the tiles
+// does not exceed the misses allowed.
+template <typename CountType>
+unsigned NearBounds::TileLanes(const CountType* base) const {
   const __m128i allowed = _mm_set1_epi16(static_cast<short>(allowed_));
   const __m128i zero = _mm_setzero_si128();
   __m128i bound = zero;
   for (int i = 0; i < tiles_; ++i) {
-    const __m128i count = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + offset_[i]));
+    const __m128i count = LoadCounts(base + offset_[i]);
     const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(high_[i]));
     const __m128i limit = _mm_load_si128(reinterpret_cast<const __m128i*>(limit_[i]));
     // Saturating: a sum held at 65535 is still no more than the true one.
@@ -302,7 +368,14 @@ unsigned NearBounds::Mask(std::int32_t x, std::int32_t y) const {
     }
   }
   const __m128i within = _mm_cmpeq_epi16(_mm_subs_epu16(bound, allowed), zero);
-  const unsigned lanes = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(within, zero))) & kAllLanes;
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(within, zero))) & kAllLanes;
+}
+
+unsigned NearBounds::Mask(std::int32_t x, std::int32_t y) const {
+  Reach(y);
+  const std::int64_t at = (y - y0_) * cols_ + (x - x0_);
+  const unsigned lanes =
+      narrow_ ? TileLanes(counts_ + at) : TileLanes(reinterpret_cast<const std::uint16_t*>(counts_) + at);
   if (lanes == 0 || pixels_ == nullptr || !refine_) return lanes;
   // The pixel by pixel bound costs a fraction of the test it spares; where it
   // rules out less than half of what it weighs, it is left out from then on.
@@ -327,17 +400,25 @@ unsigned NearBounds::Refine(std::int32_t x, std::int32_t y, unsigned lanes) cons
       zero);
   __m128i highSeen = zero, lowSeen = zero;  // screen pixels at or above the threshold under each kind
   std::int32_t i = 0, j = 0, highs = 0;
-  const auto load = [&](std::ptrdiff_t offset) {
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(base + offset)), zero);
+  // Sixteen lanes' bits at a time (the plane is padded for the last eight),
+  // summed in bytes over at most sixteen pixels, then in 16 bits.
+  const auto seen = [&](std::int32_t from, std::int32_t to, const std::ptrdiff_t* at) {
+    __m128i sum = zero;
+    for (std::int32_t k = from; k < to; ++k) {
+      sum = _mm_add_epi8(sum, _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at[k])));
+    }
+    return _mm_unpacklo_epi8(sum, zero);
   };
   while (i < highCount_ || j < lowCount_) {
-    for (const std::int32_t end = i + 16 < highCount_ ? i + 16 : highCount_; i < end; ++i) {
-      highSeen = _mm_add_epi16(highSeen, load(pixels_[i]));
-    }
-    for (const std::int32_t end = j + 16 < lowCount_ ? j + 16 : lowCount_; j < end; ++j) {
-      lowSeen = _mm_add_epi16(lowSeen, load(pixels_[kMaxListed + j]));
-    }
+    const std::int32_t nextI = i + 16 < highCount_ ? i + 16 : highCount_;
+    const std::int32_t nextJ = j + 16 < lowCount_ ? j + 16 : lowCount_;
+    highSeen = _mm_add_epi16(highSeen, seen(i, nextI, pixels_));
+    lowSeen = _mm_add_epi16(lowSeen, seen(j, nextJ, pixels_ + kMaxListed));
+    i = nextI;
+    j = nextJ;
     highs = i;
+    // No lane can be over before more pixels than are allowed were read.
+    if (i + j <= allowed_) continue;
     const __m128i bound =
         _mm_adds_epu16(_mm_sub_epi16(_mm_set1_epi16(static_cast<short>(highs)), highSeen), lowSeen);
     const __m128i over = _mm_or_si128(
@@ -372,10 +453,13 @@ bool NearBounds::ListPixels(int channel, int threshold) {
 }
 
 bool NearBounds::Passes(std::int32_t x, std::int32_t y) const {
-  const std::uint16_t* base = counts_ + (y - y0_) * cols_ + (x - x0_);
+  Reach(y);
+  const std::int64_t at = (y - y0_) * cols_ + (x - x0_);
+  const auto* wide = reinterpret_cast<const std::uint16_t*>(counts_) + at;
   int bound = 0;
   for (int i = 0; i < tiles_; ++i) {
-    const int count = base[offset_[i]], high = high_[i][0], limit = limit_[i][0];
+    const int count = narrow_ ? counts_[at + offset_[i]] : wide[offset_[i]];
+    const int high = high_[i][0], limit = limit_[i][0];
     bound += (high > count ? high - count : 0) + (count > limit ? count - limit : 0);
     if (bound > allowed_) return false;
   }

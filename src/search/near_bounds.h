@@ -23,6 +23,7 @@ namespace zadized {
 class NearBounds {
  public:
   static constexpr int kMaxTiles = 48;
+  static constexpr std::int64_t kRowsAhead = 32;
 
   // Chooses the channel and threshold that rule out most of the positions
   // sampled on this screen, and counts the screen for them. Ready() is false
@@ -48,8 +49,18 @@ class NearBounds {
   int ChoosePlane(const Candidates& c, Tables* t) const;
   void ScoreSample(const std::uint8_t* topLeft, Tables* t) const;
   void UsePlane(const Tables& t, int plane);
-  bool Count(int channel, int threshold);
+  bool Count(int channel, int threshold, bool lazy);
+  void CountRows(std::int64_t upTo) const;
+  void EnterRow(std::int64_t row, std::uint16_t* columns) const;
+  void LeaveRow(std::int64_t row, std::uint16_t* columns) const;
+  // Counts far enough for the positions of row y, and some rows further.
+  void Reach(std::int32_t y) const {
+    const std::int64_t need = y - y0_ + s_.templateHeight;
+    if (need > rowsDone_) CountRows(need + kRowsAhead < rows_ ? need + kRowsAhead : rows_);
+  }
   bool ListPixels(int channel, int threshold);
+  template <typename CountType>
+  unsigned TileLanes(const CountType* base) const;
   unsigned Refine(std::int32_t x, std::int32_t y, unsigned lanes) const;
   void SumRow(const std::uint16_t* columns, std::uint16_t* scratch, std::uint16_t* out) const;
 
@@ -58,7 +69,15 @@ class NearBounds {
   std::int64_t cols_ = 0, rows_ = 0;    // the rectangle's size
   std::int32_t tileW_ = 0, tileH_ = 0;  // tileW_ a power of two
   int tilesAcross_ = 0, tiles_ = 0;
-  std::uint16_t* counts_ = nullptr;  // per (x, y): screen pixels at or above the threshold in its tile area
+  // Per (x, y): screen pixels at or above the threshold in its tile area, in
+  // a byte each when a tile has at most 255 pixels (narrow_), else in two.
+  std::uint8_t* counts_ = nullptr;
+  bool narrow_ = false;
+  // The rows of the rectangle counted so far, and the column sums and their
+  // scratch rows while rows are left.
+  mutable std::int64_t rowsDone_ = 0;
+  mutable std::uint16_t* work_ = nullptr;
+  int channel_ = 0, threshold_ = 0;
   std::ptrdiff_t offset_[kMaxTiles] = {};
   // Per tile, in every lane: H, and a - L (a count above it means misses).
   alignas(16) std::uint16_t high_[kMaxTiles][8] = {};

@@ -14,6 +14,9 @@ constexpr std::int64_t kRankedPixels = 64;
 constexpr std::int64_t kSampleBlocks = 32;
 // Pixels beyond the ranked ones tried by GatherLikelyMisses at most.
 constexpr std::int64_t kScreenedPixels = 8192;
+// Pixels whose tolerance bands are kept as registers; their misses are
+// counted in 16 bits, which this many cannot overflow.
+constexpr std::int64_t kBandedPixels = 4096;
 
 // Lanes whose screen pixel at `p + 4 * lane` is within the tolerance of
 // `color` in blue, green and red. `tolerance` holds n in the three colour
@@ -74,12 +77,33 @@ NearTests::NearTests(const ScanSetup& s) : s_(s) {
     colors_[count_++] = t.At(t.pixels + static_cast<std::ptrdiff_t>(th - 1 - row) * t.stride +
                              static_cast<std::ptrdiff_t>(column) * t.bytesPerPixel);
   });
+  // With no miss allowed a lane is out at its first miss: no bands.
+  banded_ = s.allowedMisses == 0 ? 0 : count_ < kBandedPixels ? count_ : kBandedPixels;
+  // Without memory for the bands every pixel takes the long way.
+  if (banded_ > 0)
+    bands_ = static_cast<std::uint8_t*>(os.allocZeroed(static_cast<std::uint32_t>(banded_ * 32)));
+  if (bands_ == nullptr) banded_ = 0;
+  FillBands();
+}
+
+void NearTests::FillBands() {
+  if (bands_ == nullptr) return;
+  // The fourth byte's band is 0 to 255, so it never takes part.
+  const __m128i tolerance = ToleranceVector(s_.tolerance);
+  const __m128i fourth = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (std::int64_t i = 0; i < banded_; ++i) {
+    const __m128i color = _mm_andnot_si128(fourth, _mm_set1_epi32(static_cast<int>(colors_[i])));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bands_ + 32 * i),
+                     _mm_andnot_si128(fourth, _mm_subs_epu8(color, tolerance)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bands_ + 32 * i + 16), _mm_adds_epu8(color, tolerance));
+  }
 }
 
 NearTests::~NearTests() {
   const platform::Ops& os = platform::Current();
   if (offsets_ != nullptr) os.freeBlock(offsets_);
   if (colors_ != nullptr) os.freeBlock(colors_);
+  if (bands_ != nullptr) os.freeBlock(bands_);
 }
 
 void NearTests::Rank(const Candidates& c) {
@@ -89,6 +113,7 @@ void NearTests::Rank(const Candidates& c) {
   std::uint64_t alive[kSampleBlocks / 8];
   RankPool(at, alive);
   if (count_ > kRankedPixels && GatherLikelyMisses(at, alive)) RankPool(at, alive);
+  FillBands();
 }
 
 // Ranks the first pixels; `alive` learns which sampled lanes pass them all.
@@ -199,39 +224,83 @@ void NearTests::Reorder(const std::int64_t* order, std::int64_t pool) {
   }
 }
 
-unsigned NearTests::Mask(const std::uint8_t* topLeft) const {
+unsigned NearTests::AllWithin(const std::uint8_t* topLeft, unsigned lanes) const {
   const __m128i tolerance = ToleranceVector(s_.tolerance);
-  if (s_.allowedMisses == 0) {
-    unsigned live = kAllLanes;
-    for (std::int64_t i = 0; i < count_ && live != 0; ++i) {
-      live &= WithinLanes(topLeft + offsets_[i], _mm_set1_epi32(static_cast<int>(colors_[i])), tolerance);
-    }
-    return live;
+  unsigned live = lanes;
+  for (std::int64_t i = 0; i < count_ && live != 0; ++i) {
+    live &= WithinLanes(topLeft + offsets_[i], _mm_set1_epi32(static_cast<int>(colors_[i])), tolerance);
   }
+  return live;
+}
+
+unsigned NearTests::FewMisses(const std::uint8_t* topLeft, unsigned lanes) const {
+  const __m128i tolerance = ToleranceVector(s_.tolerance);
   // Misses per lane, four lanes to a register; a lane is out once it has
   // more than are allowed.
   const __m128i limit =
       _mm_set1_epi32(static_cast<int>(s_.allowedMisses < 0x7FFFFFFF ? s_.allowedMisses : 0x7FFFFFFF));
+  std::int64_t i = 0;
+  __m128i lo, hi;
+  unsigned live = BandedMisses(topLeft, lanes, &i, &lo, &hi);
   // Within is all ones, so subtracting it and adding one counts a miss.
   const __m128i one = _mm_set1_epi32(1);
-  __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
-  const auto count = [&](std::int64_t i) {
+  for (; i < count_ && live != 0; ++i) {
     __m128i in0, in1;
     Within(topLeft + offsets_[i], _mm_set1_epi32(static_cast<int>(colors_[i])), tolerance, &in0, &in1);
     lo = _mm_add_epi32(lo, _mm_add_epi32(in0, one));
     hi = _mm_add_epi32(hi, _mm_add_epi32(in1, one));
-  };
-  // No lane can run out before it has missed on one pixel more than are
-  // allowed, so that many pixels are counted without looking.
-  const std::int64_t blind = s_.allowedMisses < count_ ? s_.allowedMisses : count_;
-  std::int64_t i = 0;
-  for (; i < blind; ++i) count(i);
-  unsigned live = kAllLanes;
-  for (; i < count_ && live != 0; ++i) {
-    count(i);
     live &= ~LaneBits(_mm_cmpgt_epi32(lo, limit), _mm_cmpgt_epi32(hi, limit));
   }
   return live;
+}
+
+// The misses on the banded pixels, which are most of what a test that does
+// not match reads: the lanes among `lanes` left after them, `counted` the
+// pixels read and lo and hi each lane's misses so far (four lanes to each).
+// A screen byte is within the tolerance when it lies in its band, that is
+// when neither its excess over the top nor its shortfall under the bottom
+// is above zero; the matches are counted in 16 bits (minus one for each).
+unsigned NearTests::BandedMisses(const std::uint8_t* topLeft, unsigned lanes, std::int64_t* counted,
+                                 __m128i* lo, __m128i* hi) const {
+  const __m128i zero = _mm_setzero_si128();
+  const auto step = [&](std::int64_t i, __m128i matches) {
+    const __m128i bottom = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bands_ + 32 * i));
+    const __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bands_ + 32 * i + 16));
+    const std::uint8_t* p = topLeft + offsets_[i];
+    const __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i out0 = _mm_or_si128(_mm_subs_epu8(s0, top), _mm_subs_epu8(bottom, s0));
+    const __m128i out1 = _mm_or_si128(_mm_subs_epu8(s1, top), _mm_subs_epu8(bottom, s1));
+    // Packing with signed saturation keeps a pixel's excess zero or not.
+    return _mm_add_epi16(matches, _mm_cmpeq_epi16(_mm_packs_epi32(out0, out1), zero));
+  };
+  const std::int64_t a = s_.allowedMisses, end = banded_;
+  // No lane can run out before it has missed on one pixel more than are
+  // allowed, so that many pixels are counted without looking.
+  const std::int64_t blind = a < end ? a : end;
+  __m128i matches = zero;  // minus the matches
+  std::int64_t i = 0;
+  for (; i < blind; ++i) matches = step(i, matches);
+  // Lanes not asked about count as out from the start: a lane is out when
+  // fewer than i - a of its i pixels match.
+  __m128i out = _mm_cmpeq_epi16(
+      _mm_and_si128(_mm_set1_epi16(static_cast<short>(lanes)), _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128)),
+      zero);
+  for (; i < end && _mm_movemask_epi8(out) != 0xFFFF; i += 2) {
+    matches = step(i, matches);
+    if (i + 1 < end) matches = step(i + 1, matches);
+    const std::int64_t seen = i + 2 < end ? i + 2 : end;
+    out = _mm_or_si128(out, _mm_cmpgt_epi16(matches, _mm_set1_epi16(static_cast<short>(a - seen))));
+  }
+  *counted = i < end ? i : end;
+  // Misses are the pixels read less the matches; as 32 bits.
+  const __m128i read = _mm_set1_epi32(static_cast<int>(*counted));
+  const __m128i sign = _mm_cmpgt_epi16(zero, matches);
+  *lo = _mm_add_epi32(read, _mm_unpacklo_epi16(matches, sign));
+  *hi = _mm_add_epi32(read, _mm_unpackhi_epi16(matches, sign));
+  const __m128i limit = _mm_set1_epi32(static_cast<int>(a < 0x7FFFFFFF ? a : 0x7FFFFFFF));
+  return lanes & ~LaneBits(_mm_cmpgt_epi32(*lo, limit), _mm_cmpgt_epi32(*hi, limit)) &
+         ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(out, zero)));
 }
 
 bool NearTests::Matches(const std::uint8_t* topLeft) const {

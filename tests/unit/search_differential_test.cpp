@@ -1163,7 +1163,9 @@ TEST(SearchDifferential, NearBoundsAgreeWithTheLiteralScan) {
   for (int i = 0; i < kBoundCases; ++i) {
     Generated g;
     const int bitCount = uniform(0, 3) == 0 ? 32 : 24;
-    const int tw = uniform(5, 41), th = uniform(2, 23);
+    // Now and then more pixels than the near tests keep bands for (4096).
+    const bool large = uniform(0, 24) == 0;
+    const int tw = large ? uniform(70, 90) : uniform(5, 41), th = large ? uniform(59, 64) : uniform(2, 23);
     const int n = std::initializer_list<int>{0, 3, 8, 16, 24, uniform(0, 60)}.begin()[uniform(0, 5)];
     const int percent = uniform(0, 4) == 0 ? uniform(31, 100) : uniform(1, 30);
     // A channel value on the edge of a threshold's sets: 16 k + n or 16 k - n,
@@ -1249,6 +1251,7 @@ TEST(SearchDifferential, NearBoundsAgreeWithTheLiteralScan) {
     ++outcomes[std::string(bound ? "bound in use, " : "no bound, ") + (position ? "found" : "not found")];
     if (bound && keyed) ++outcomes["bound in use, key colour transparent"];
     if (bound && skip > 0) ++outcomes["bound in use, skip count"];
+    if (large && position) ++outcomes["over 4096 pixels, found"];
   }
   PrintCounts("outcomes", outcomes);
   PrintListTally({"near"}, kBoundCases);
@@ -1256,6 +1259,7 @@ TEST(SearchDifferential, NearBoundsAgreeWithTheLiteralScan) {
   EXPECT_GT(outcomes["bound in use, not found"], kBoundCases / 10);
   EXPECT_GT(outcomes["bound in use, key colour transparent"], kBoundCases / 40);
   EXPECT_GT(outcomes["bound in use, skip count"], kBoundCases / 20);
+  EXPECT_GT(outcomes["over 4096 pixels, found"], kBoundCases / 100);
 }
 
 // Where the shortcuts for plain areas decide: screens of a few one-colour
