@@ -38,17 +38,54 @@ std::int64_t g_headStartBudget = -1;
 // (Passes); a position it lets through is then decided by Matches. Exact
 // filters decide at once, and Matches has nothing left to do.
 
+// The pixel pairs that the latest windows to pass the pair tests failed on,
+// most recent first. Such windows come in clusters (the smooth or plain area
+// the template was cut from, shifted by a pixel or two), and they fail on
+// the same pair, which the window check may reach only after hundreds of
+// reads: tried first, it settles them in two. The check names only pairs
+// that every matching window satisfies, so a window failing one does not
+// match, and the answer is the check's.
+class RecentFailures {
+ public:
+  bool Rejects(const std::uint8_t* p) {
+    for (int i = 0; i < count_; ++i) {
+      const PixelPair f = pairs_[i];
+      if ((MaskPixel(p + f.a, 3) == MaskPixel(p + f.b, 3)) == f.equal) continue;
+      for (int j = i; j > 0; --j) pairs_[j] = pairs_[j - 1];
+      pairs_[0] = f;
+      return true;
+    }
+    return false;
+  }
+  void Remember(const PixelPair& f) {
+    if (count_ < kSlots) ++count_;
+    for (int j = count_ - 1; j > 0; --j) pairs_[j] = pairs_[j - 1];
+    pairs_[0] = f;
+  }
+
+ private:
+  static constexpr int kSlots = 4;
+  PixelPair pairs_[kSlots] = {};
+  int count_ = 0;
+};
+
 // Pattern mode (and shape mode without memory for its own tests): the pair
-// tests filter, the exact window check (or, without memory for it, the
-// literal test) decides.
+// tests filter, the pairs recent windows failed on and then the exact window
+// check (or, without memory for it, the literal test) decide.
 struct PatternFilter {
   const ScanSetup& s;
   const PairTests& tests;
-  const WindowCheck& check;
+  WindowCheck& check;
+  RecentFailures& recent;
   unsigned Mask(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Mask(p); }
   bool Passes(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Passes(p); }
   bool Matches(std::int32_t x, std::int32_t y, const std::uint8_t* p) const {
-    return check.Ready() ? check.Matches(p) : WindowMatches(s, x, y);
+    if (!check.Build()) return WindowMatches(s, x, y);
+    if (recent.Rejects(p)) return false;
+    PixelPair failed{};
+    const WindowCheck::Verdict verdict = check.Examine(p, &failed);
+    if (verdict == WindowCheck::kFailsOnPair) recent.Remember(failed);
+    return verdict == WindowCheck::kMatch;
   }
 };
 
@@ -292,7 +329,7 @@ FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrde
   if (!s.shape) return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop};
   // The boxes as the scan weighs them: on the windows its ranked tests let
   // through.
-  const WindowCheck check(s);
+  WindowCheck check(s);
   PairTests ranked(s, kSmallOneThirdSet);
   ranked.Rank(c, check.Ready() ? &check : nullptr);
   const PlainBoxes boxes(s, c, &ranked);
@@ -325,7 +362,9 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
     return Dispatch(sc);
   }
 
-  const WindowCheck check(s);
+  // Pattern mode builds its check only when a window first needs it: a
+  // large template on a screen the pair tests reject wholly never does.
+  WindowCheck check(s, !s.shape);
   if (s.shape) {
     ShapeTests shape(s);
     if (shape.Ready()) {
@@ -342,8 +381,9 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
     }
   }
   PairTests tests(s);
-  tests.Rank(c, check.Ready() ? &check : nullptr);
-  const PatternFilter filter{s, tests, check};
+  tests.Rank(c, &check);
+  RecentFailures recent;
+  const PatternFilter filter{s, tests, check, recent};
   Scanner<PatternFilter> sc{s, filter, c, acceptance, head.visited};
   return Dispatch(sc);
 }

@@ -80,7 +80,7 @@ class EvenPick {
 
 class Compiler {
  public:
-  Compiler(const ScanSetup& s, Program& g, const WindowCheck* check = nullptr)
+  Compiler(const ScanSetup& s, Program& g, WindowCheck* check = nullptr)
       : s_(s), g_(g), stride_(static_cast<std::ptrdiff_t>(s.width) * 4), check_(check) {}
 
   void Pattern() {
@@ -236,7 +236,7 @@ class Compiler {
       for (int w = 0; w < kSampleWords && i < 0; ++w) {
         if (survivors[w] != 0) i = 64 * w + __builtin_ctzll(survivors[w]);
       }
-      if (i < 0) break;
+      if (i < 0 || !check_->Build()) break;
       survivors[i / 64] &= ~(1ull << (i % 64));
       PixelPair found{};
       const WindowCheck::Verdict verdict = check_->Examine(smp->at[i], &found);
@@ -327,7 +327,7 @@ class Compiler {
   const ScanSetup& s_;
   Program& g_;
   std::ptrdiff_t stride_;
-  const WindowCheck* check_ = nullptr;
+  WindowCheck* check_ = nullptr;
 };
 
 // Where the block loop may run tests without looking at what is left: a
@@ -353,7 +353,7 @@ PairTests::PairTests(const ScanSetup& s, int oneThirdSet) : s_(s) {
   FindHead(program_, 0);
 }
 
-void PairTests::Rank(const Candidates& c, const WindowCheck* check) {
+void PairTests::Rank(const Candidates& c, WindowCheck* check) {
   Compiler(s_, program_, check).Rank(c);
   FindHead(program_, program_.head);
 }
