@@ -77,6 +77,10 @@ struct PatternFilter {
   const PairTests& tests;
   WindowCheck& check;
   RecentFailures& recent;
+  static constexpr bool kRuns = true;
+  void MaskRun(const std::uint8_t* p, std::int64_t blocks, std::ptrdiff_t step, std::uint8_t* out) const {
+    tests.MaskBlocks(p, blocks, step, out);
+  }
   unsigned Mask(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Mask(p); }
   bool Passes(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Passes(p); }
   bool Matches(std::int32_t x, std::int32_t y, const std::uint8_t* p) const {
@@ -99,6 +103,7 @@ struct ShapeFilter {
   const PairTests& tests;
   const ShapeTests& shape;
   const WindowCheck& check;
+  static constexpr bool kRuns = false;
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
     unsigned m = boxes != nullptr ? boxes->Mask(x, y) : kAllLanes;
     if (m != 0) m &= tests.Mask(p);
@@ -117,6 +122,7 @@ struct ShapeFilter {
 struct NearFilter {
   const NearBounds* bounds;
   const NearTests& tests;
+  static constexpr bool kRuns = false;
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
     const unsigned m = bounds != nullptr ? bounds->Mask(x, y) : kAllLanes;
     return m == 0 ? 0 : m & tests.Mask(p);
@@ -182,6 +188,15 @@ inline std::int32_t TakeLane(unsigned& m, bool rightToLeft) {
   return static_cast<std::int32_t>(lane);
 }
 
+// Blocks a row loop filters at once, when its filter can (kRuns): the
+// filter then keeps what it needs for every block in registers.
+constexpr std::int64_t kRunBlocks = 32;
+template <typename Filter>
+void MaskRun(const Filter& filter, const std::uint8_t* p, std::int64_t blocks, std::ptrdiff_t step,
+             std::uint8_t* out) {
+  if constexpr (Filter::kRuns) filter.MaskRun(p, blocks, step, out);
+}
+
 // Too narrow for a block: the same tests one position at a time.
 template <typename Filter>
 ScanHit ScanSinglePositions(Scanner<Filter>& sc) {
@@ -214,13 +229,18 @@ ScanHit ScanRowBlocks(Scanner<Filter>& sc) {
     }
     return false;
   };
+  std::uint8_t masks[kRunBlocks];
   for (std::int64_t i = 0; i < c.rows; ++i) {
     const std::int32_t y = c.RowAt(i);
     const std::uint8_t* p = TopLeftOf(sc.s, firstStart, y);
-    for (std::int64_t k = 0; k < whole; ++k, p += step) {
-      const std::int32_t start = firstStart + static_cast<std::int32_t>(rightToLeft ? -k : k) * kLanes;
-      const unsigned m = sc.filter.Mask(p, start, y);
-      if (m != 0 && visitLanes(m, start, y)) return hit;
+    for (std::int64_t k = 0; k < whole;) {
+      const std::int64_t run = whole - k < kRunBlocks ? whole - k : kRunBlocks;
+      MaskRun(sc.filter, p, run, step, masks);
+      for (std::int64_t j = 0; j < run; ++j, ++k, p += step) {
+        const std::int32_t start = firstStart + static_cast<std::int32_t>(rightToLeft ? -k : k) * kLanes;
+        const unsigned m = Filter::kRuns ? masks[j] : sc.filter.Mask(p, start, y);
+        if (m != 0 && visitLanes(m, start, y)) return hit;
+      }
     }
     if (rest != 0 && visitLanes(sc.Mask(lastStart, y) & lastKeep, lastStart, y)) return hit;
   }

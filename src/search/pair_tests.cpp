@@ -406,6 +406,64 @@ void FindHead(Program& g, int wanted) {
   for (int t = 0; t < g.count; ++t) g.flip[t] = g.tests[t].kind == kDiffer ? kAllLanes : 0;
 }
 
+// The leading tests, copied where a loop over many blocks keeps them in
+// registers.
+template <int kCount>
+struct Head {
+  std::ptrdiff_t a[kCount > 0 ? kCount : 1];
+  std::ptrdiff_t b[kCount > 0 ? kCount : 1];
+  bool differ[kCount > 0 ? kCount : 1];
+  explicit Head(const Program& g) {
+    for (int t = 0; t < kCount; ++t) {
+      a[t] = g.tests[t].a;
+      b[t] = g.tests[t].b;
+      differ[t] = g.flip[t] != 0;
+    }
+  }
+};
+
+// The lanes that pass every leading test. The differences of the pairs that
+// must be equal are gathered with OR and tested for zero once; the pairs
+// that must differ each kill the lanes where they are equal.
+template <int kCount>
+inline unsigned HeadLanes(const Head<kCount>& h, const std::uint8_t* p) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i apart0 = zero, apart1 = zero, same0 = zero, same1 = zero;
+  const auto load = [](const std::uint8_t* q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  };
+  for (int t = 0; t < kCount; ++t) {
+    const std::uint8_t* a = p + h.a[t];
+    const std::uint8_t* b = p + h.b[t];
+    const __m128i d0 = _mm_xor_si128(load(a), load(b));
+    const __m128i d1 = _mm_xor_si128(load(a + 16), load(b + 16));
+    if (!h.differ[t]) {
+      apart0 = _mm_or_si128(apart0, d0);
+      apart1 = _mm_or_si128(apart1, d1);
+    } else {
+      // Shifting left by 8 drops the fourth byte, which never takes part.
+      same0 = _mm_or_si128(same0, _mm_cmpeq_epi32(_mm_slli_epi32(d0, 8), zero));
+      same1 = _mm_or_si128(same1, _mm_cmpeq_epi32(_mm_slli_epi32(d1, 8), zero));
+    }
+  }
+  const __m128i pass0 = _mm_andnot_si128(same0, _mm_cmpeq_epi32(_mm_slli_epi32(apart0, 8), zero));
+  const __m128i pass1 = _mm_andnot_si128(same1, _mm_cmpeq_epi32(_mm_slli_epi32(apart1, 8), zero));
+  const auto lo = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(pass0)));
+  const auto hi = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(pass1)));
+  return lo | hi << 4;
+}
+
+template <int kCount>
+void MaskBlocksWith(const Program& g, const std::uint8_t* p, std::int64_t blocks, std::ptrdiff_t step,
+                    std::uint8_t* out) {
+  const Head<kCount> h(g);
+  for (std::int64_t i = 0; i < blocks; ++i, p += step) {
+    unsigned live = HeadLanes(h, p);
+    for (int t = kCount; t < g.count && live != 0; ++t) live = PassingLanes(g, g.tests[t], p, live);
+    out[i] = static_cast<std::uint8_t>(live);
+  }
+}
+
 }  // namespace
 
 PairTests::PairTests(const ScanSetup& s, int oneThirdSet) : s_(s) {
@@ -424,12 +482,26 @@ void PairTests::Rank(const Candidates& c, WindowCheck* check) {
 }
 
 unsigned PairTests::Mask(const std::uint8_t* topLeft) const {
-  const Program& g = program_;
-  unsigned live = kAllLanes;
-  for (int t = 0; t < g.head; ++t)
-    live &= EqualLanes(topLeft + g.tests[t].a, topLeft + g.tests[t].b) ^ g.flip[t];
-  for (int t = g.head; t < g.count && live != 0; ++t) live = PassingLanes(g, g.tests[t], topLeft, live);
+  std::uint8_t live;
+  MaskBlocks(topLeft, 1, 0, &live);
   return live;
+}
+
+void PairTests::MaskBlocks(const std::uint8_t* topLeft, std::int64_t blocks, std::ptrdiff_t step,
+                           std::uint8_t* out) const {
+  static_assert(PairTests::kHead == 4, "one loop for each length of the head");
+  switch (program_.head) {
+    case 0:
+      return MaskBlocksWith<0>(program_, topLeft, blocks, step, out);
+    case 1:
+      return MaskBlocksWith<1>(program_, topLeft, blocks, step, out);
+    case 2:
+      return MaskBlocksWith<2>(program_, topLeft, blocks, step, out);
+    case 3:
+      return MaskBlocksWith<3>(program_, topLeft, blocks, step, out);
+    default:
+      return MaskBlocksWith<4>(program_, topLeft, blocks, step, out);
+  }
 }
 
 bool PairTests::Passes(const std::uint8_t* topLeft) const {

@@ -61,6 +61,10 @@ class PairTests {
 
   // The lanes of the eight positions from `topLeft` on that pass every test.
   unsigned Mask(const std::uint8_t* topLeft) const;
+  // Mask for `blocks` blocks, the first at `topLeft`, each `step` bytes on
+  // from the one before, into out[0 .. blocks - 1].
+  void MaskBlocks(const std::uint8_t* topLeft, std::int64_t blocks, std::ptrdiff_t step,
+                  std::uint8_t* out) const;
   // Whether the one position at `topLeft` passes every test.
   bool Passes(const std::uint8_t* topLeft) const;
 
