@@ -257,18 +257,27 @@ ScanHit ScanColumnStrips(Scanner<Filter>& sc) {
   std::int32_t liveRows[kMaxMaskRows];
   std::uint8_t liveMasks[kMaxMaskRows];
   const std::int64_t blocks = BlockCount(c);
+  // From one row of the visiting order to the next; the screen's rows are
+  // stored bottom-up.
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(sc.s.width) * 4;
+  const std::ptrdiff_t rowStep = c.order.bottomUp ? stride : -stride;
   for (std::int64_t k = 0; k < blocks; ++k) {
     const Block b = BlockAt(c, k);
     unsigned lanes = b.keep;
     std::int32_t live = 0;
     if (remember) {
       unsigned any = 0;
-      for (std::int64_t i = 0; i < c.rows; ++i) {
-        const unsigned m = sc.Mask(b.start, c.RowAt(i)) & b.keep;
-        if (m == 0) continue;
-        liveRows[live] = static_cast<std::int32_t>(i);
-        liveMasks[live++] = static_cast<std::uint8_t>(m);
-        any |= m;
+      std::uint8_t masks[kRunBlocks];
+      for (std::int64_t i = 0; i < c.rows;) {
+        const std::int64_t run = c.rows - i < kRunBlocks ? c.rows - i : kRunBlocks;
+        MaskRun(sc.filter, TopLeftOf(sc.s, b.start, c.RowAt(i)), run, rowStep, masks);
+        for (std::int64_t j = 0; j < run; ++j, ++i) {
+          const unsigned m = (Filter::kRuns ? masks[j] : sc.Mask(b.start, c.RowAt(i))) & b.keep;
+          if (m == 0) continue;
+          liveRows[live] = static_cast<std::int32_t>(i);
+          liveMasks[live++] = static_cast<std::uint8_t>(m);
+          any |= m;
+        }
       }
       lanes &= any;
     }
