@@ -482,8 +482,11 @@ void PairTests::Rank(const Candidates& c, WindowCheck* check) {
 }
 
 unsigned PairTests::Mask(const std::uint8_t* topLeft) const {
-  std::uint8_t live;
-  MaskBlocks(topLeft, 1, 0, &live);
+  const Program& g = program_;
+  unsigned live = kAllLanes;
+  for (int t = 0; t < g.head; ++t)
+    live &= EqualLanes(topLeft + g.tests[t].a, topLeft + g.tests[t].b) ^ g.flip[t];
+  for (int t = g.head; t < g.count && live != 0; ++t) live = PassingLanes(g, g.tests[t], topLeft, live);
   return live;
 }
 
