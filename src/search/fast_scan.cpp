@@ -39,18 +39,59 @@ std::int64_t g_headStartBudget = -1;
 // (Passes); a position it lets through is then decided by Matches. Exact
 // filters decide at once, and Matches has nothing left to do.
 
+// The pixel pairs that the latest windows to pass the pair tests failed on,
+// most recent first. Such windows come in clusters (the smooth or plain area
+// the template was cut from, shifted by a pixel or two), and they fail on
+// the same pair, which the window check may reach only after hundreds of
+// reads: tried first, it settles them in two. The check names only pairs
+// that every matching window satisfies, so a window failing one does not
+// match, and the answer is the check's.
+class RecentFailures {
+ public:
+  bool Rejects(const std::uint8_t* p) {
+    for (int i = 0; i < count_; ++i) {
+      const PixelPair f = pairs_[i];
+      if ((MaskPixel(p + f.a, 3) == MaskPixel(p + f.b, 3)) == f.equal) continue;
+      for (int j = i; j > 0; --j) pairs_[j] = pairs_[j - 1];
+      pairs_[0] = f;
+      return true;
+    }
+    return false;
+  }
+  void Remember(const PixelPair& f) {
+    if (count_ < kSlots) ++count_;
+    for (int j = count_ - 1; j > 0; --j) pairs_[j] = pairs_[j - 1];
+    pairs_[0] = f;
+  }
+
+ private:
+  static constexpr int kSlots = 4;
+  PixelPair pairs_[kSlots] = {};
+  int count_ = 0;
+};
+
 // Pattern mode (and shape mode without memory for its own tests): the pair
-// tests filter, the exact window check (or, without memory for it, the
-// literal test) decides.
+// tests filter, the pairs recent windows failed on and then the exact window
+// check (or, without memory for it, the literal test) decide.
 struct PatternFilter {
   bool GroupsColumns() const { return false; }
   const ScanSetup& s;
   const PairTests& tests;
-  const WindowCheck& check;
+  WindowCheck& check;
+  RecentFailures& recent;
+  static constexpr bool kRuns = true;
+  void MaskRun(const std::uint8_t* p, std::int64_t blocks, std::ptrdiff_t step, std::uint8_t* out) const {
+    tests.MaskBlocks(p, blocks, step, out);
+  }
   unsigned Mask(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Mask(p); }
   bool Passes(const std::uint8_t* p, std::int32_t, std::int32_t) const { return tests.Passes(p); }
   bool Matches(std::int32_t x, std::int32_t y, const std::uint8_t* p) const {
-    return check.Ready() ? check.Matches(p) : WindowMatches(s, x, y);
+    if (!check.Build()) return WindowMatches(s, x, y);
+    if (recent.Rejects(p)) return false;
+    PixelPair failed{};
+    const WindowCheck::Verdict verdict = check.Examine(p, &failed);
+    if (verdict == WindowCheck::kFailsOnPair) recent.Remember(failed);
+    return verdict == WindowCheck::kMatch;
   }
 };
 
@@ -64,6 +105,7 @@ struct ShapeFilter {
   const PairTests& tests;
   const ShapeTests& shape;
   const WindowCheck& check;
+  static constexpr bool kRuns = false;
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
     unsigned m = boxes != nullptr ? boxes->Mask(x, y) : kAllLanes;
     if (m != 0) m &= tests.Mask(p);
@@ -86,6 +128,7 @@ struct NearFilter {
   bool GroupsColumns() const { return false; }
   const NearBounds* bounds;
   const NearTests& tests;
+  static constexpr bool kRuns = false;
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
     const unsigned m = bounds != nullptr ? bounds->Mask(x, y) : kAllLanes;
     return m == 0 ? 0 : tests.Mask(p, m);
@@ -151,6 +194,15 @@ inline std::int32_t TakeLane(unsigned& m, bool rightToLeft) {
   return static_cast<std::int32_t>(lane);
 }
 
+// Blocks a row loop filters at once, when its filter can (kRuns): the
+// filter then keeps what it needs for every block in registers.
+constexpr std::int64_t kRunBlocks = 32;
+template <typename Filter>
+void MaskRun(const Filter& filter, const std::uint8_t* p, std::int64_t blocks, std::ptrdiff_t step,
+             std::uint8_t* out) {
+  if constexpr (Filter::kRuns) filter.MaskRun(p, blocks, step, out);
+}
+
 // Too narrow for a block: the same tests one position at a time.
 template <typename Filter>
 ScanHit ScanSinglePositions(Scanner<Filter>& sc) {
@@ -183,13 +235,18 @@ ScanHit ScanRowBlocks(Scanner<Filter>& sc) {
     }
     return false;
   };
+  std::uint8_t masks[kRunBlocks];
   for (std::int64_t i = 0; i < c.rows; ++i) {
     const std::int32_t y = c.RowAt(i);
     const std::uint8_t* p = TopLeftOf(sc.s, firstStart, y);
-    for (std::int64_t k = 0; k < whole; ++k, p += step) {
-      const std::int32_t start = firstStart + static_cast<std::int32_t>(rightToLeft ? -k : k) * kLanes;
-      const unsigned m = sc.filter.Mask(p, start, y);
-      if (m != 0 && visitLanes(m, start, y)) return hit;
+    for (std::int64_t k = 0; k < whole;) {
+      const std::int64_t run = whole - k < kRunBlocks ? whole - k : kRunBlocks;
+      MaskRun(sc.filter, p, run, step, masks);
+      for (std::int64_t j = 0; j < run; ++j, ++k, p += step) {
+        const std::int32_t start = firstStart + static_cast<std::int32_t>(rightToLeft ? -k : k) * kLanes;
+        const unsigned m = Filter::kRuns ? masks[j] : sc.filter.Mask(p, start, y);
+        if (m != 0 && visitLanes(m, start, y)) return hit;
+      }
     }
     if (rest != 0 && visitLanes(sc.Mask(lastStart, y) & lastKeep, lastStart, y)) return hit;
   }
@@ -206,18 +263,27 @@ ScanHit ScanColumnStrips(Scanner<Filter>& sc) {
   std::int32_t liveRows[kMaxMaskRows];
   std::uint8_t liveMasks[kMaxMaskRows];
   const std::int64_t blocks = BlockCount(c);
+  // From one row of the visiting order to the next; the screen's rows are
+  // stored bottom-up.
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(sc.s.width) * 4;
+  const std::ptrdiff_t rowStep = c.order.bottomUp ? stride : -stride;
   for (std::int64_t k = 0; k < blocks; ++k) {
     const Block b = BlockAt(c, k);
     unsigned lanes = b.keep;
     std::int32_t live = 0;
     if (remember) {
       unsigned any = 0;
-      for (std::int64_t i = 0; i < c.rows; ++i) {
-        const unsigned m = sc.Mask(b.start, c.RowAt(i)) & b.keep;
-        if (m == 0) continue;
-        liveRows[live] = static_cast<std::int32_t>(i);
-        liveMasks[live++] = static_cast<std::uint8_t>(m);
-        any |= m;
+      std::uint8_t masks[kRunBlocks];
+      for (std::int64_t i = 0; i < c.rows;) {
+        const std::int64_t run = c.rows - i < kRunBlocks ? c.rows - i : kRunBlocks;
+        MaskRun(sc.filter, TopLeftOf(sc.s, b.start, c.RowAt(i)), run, rowStep, masks);
+        for (std::int64_t j = 0; j < run; ++j, ++i) {
+          const unsigned m = (Filter::kRuns ? masks[j] : sc.Mask(b.start, c.RowAt(i))) & b.keep;
+          if (m == 0) continue;
+          liveRows[live] = static_cast<std::int32_t>(i);
+          liveMasks[live++] = static_cast<std::uint8_t>(m);
+          any |= m;
+        }
       }
       lanes &= any;
     }
@@ -381,7 +447,7 @@ FastScanPlan PlanFastScan(const ScanSetup& s, const Rectangle& r, const ScanOrde
   if (!s.shape) return FastScanPlan{tests.Count(), tests.BackgroundPixels(), loop};
   // The boxes as the scan weighs them: on the windows its ranked tests let
   // through.
-  const WindowCheck check(s);
+  WindowCheck check(s);
   PairTests ranked(s, kSmallOneThirdSet);
   ranked.Rank(c, check.Ready() ? &check : nullptr);
   const PlainBoxes boxes(s, c, &ranked);
@@ -414,7 +480,9 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
     return Dispatch(sc);
   }
 
-  const WindowCheck check(s);
+  // Pattern mode builds its check only when a window first needs it: a
+  // large template on a screen the pair tests reject wholly never does.
+  WindowCheck check(s, !s.shape);
   if (s.shape) {
     ShapeTests shape(s);
     if (shape.Ready()) {
@@ -431,8 +499,9 @@ ScanHit FastScan(const ScanSetup& s, const BitmapRecord& templ, const Rectangle&
     }
   }
   PairTests tests(s);
-  tests.Rank(c, check.Ready() ? &check : nullptr);
-  const PatternFilter filter{s, tests, check};
+  tests.Rank(c, &check);
+  RecentFailures recent;
+  const PatternFilter filter{s, tests, check, recent};
   Scanner<PatternFilter> sc{s, filter, c, acceptance, head.visited};
   return Dispatch(sc);
 }

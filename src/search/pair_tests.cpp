@@ -1,5 +1,7 @@
 #include "search/pair_tests.h"
 
+#include <cstring>
+
 #include "image/pixel.h"
 #include "search/lanes.h"
 
@@ -60,81 +62,94 @@ bool TestPasses(const Program& g, const PairTest& pt, const std::uint8_t* p) {
 }
 
 // Takes exactly `want` of `total` items, spread evenly: item j is taken when
-// (j * want) mod total < want, kept as a running remainder so that walking a
-// large template costs no division per pixel.
+// (j * want) mod total < want, that is when j = ceil(i * total / want) for
+// some i below want (j * want lies in [i * total, i * total + want)). The next
+// such j is kept, so that a walk over a large template costs no division per
+// item and can pass over a stretch of items at once.
 class EvenPick {
  public:
-  EvenPick(std::int64_t want, std::int64_t total) : want_(want < total ? want : total), total_(total) {}
+  EvenPick(std::int64_t want, std::int64_t total)
+      : want_(want < total ? want : total), total_(total), next_(want_ > 0 ? 0 : kNever) {}
   bool Next() {
-    const bool take = remainder_ < want_;
-    remainder_ += want_;
-    if (remainder_ >= total_) remainder_ -= total_;
+    const bool take = seen_++ == next_;
+    if (take) next_ = ++taken_ < want_ ? (taken_ * total_ + want_ - 1) / want_ : kNever;
     return take;
+  }
+  // Passes over the next `count` items when none of them is taken.
+  bool Skip(std::int64_t count) {
+    if (seen_ + count > next_) return false;
+    seen_ += count;
+    return true;
   }
 
  private:
+  static constexpr std::int64_t kNever = INT64_MAX;
   std::int64_t want_;
   std::int64_t total_;
-  std::int64_t remainder_ = 0;
+  std::int64_t next_;
+  std::int64_t taken_ = 0;
+  std::int64_t seen_ = 0;
 };
+
+// Whether map bytes k .. k + 7 are one number, the same as byte k + 8 and
+// as the eight bytes a template row below them.
+inline bool OneNumberRun(const std::uint8_t* m, std::int64_t k, std::int64_t tw) {
+  std::uint64_t here, next, below;
+  std::memcpy(&here, m + k, 8);
+  std::memcpy(&next, m + k + 1, 8);
+  std::memcpy(&below, m + k + tw, 8);
+  return here == next && here == below;
+}
 
 class Compiler {
  public:
-  Compiler(const ScanSetup& s, Program& g, const WindowCheck* check = nullptr)
+  Compiler(const ScanSetup& s, Program& g, WindowCheck* check = nullptr)
       : s_(s), g_(g), stride_(static_cast<std::ptrdiff_t>(s.width) * 4), check_(check) {}
 
+  // Same number below 255: the same screen value (each pixel with its
+  // number's first pixel). Number 255 stands for every value past the 255th,
+  // so two 255s say nothing about each other. Different numbers, at least
+  // one below 255: different screen values; neighbours across an edge of the
+  // template first (a uniform screen area fails them at once), then the
+  // first pixels of the first classes. Transparent pixels take part in
+  // neither. One walk counts the candidates, a second picks them.
   void Pattern() {
     const std::uint8_t* m = s_.map;
-    const std::int32_t tw = s_.templateWidth;
-    const std::int64_t n = static_cast<std::int64_t>(tw) * s_.templateHeight;
+    const std::int64_t tw = s_.templateWidth, n = tw * s_.templateHeight;
     std::int64_t rep[256];
     for (std::int64_t& r : rep) r = -1;
-    // Same number below 255: the same screen value. Number 255 stands for
-    // every value past the 255th, so two 255s say nothing about each other.
-    std::int64_t equal = 0;
-    for (std::int64_t k = 0; k < n; ++k) {
-      if (!TakesPart(s_, k)) continue;
-      if (rep[m[k]] < 0) {
-        rep[m[k]] = k;
-      } else if (m[k] != 255) {
-        ++equal;
-      }
-    }
-    EvenPick pickEqual(kPoolEach, equal);
-    for (std::int64_t k = 0; k < n && equal > 0; ++k) {
-      if (TakesPart(s_, k) && m[k] != 255 && rep[m[k]] != k && pickEqual.Next()) Add(k, rep[m[k]], kEqual);
-    }
-
-    // Different numbers, at least one below 255: different screen values.
-    // Neighbors across an edge of the template first (a uniform screen area
-    // fails them at once), then the first pixels of the first classes. Both
-    // are walked twice, to count and then to pick. Transparent pixels take
-    // part in neither.
-    std::int64_t classes = 0;
-    for (const std::int64_t r : rep) classes += r >= 0 ? 1 : 0;
-    const std::int64_t reps = classes < 16 ? classes : 16;
-    const auto eachDifferPair = [&](const auto& take) {
-      std::int32_t column = 0;
-      for (std::int64_t k = 0; k < n; ++k) {
-        if (TakesPart(s_, k)) {
-          if (column + 1 < tw && TakesPart(s_, k + 1) && m[k] != m[k + 1]) take(k, k + 1);
-          if (k + tw < n && TakesPart(s_, k + tw) && m[k] != m[k + tw]) take(k, k + tw);
-        }
-        if (++column == tw) column = 0;
-      }
+    std::int64_t equal = 0, differ = 0;
+    const auto eachNeighbour = [&](std::int64_t k, std::int64_t column, const auto& take) {
+      if (column + 1 < tw && TakesPart(s_, k + 1) && m[k] != m[k + 1]) take(k, k + 1);
+      if (k + tw < n && TakesPart(s_, k + tw) && m[k] != m[k + tw]) take(k, k + tw);
+    };
+    const auto count = [&](std::int64_t, std::int64_t) { ++differ; };
+    EachPixel(
+        rep,
+        [&](std::int64_t k, std::int64_t column) {
+          if (rep[m[k]] < 0) {
+            rep[m[k]] = k;
+          } else if (m[k] != 255) {
+            ++equal;
+          }
+          eachNeighbour(k, column, count);
+        },
+        [&](std::uint8_t number) {
+          equal += number != 255 ? 8 : 0;
+          return true;
+        });
+    const auto eachRepPair = [&](const auto& take) {
+      std::int64_t classes = 0;
+      for (const std::int64_t r : rep) classes += r >= 0 ? 1 : 0;
+      const std::int64_t reps = classes < 16 ? classes : 16;
       for (std::int64_t i = 0; i < reps; ++i) {
         for (std::int64_t j = i + 1; j < reps; ++j) {
           if (rep[i] >= 0 && rep[j] >= 0) take(rep[i], rep[j]);
         }
       }
     };
-    std::int64_t differ = 0;
-    eachDifferPair([&](std::int64_t, std::int64_t) { ++differ; });
-    if (differ == 0) return;
-    EvenPick pickDiffer(kPoolEach, differ);
-    eachDifferPair([&](std::int64_t a, std::int64_t b) {
-      if (pickDiffer.Next()) Add(a, b, kDiffer);
-    });
+    eachRepPair(count);
+    PickPattern(rep, equal, differ, eachNeighbour, eachRepPair);
   }
 
   void Shape(std::int64_t oneThirdSet) {
@@ -236,7 +251,7 @@ class Compiler {
       for (int w = 0; w < kSampleWords && i < 0; ++w) {
         if (survivors[w] != 0) i = 64 * w + __builtin_ctzll(survivors[w]);
       }
-      if (i < 0) break;
+      if (i < 0 || !check_->Build()) break;
       survivors[i / 64] &= ~(1ull << (i % 64));
       PixelPair found{};
       const WindowCheck::Verdict verdict = check_->Examine(smp->at[i], &found);
@@ -312,6 +327,56 @@ class Compiler {
     }
   }
 
+  // Walks the pixels that take part in map order, handing each to
+  // `pixel(k, column)`; a run of eight without transparent pixels that
+  // OneNumberRun accepts, past its number's first pixel, goes to
+  // `run(number)` instead, unless that answers false. Such a run holds no
+  // pair across an edge, so on plain templates the walk takes long strides.
+  template <typename Pixel, typename Run>
+  void EachPixel(const std::int64_t (&rep)[256], const Pixel& pixel, const Run& run) const {
+    const std::uint8_t* m = s_.map;
+    const std::int64_t tw = s_.templateWidth, n = tw * s_.templateHeight;
+    const bool runs = s_.opaque == nullptr && tw >= 8;
+    std::int64_t column = 0;
+    for (std::int64_t k = 0; k < n;) {
+      if (runs && k + tw + 8 <= n && OneNumberRun(m, k, tw) && rep[m[k]] >= 0 && rep[m[k]] < k && run(m[k])) {
+        k += 8;
+        column += 8;
+        if (column >= tw) column -= tw;
+        continue;
+      }
+      if (TakesPart(s_, k)) pixel(k, column);
+      ++k;
+      if (++column == tw) column = 0;
+    }
+  }
+
+  // Picks kPoolEach of the `equal` pairs and of the `differ` ones that
+  // Pattern counted, spread evenly, the pairs of equal pixels first.
+  template <typename EachNeighbour, typename EachRepPair>
+  void PickPattern(const std::int64_t (&rep)[256], std::int64_t equal, std::int64_t differ,
+                   const EachNeighbour& eachNeighbour, const EachRepPair& eachRepPair) {
+    const std::uint8_t* m = s_.map;
+    EvenPick pickEqual(kPoolEach, equal), pickDiffer(kPoolEach, differ);
+    std::int64_t differA[kPoolEach], differB[kPoolEach];
+    int picked = 0;
+    const auto pick = [&](std::int64_t a, std::int64_t b) {
+      if (pickDiffer.Next()) {
+        differA[picked] = a;
+        differB[picked++] = b;
+      }
+    };
+    EachPixel(
+        rep,
+        [&](std::int64_t k, std::int64_t column) {
+          if (m[k] != 255 && rep[m[k]] != k && pickEqual.Next()) Add(k, rep[m[k]], kEqual);
+          eachNeighbour(k, column, pick);
+        },
+        [&](std::uint8_t number) { return pickEqual.Skip(number != 255 ? 8 : 0); });
+    eachRepPair(pick);
+    for (int i = 0; i < picked; ++i) Add(differA[i], differB[i], kDiffer);
+  }
+
   // Map byte k is the pixel in column k mod tw and, from the window's top,
   // row th - 1 - k div tw.
   std::ptrdiff_t Offset(std::int64_t k) const {
@@ -327,7 +392,7 @@ class Compiler {
   const ScanSetup& s_;
   Program& g_;
   std::ptrdiff_t stride_;
-  const WindowCheck* check_ = nullptr;
+  WindowCheck* check_ = nullptr;
 };
 
 // Where the block loop may run tests without looking at what is left: a
@@ -339,6 +404,64 @@ void FindHead(Program& g, int wanted) {
     ++g.head;
   }
   for (int t = 0; t < g.count; ++t) g.flip[t] = g.tests[t].kind == kDiffer ? kAllLanes : 0;
+}
+
+// The leading tests, copied where a loop over many blocks keeps them in
+// registers.
+template <int kCount>
+struct Head {
+  std::ptrdiff_t a[kCount > 0 ? kCount : 1];
+  std::ptrdiff_t b[kCount > 0 ? kCount : 1];
+  bool differ[kCount > 0 ? kCount : 1];
+  explicit Head(const Program& g) {
+    for (int t = 0; t < kCount; ++t) {
+      a[t] = g.tests[t].a;
+      b[t] = g.tests[t].b;
+      differ[t] = g.flip[t] != 0;
+    }
+  }
+};
+
+// The lanes that pass every leading test. The differences of the pairs that
+// must be equal are gathered with OR and tested for zero once; the pairs
+// that must differ each kill the lanes where they are equal.
+template <int kCount>
+inline unsigned HeadLanes(const Head<kCount>& h, const std::uint8_t* p) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i apart0 = zero, apart1 = zero, same0 = zero, same1 = zero;
+  const auto load = [](const std::uint8_t* q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  };
+  for (int t = 0; t < kCount; ++t) {
+    const std::uint8_t* a = p + h.a[t];
+    const std::uint8_t* b = p + h.b[t];
+    const __m128i d0 = _mm_xor_si128(load(a), load(b));
+    const __m128i d1 = _mm_xor_si128(load(a + 16), load(b + 16));
+    if (!h.differ[t]) {
+      apart0 = _mm_or_si128(apart0, d0);
+      apart1 = _mm_or_si128(apart1, d1);
+    } else {
+      // Shifting left by 8 drops the fourth byte, which never takes part.
+      same0 = _mm_or_si128(same0, _mm_cmpeq_epi32(_mm_slli_epi32(d0, 8), zero));
+      same1 = _mm_or_si128(same1, _mm_cmpeq_epi32(_mm_slli_epi32(d1, 8), zero));
+    }
+  }
+  const __m128i pass0 = _mm_andnot_si128(same0, _mm_cmpeq_epi32(_mm_slli_epi32(apart0, 8), zero));
+  const __m128i pass1 = _mm_andnot_si128(same1, _mm_cmpeq_epi32(_mm_slli_epi32(apart1, 8), zero));
+  const auto lo = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(pass0)));
+  const auto hi = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(pass1)));
+  return lo | hi << 4;
+}
+
+template <int kCount>
+void MaskBlocksWith(const Program& g, const std::uint8_t* p, std::int64_t blocks, std::ptrdiff_t step,
+                    std::uint8_t* out) {
+  const Head<kCount> h(g);
+  for (std::int64_t i = 0; i < blocks; ++i, p += step) {
+    unsigned live = HeadLanes(h, p);
+    for (int t = kCount; t < g.count && live != 0; ++t) live = PassingLanes(g, g.tests[t], p, live);
+    out[i] = static_cast<std::uint8_t>(live);
+  }
 }
 
 }  // namespace
@@ -353,7 +476,7 @@ PairTests::PairTests(const ScanSetup& s, int oneThirdSet) : s_(s) {
   FindHead(program_, 0);
 }
 
-void PairTests::Rank(const Candidates& c, const WindowCheck* check) {
+void PairTests::Rank(const Candidates& c, WindowCheck* check) {
   Compiler(s_, program_, check).Rank(c);
   FindHead(program_, program_.head);
 }
@@ -365,6 +488,23 @@ unsigned PairTests::Mask(const std::uint8_t* topLeft) const {
     live &= EqualLanes(topLeft + g.tests[t].a, topLeft + g.tests[t].b) ^ g.flip[t];
   for (int t = g.head; t < g.count && live != 0; ++t) live = PassingLanes(g, g.tests[t], topLeft, live);
   return live;
+}
+
+void PairTests::MaskBlocks(const std::uint8_t* topLeft, std::int64_t blocks, std::ptrdiff_t step,
+                           std::uint8_t* out) const {
+  static_assert(PairTests::kHead == 4, "one loop for each length of the head");
+  switch (program_.head) {
+    case 0:
+      return MaskBlocksWith<0>(program_, topLeft, blocks, step, out);
+    case 1:
+      return MaskBlocksWith<1>(program_, topLeft, blocks, step, out);
+    case 2:
+      return MaskBlocksWith<2>(program_, topLeft, blocks, step, out);
+    case 3:
+      return MaskBlocksWith<3>(program_, topLeft, blocks, step, out);
+    default:
+      return MaskBlocksWith<4>(program_, topLeft, blocks, step, out);
+  }
 }
 
 bool PairTests::Passes(const std::uint8_t* topLeft) const {

@@ -55,11 +55,16 @@ class PairTests {
 
   // Puts the most selective tests first, judged on sampled candidates, after
   // learning from sampled windows that pass them all, through `check`, the
-  // pair of pixels each fails on (no learning without a check).
-  void Rank(const Candidates& c, const WindowCheck* check);
+  // pair of pixels each fails on (no learning without a check, or when it
+  // cannot be built).
+  void Rank(const Candidates& c, WindowCheck* check);
 
   // The lanes of the eight positions from `topLeft` on that pass every test.
   unsigned Mask(const std::uint8_t* topLeft) const;
+  // Mask for `blocks` blocks, the first at `topLeft`, each `step` bytes on
+  // from the one before, into out[0 .. blocks - 1].
+  void MaskBlocks(const std::uint8_t* topLeft, std::int64_t blocks, std::ptrdiff_t step,
+                  std::uint8_t* out) const;
   // Whether the one position at `topLeft` passes every test.
   bool Passes(const std::uint8_t* topLeft) const;
 

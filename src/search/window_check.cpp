@@ -70,11 +70,18 @@ struct WindowCheck::Geometry {
   }
 };
 
-WindowCheck::WindowCheck(const ScanSetup& s) : shape_(s.shape) {
+WindowCheck::WindowCheck(const ScanSetup& s, bool deferred) : s_(s), shape_(s.shape) {
+  if (!deferred) Build();
+}
+
+bool WindowCheck::Build() {
+  if (built_) return Ready();
+  built_ = true;
+  const ScanSetup& s = s_;
   const std::int64_t tw = s.templateWidth, th = s.templateHeight;
   if (s.map == nullptr || tw <= 0 || th <= 0 ||
       tw * th > 0x7FFFFFFF / static_cast<std::int64_t>(sizeof(std::ptrdiff_t))) {
-    return;
+    return false;
   }
   const Geometry g{tw, th, static_cast<std::ptrdiff_t>(s.width) * 4};
   if (shape_) {
@@ -82,6 +89,7 @@ WindowCheck::WindowCheck(const ScanSetup& s) : shape_(s.shape) {
   } else if (IsFirstAppearanceNumbering(s, tw * th)) {
     BuildPattern(s, g);
   }
+  return Ready();
 }
 
 bool WindowCheck::Allocate(std::int64_t entries) {

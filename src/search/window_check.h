@@ -23,14 +23,17 @@ struct PixelPair {
 
 class WindowCheck {
  public:
-  // Compiles the check for a setup's map. Ready() is false when its tables
-  // could not be allocated; callers then use WindowMatches.
-  explicit WindowCheck(const ScanSetup& s);
+  // Compiles the check for a setup's map, or with `deferred` when Build is
+  // first called. Ready() is false when its tables could not be allocated
+  // (or are not built yet); callers then use WindowMatches.
+  explicit WindowCheck(const ScanSetup& s, bool deferred = false);
   ~WindowCheck();
   WindowCheck(const WindowCheck&) = delete;
   WindowCheck& operator=(const WindowCheck&) = delete;
 
   bool Ready() const { return offsets_ != nullptr; }
+  // Compiles a deferred check, once; answers Ready().
+  bool Build();
 
   enum Verdict { kMatch, kFailsOnPair, kFailsOnCount };
 
@@ -53,6 +56,8 @@ class WindowCheck {
   Verdict ExaminePattern(const std::uint8_t* p, PixelPair* out) const;
   Verdict ExamineShape(const std::uint8_t* p, PixelPair* out) const;
 
+  const ScanSetup& s_;
+  bool built_ = false;  // compiled, or tried to
   bool shape_;
   // Entries: a pixel each, and for the first `equalEntries_` the pixel it
   // must equal. Pattern: the pixels of numbers below 255 other than each
