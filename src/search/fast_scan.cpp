@@ -74,12 +74,12 @@ class RecentFailures {
 // tests filter, the pairs recent windows failed on and then the exact window
 // check (or, without memory for it, the literal test) decide.
 struct PatternFilter {
-  bool GroupsColumns() const { return false; }
   const ScanSetup& s;
   const PairTests& tests;
   WindowCheck& check;
   RecentFailures& recent;
   static constexpr bool kRuns = true;
+  bool GroupsColumns() const { return false; }
   void MaskRun(const std::uint8_t* p, std::int64_t blocks, std::ptrdiff_t step, std::uint8_t* out) const {
     tests.MaskBlocks(p, blocks, step, out);
   }
@@ -125,10 +125,10 @@ struct ShapeFilter {
 // Near-colour mode: the bound on the misses (when there is one) filters, the
 // tests are exact, nothing is left to decide.
 struct NearFilter {
-  bool GroupsColumns() const { return false; }
   const NearBounds* bounds;
   const NearTests& tests;
   static constexpr bool kRuns = false;
+  bool GroupsColumns() const { return false; }
   unsigned Mask(const std::uint8_t* p, std::int32_t x, std::int32_t y) const {
     const unsigned m = bounds != nullptr ? bounds->Mask(x, y) : kAllLanes;
     return m == 0 ? 0 : tests.Mask(p, m);
@@ -253,6 +253,26 @@ ScanHit ScanRowBlocks(Scanner<Filter>& sc) {
   return hit;
 }
 
+// Block b's columns from `lanes`, one after the other in visiting order, each
+// down the listed rows (candidate row indices) where its lane survived.
+template <typename Filter>
+bool VisitListedRows(Scanner<Filter>& sc, const Block& b, unsigned lanes, const std::int32_t* rows,
+                     const std::uint8_t* masks, std::int32_t count, ScanHit* hit) {
+  while (lanes != 0) {
+    const std::int32_t lane = TakeLane(lanes, sc.c.order.rightToLeft);
+    const std::int32_t x = b.start + lane;
+    for (std::int32_t r = 0; r < count; ++r) {
+      if ((masks[r] >> lane & 1u) == 0) continue;
+      const std::int32_t y = sc.c.RowAt(rows[r]);
+      if (sc.Visit(x, y)) {
+        *hit = ScanHit{true, x, y};
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // Column by column: a strip of eight columns is filtered row by row, then its
 // columns are visited one after the other from the rows where some lane
 // survived. Columns too long to remember are filtered again for each lane.
@@ -287,20 +307,16 @@ ScanHit ScanColumnStrips(Scanner<Filter>& sc) {
       }
       lanes &= any;
     }
+    ScanHit hit{false, 0, 0};
+    if (remember) {
+      if (VisitListedRows(sc, b, lanes, liveRows, liveMasks, live, &hit)) return hit;
+      continue;
+    }
     while (lanes != 0) {
-      const std::int32_t lane = TakeLane(lanes, c.order.rightToLeft);
-      const std::int32_t x = b.start + lane;
-      if (remember) {
-        for (std::int32_t j = 0; j < live; ++j) {
-          if ((liveMasks[j] >> lane & 1u) == 0) continue;
-          const std::int32_t y = c.RowAt(liveRows[j]);
-          if (sc.Visit(x, y)) return ScanHit{true, x, y};
-        }
-      } else {
-        for (std::int64_t i = 0; i < c.rows; ++i) {
-          const std::int32_t y = c.RowAt(i);
-          if ((sc.Mask(b.start, y) >> lane & 1u) != 0 && sc.Visit(x, y)) return ScanHit{true, x, y};
-        }
+      const std::int32_t x = b.start + TakeLane(lanes, c.order.rightToLeft);
+      for (std::int64_t i = 0; i < c.rows; ++i) {
+        const std::int32_t y = c.RowAt(i);
+        if ((sc.Mask(b.start, y) >> (x - b.start) & 1u) != 0 && sc.Visit(x, y)) return ScanHit{true, x, y};
       }
     }
   }
@@ -321,7 +337,6 @@ struct GroupRows {
 template <typename Filter>
 bool VisitGroupBlock(Scanner<Filter>& sc, const Block& b, int j, std::int32_t live, GroupRows& g,
                      ScanHit* hit) {
-  const Candidates& c = sc.c;
   std::int32_t count = 0;
   unsigned lanes = 0;
   for (std::int32_t r = 0; r < live; ++r) {
@@ -331,19 +346,7 @@ bool VisitGroupBlock(Scanner<Filter>& sc, const Block& b, int j, std::int32_t li
     g.blockMasks[count++] = m;
     lanes |= m;
   }
-  while (lanes != 0) {
-    const std::int32_t lane = TakeLane(lanes, c.order.rightToLeft);
-    const std::int32_t x = b.start + lane;
-    for (std::int32_t r = 0; r < count; ++r) {
-      if ((g.blockMasks[r] >> lane & 1u) == 0) continue;
-      const std::int32_t y = c.RowAt(g.blockRows[r]);
-      if (sc.Visit(x, y)) {
-        *hit = ScanHit{true, x, y};
-        return true;
-      }
-    }
-  }
-  return false;
+  return VisitListedRows(sc, b, lanes, g.blockRows, g.blockMasks, count, hit);
 }
 
 // Column by column as ScanColumnStrips visits, but eight strips side by side
